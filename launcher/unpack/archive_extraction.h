@@ -1,0 +1,10 @@
+#pragma once
+// Unpacks the disc's two archives into the workspace with the disc's 7-Zip extractor, three
+// attempts each. Both run on the start-sequence worker thread and have logged their own lines
+// when they return false.
+
+// DATA/7z/viewer.7z on the disc into the workspace's DATA/7z folder.
+bool extractViewer();
+
+// data.zip on the disc into the workspace folder itself.
+bool extractData();
