@@ -1,0 +1,12 @@
+#pragma once
+// Picks the port for the embedded server: the first of 8000 to 8099 that can be bound.
+
+// The port being probed, the found port after success, 8100 after a failed probe.
+extern int chosenPort;
+
+// Probes 8000 to 8099 in ascending order. True when a port could be bound; chosenPort holds it.
+bool findFreePort();
+
+// True when an IPv4 stream socket can be bound to the wildcard address at port (the socket is
+// closed again at once). False also when no socket can be created.
+bool portCanBeBound(int port);

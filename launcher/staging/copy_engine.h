@@ -1,0 +1,22 @@
+#pragma once
+// Fills the workspace: the staging of what the viewer needs before the browser opens, the
+// copy-status file the viewer page reads, and the tree copy that publishes each file under its
+// final name only once it is complete.
+
+#include <filesystem>
+
+// Cleared by every failure while copying the remaining files; never set back to true.
+extern bool copyOk;
+
+// Creates the workspace's DATA skeleton, writes copy status "0", unpacks the viewer and the
+// data and fixes the viewer's port. True when all of it succeeded; failures are logged.
+bool stageNecessaryFiles();
+
+// Writes "1" or "0", one byte, to copy_status.txt in the workspace's DATA folder. Never raises.
+void writeCopyStatus(bool complete);
+
+// Copies the tree below source into target, skipping names target already has. A file that
+// cannot be copied clears copyOk and the walk goes on; a folder that cannot be created or read
+// raises std::filesystem::filesystem_error and ends the whole walk. Returns early, without
+// clearing copyOk, once keepRunning is cleared.
+void copyTree(std::filesystem::path source, std::filesystem::path target);

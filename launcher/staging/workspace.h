@@ -1,0 +1,40 @@
+#pragma once
+// The run's temporary workspace: a fresh folder in the user's temporary folder, named by the
+// launch id, into which the viewer and the study are staged and which the server serves first.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// "LUMIDRA_" + lower-case hex of a 64-bit random number; also the token the viewer page
+// presents to ask the launcher to exit.
+extern std::string uniqueId;
+
+// Non-empty exactly while a workspace exists.
+extern std::filesystem::path workspaceDir;
+extern std::filesystem::path workspaceDataDir;
+// The current directory at creation time (the disc's root), and its DATA folder.
+extern std::filesystem::path sourceRoot;
+extern std::filesystem::path sourceDataDir;
+
+// Creates the workspace and stages the viewer and the data into it. True only when the folder
+// was created and staging succeeded; every failure has been logged.
+bool createWorkspace();
+
+// Deletes the workspace silently, as far as it can. Waits (a few seconds at most) for work
+// that holds the workspace to let go first. Does nothing when there is no workspace.
+void removeWorkspace();
+
+// Work that writes into the workspace from another thread holds it, so that removal does not
+// delete the folder under its feet. Holding fails, and nothing is held, once keepRunning has
+// been cleared: a terminating launcher must not start new work in the workspace.
+bool holdWorkspace();
+void releaseWorkspace();
+
+// The launch id that a generator seeded with seed yields: the first two 32-bit draws of a
+// Mersenne Twister make the high and low halves of the number.
+std::string launchIdFromSeed(uint32_t seed);
+std::string launchIdText(uint64_t number);
+
+// Where the launch id's seed comes from; the system's random device unless replaced.
+extern uint32_t (*launchSeedSource)();
