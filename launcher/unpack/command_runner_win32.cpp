@@ -1,0 +1,154 @@
+// Runs the extractor as a hidden child process, with or without capturing its output.
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "log/log.h"
+#include "unpack/command_runner.h"
+
+namespace {
+
+// CreateProcessW may write into the command line it is given.
+std::vector<wchar_t> writableCommandLine(const std::wstring& commandLine) {
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+void closeIfOpen(HANDLE& handle) {
+    if (handle) CloseHandle(handle);
+    handle = nullptr;
+}
+
+// One reader per captured run, owning its read end; the flag is shared with the runner so a
+// reader left over from an earlier run never sees a later run's state.
+void progressReader(HANDLE readEnd, std::shared_ptr<std::atomic<bool>> reading) {
+    char chunk[PROGRESS_CHUNK_SIZE];
+    while (reading->load()) {
+        DWORD got = 0;
+        if (!ReadFile(readEnd, chunk, static_cast<DWORD>(sizeof(chunk)), &got, nullptr) || got == 0) {
+            reading->store(false);
+            break;
+        }
+        handleProgressChunk(chunk, got);
+    }
+    CloseHandle(readEnd);
+}
+
+}  // namespace
+
+std::string systemErrorText(uint32_t code) {
+    if (code == 0) return std::string();
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text;
+    if (buffer) {
+        text.assign(buffer, length);
+        LocalFree(buffer);
+    }
+    return text;
+}
+
+bool runWithProgress(const std::wstring& commandLine) {
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        logWarn("Cannot create 7z stdout pipe");
+        return false;
+    }
+    if (!SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) {
+        logWarn("Cannot set handle inherit for 7z stdout pipe");
+        closeIfOpen(readEnd);
+        closeIfOpen(writeEnd);
+        return false;
+    }
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process{};
+    std::vector<wchar_t> command = writableCommandLine(commandLine);
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        logSystemError(CREATE_PROCESS_FAILED, GetLastError());
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        closeIfOpen(readEnd);
+        closeIfOpen(writeEnd);
+        return false;
+    }
+
+    auto reading = std::make_shared<std::atomic<bool>>(true);
+    try {
+        std::thread(progressReader, readEnd, reading).detach();
+    } catch (...) {
+        // The child runs on without us; it must not keep our handles.
+        closeIfOpen(readEnd);
+        closeIfOpen(writeEnd);
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        throw;
+    }
+
+    DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
+    BOOL queried = FALSE;
+    do {
+        queried = GetExitCodeProcess(process.hProcess, &exitCode);
+        Sleep(RUNNER_POLL_MS);
+    } while (exitCode == EXIT_CODE_STILL_ACTIVE);
+
+    reading->store(false);
+    // Without our copy of the write end, the reader's last read ends the stream instead of
+    // blocking.
+    closeIfOpen(writeEnd);
+
+    if (queried && exitCode == 0) {
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        return true;
+    }
+    showRetryStatus();
+    logSystemError(LAST_SYSTEM_ERROR, GetLastError());
+    closeIfOpen(process.hProcess);
+    closeIfOpen(process.hThread);
+    return false;
+}
+
+bool runAndWait(const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    std::vector<wchar_t> command = writableCommandLine(commandLine);
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        logSystemError(CREATE_PROCESS_FAILED, GetLastError());
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        logCommandFailed(EXIT_CODE_NOT_OBTAINED, 0);
+        return false;
+    }
+
+    WaitForSingleObject(process.hProcess, RUN_AND_WAIT_LIMIT_MS);
+    DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
+    BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
+    if (queried && exitCode == 0) {
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        return true;
+    }
+    logSystemError(LAST_SYSTEM_ERROR, GetLastError());
+    closeIfOpen(process.hProcess);
+    closeIfOpen(process.hThread);
+    logCommandFailed(exitCode, queried ? 1 : 0);
+    return false;
+}
