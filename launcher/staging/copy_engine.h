@@ -12,6 +12,10 @@ extern bool copyOk;
 // data and fixes the viewer's port. True when all of it succeeded; failures are logged.
 bool stageNecessaryFiles();
 
+// Creates folder, not its parents (a removed workspace is never built up again). An existing
+// folder is fine; any other failure raises std::filesystem::filesystem_error.
+void makeFolder(const std::filesystem::path& folder);
+
 // Writes "1" or "0", one byte, to copy_status.txt in the workspace's DATA folder. Never raises.
 void writeCopyStatus(bool complete);
 

@@ -1,0 +1,131 @@
+#include "workspace.h"
+
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <random>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "log/ansi_text.h"
+#include "log/log.h"
+#include "shell/status.h"
+#include "staging/copy_engine.h"
+#include "staging/workspace_platform.h"
+
+namespace fs = std::filesystem;
+
+std::string uniqueId;
+fs::path workspaceDir;
+fs::path workspaceDataDir;
+fs::path sourceRoot;
+fs::path sourceDataDir;
+
+namespace {
+
+uint32_t randomDeviceSeed() {
+    std::random_device device;
+    return static_cast<uint32_t>(device());
+}
+
+// Threads currently working inside the workspace (see holdWorkspace).
+std::atomic<int> workspaceHolders{0};
+
+// Terminate runs on the window's thread, so it must not hang on a worker stuck in a slow read.
+constexpr auto RELEASE_WAIT = std::chrono::seconds(3);
+constexpr auto RELEASE_POLL = std::chrono::milliseconds(10);
+
+void waitForHolders() {
+    auto deadline = std::chrono::steady_clock::now() + RELEASE_WAIT;
+    while (workspaceHolders.load() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(RELEASE_POLL);
+}
+
+// Steps up to the point where the workspace exists and its paths are set. False when the
+// candidate folder exists already or terminate came first; raises for other failures.
+bool createWorkspaceFolder() {
+    logInfo("Creating TEMP dir...");
+    fs::path tempFolder = temporaryFolder();
+    logInfo("Tmp dir: " + pathToAnsi(tempFolder));
+    fs::path absoluteTemp = tempFolder.empty() ? fs::path() : fs::absolute(tempFolder);
+    logInfo("Absolute tmp dir: " + pathToAnsi(absoluteTemp));
+
+    uniqueId = launchIdFromSeed(launchSeedSource());
+    fs::path candidate = tempFolder / uniqueId;
+
+    // Held while the folder is made and the paths are set, so that a terminate arriving now
+    // either stops us here or waits and then removes what we made; nothing is left behind.
+    if (!holdWorkspace()) {
+        logError("TEMP dir [" + pathToAnsi(candidate) + "] not created: terminating");
+        return false;
+    }
+    struct Release {
+        ~Release() { releaseWorkspace(); }
+    } release;
+
+    if (!fs::create_directory(candidate)) {
+        logError("TEMP dir [" + pathToAnsi(candidate) + "] cannot be created");
+        return false;
+    }
+    try {
+        sourceRoot = fs::current_path();
+    } catch (...) {
+        // Nobody would remove a folder whose path was never recorded.
+        deleteFolderTree(candidate);
+        throw;
+    }
+    sourceDataDir = sourceRoot / "DATA";
+    workspaceDir = candidate;
+    workspaceDataDir = workspaceDir / "DATA";
+    logInfo("TEMP dir created: " + pathToAnsi(workspaceDir));
+    return true;
+}
+
+}  // namespace
+
+uint32_t (*launchSeedSource)() = randomDeviceSeed;
+
+std::string launchIdText(uint64_t number) {
+    std::ostringstream text;
+    text << "LUMIDRA_" << std::hex << std::nouppercase << number;
+    return text.str();
+}
+
+std::string launchIdFromSeed(uint32_t seed) {
+    std::mt19937 engine(seed);
+    uint64_t high = engine();
+    uint64_t low = engine();
+    return launchIdText((high << 32) | low);
+}
+
+bool holdWorkspace() {
+    // Counted before keepRunning is read, while terminate clears keepRunning before it reads
+    // the count: at least one of the two sees the other, so removal never misses a holder.
+    workspaceHolders.fetch_add(1);
+    if (keepRunning.load()) return true;
+    workspaceHolders.fetch_sub(1);
+    return false;
+}
+
+void releaseWorkspace() { workspaceHolders.fetch_sub(1); }
+
+bool createWorkspace() {
+    bool created = false;
+    try {
+        created = createWorkspaceFolder();
+    } catch (const std::exception& error) {
+        logError(std::string("Exception in creating TEMP dir: ") + error.what());
+    } catch (...) {
+        logError("Exception in creating TEMP dir");
+    }
+    if (!created) return false;
+    return stageNecessaryFiles();
+}
+
+void removeWorkspace() {
+    waitForHolders();
+    if (workspaceDir.empty()) return;
+    deleteFolderTree(workspaceDir);
+    workspaceDir.clear();
+}
