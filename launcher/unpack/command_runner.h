@@ -12,8 +12,12 @@
 // turns the percentages in it into status-line progress and "Copy progress: " log lines.
 bool runWithProgress(const std::wstring& commandLine);
 
-// Runs the same command without capture (its output goes nowhere) and waits for it.
+// Runs the same command without capture (its output goes nowhere) and waits for it, at most
+// RUN_AND_WAIT_LIMIT_MS; a child still running then is left running and reported as failed.
 bool runAndWait(const std::wstring& commandLine);
+
+// runAndWait with the waiting limit as a parameter; each platform provides this one.
+bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs);
 
 // The system's message text for an error code; empty for code 0.
 std::string systemErrorText(uint32_t code);
