@@ -1,0 +1,236 @@
+#pragma once
+// Lumiserv: the embedded single-threaded HTTP/1.1 server. The host fills one ServerConfig,
+// calls startServer, runs runServer on a thread of its own and calls stopServer at shutdown.
+// Everything else here (handlers, hooks, callbacks) runs on the server thread, one at a time.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Socket handle wide enough for a Windows SOCKET; 0 means "none", negative means invalid.
+using SocketHandle = std::intptr_t;
+
+// ServerConfig::flags
+constexpr std::uint32_t SERVER_DIR_LISTING = 0x1;
+constexpr std::uint32_t SERVER_NO_ACCEPT_RANGES = 0x2;
+
+// ConnectionSlot::flags, and the bits of a URL handler's result.
+using ConnFlags = std::uint32_t;
+constexpr ConnFlags FLAG_GET = 0x1;
+constexpr ConnFlags FLAG_POST = 0x2;
+constexpr ConnFlags FLAG_DATA_SENT = 0x80;
+constexpr ConnFlags FLAG_CLOSE = 0x100;
+constexpr ConnFlags FLAG_SUBSTITUTE = 0x200;
+constexpr ConnFlags FLAG_UPLOAD_AUTH = 0x400;
+constexpr ConnFlags FLAG_OWN_BUFFER = 0x1000;
+constexpr ConnFlags FLAG_CHUNKED = 0x2000;
+constexpr ConnFlags FLAG_CLOSE_NOTIFY = 0x4000;
+constexpr ConnFlags FLAG_FILE = 0x10000;
+constexpr ConnFlags FLAG_BUFFER = 0x20000;
+constexpr ConnFlags FLAG_HANDLER_FILE = 0x40000;
+constexpr ConnFlags FLAG_REDIRECT = 0x80000;
+constexpr ConnFlags FLAG_STREAM = 0x100000;
+constexpr ConnFlags FLAG_RAW = 0x200000;
+constexpr ConnFlags FLAG_MULTIPART = 0x400000;
+constexpr ConnFlags FLAG_TEXT_REPLY = 0x800000;  // handler results only
+constexpr ConnFlags FLAG_SENDING = 0x40000000;
+constexpr ConnFlags FLAG_RECEIVING = 0x80000000;
+
+// Index into the MIME table (0 "application/octet-stream", 1 "text/html", 2 "text/xml", ...).
+using ContentTypeIndex = std::int32_t;
+constexpr ContentTypeIndex CONTENT_TYPE_COUNT = 26;
+
+constexpr int SLOT_BUFFER_SIZE = 131072;
+
+struct ServerConfig;
+struct ConnectionSlot;
+struct HandlerRequest;
+struct UploadState;
+struct UrlHandler;
+
+// One name=value pair of a query or form. Arrays end with an entry whose name is null.
+struct FormVariable {
+  char* name;
+  char* value;
+};
+
+// A $$name$$ tag found in an HTML or script file. The callback writes at most `room` bytes at
+// `position` and returns how many it wrote, or a negative number to leave the tag as it is.
+struct SubstituteTag {
+  const char* name;
+  char* position;
+  std::int32_t room;
+};
+
+// The fields of a completely received multipart form.
+struct FormFieldList {
+  FormVariable* fields;
+  std::int32_t count;
+  const char* path;
+};
+
+using HandlerFunction = int (*)(HandlerRequest* request);
+using HandlerEvent = int (*)(int event, UrlHandler* entry, ServerConfig* server);
+using UrlHook = int (*)(HandlerRequest* request);
+
+// One entry of ServerConfig::urlHandlers; the table ends with an entry whose prefix is null.
+// The prefix has no leading "/" and an empty prefix matches every path.
+struct UrlHandler {
+  const char* prefix;
+  HandlerFunction handler;  // cleared by the server when `event` refuses the start
+  HandlerEvent event;       // optional: 0 at startServer, 1 when runServer ends
+  std::uint32_t userParam;
+};
+
+// Virtual directory: requests whose path starts with `prefix` are looked up in `directory`.
+struct AliasEntry {
+  const char* prefix;
+  char directory[260];
+};
+
+// Basic authentication for one path prefix; `credentialLine` is filled by the server.
+struct AuthEntry {
+  const char* prefix;
+  const char* user;
+  const char* password;
+  const char* group;  // stored in the slot's `authorization` on success; null = "group=admin"
+  char credentialLine[64];
+};
+
+struct UploadState {
+  char boundary[80];  // "--" + the form's boundary; empty for a single-file upload
+  std::uint8_t state;  // 1 first data of a file, 0 further data, 2 last data
+  std::int32_t held;
+  FormVariable fields[50];
+  ServerConfig* server;
+  std::int32_t fieldCount;
+  const char* path;
+  char fileName[260];
+  std::int32_t file;  // descriptor used by uploadWriter; 0 = none
+  // Server-private from here on.
+  bool dropPart;                  // the current file part is being discarded
+  bool partOpen;                  // a file part is being received
+  char authorizationCopy[256];    // the request header is overwritten by form data
+};
+
+struct ConnectionSlot {
+  SocketHandle socket;  // 0 = slot free
+  std::uint32_t clientAddress;  // IPv4, host order
+  std::int32_t protocolMinor;
+  std::int64_t rangeStart;
+  char* path;  // request path without its leading "/", query included (owned)
+  const char* referer;
+  const char* host;
+  std::int32_t headerLength;
+  char* body;  // body of a plain POST, NUL-terminated (owned)
+  std::int32_t requestLength;
+  std::int32_t cseq;
+  const char* transport;
+  const char* authorization;
+  std::int32_t status;
+  std::int32_t responseHeaderLength;
+  std::int64_t bytesSent;
+  std::int64_t contentLength;
+  ContentTypeIndex contentType;
+  char* outPtr;
+  std::int32_t outCapacity;
+  std::int32_t pending;
+  std::int32_t file;  // 0 = none, -1 = the path is a directory
+  ConnFlags flags;
+  UrlHandler* handler;
+  char* ownedBuffer;  // released with std::free when the connection ends (FLAG_OWN_BUFFER)
+  std::int64_t connectedAt;
+  std::int64_t expiresAt;
+  std::uint32_t resumeTick;
+  std::int32_t requestsServed;
+  const char* contentTypeText;
+  UploadState* upload;
+  char* ioBuffer;  // SLOT_BUFFER_SIZE bytes, kept across connections
+  // Server-private from here on.
+  std::int32_t chunkOpen;  // bytes of the current chunk still to send, framing written
+};
+
+struct ServerConfig {
+  ConnectionSlot* slots;
+  std::int32_t maxClients;
+  std::int32_t maxClientsPerIp;  // 0 = no limit
+  std::int32_t quit;
+  std::int32_t running;
+  std::uint32_t flags;  // SERVER_DIR_LISTING, SERVER_NO_ACCEPT_RANGES
+  SocketHandle listenSocket;
+  std::uint16_t port;  // host order; 0 lets the system choose, and startServer stores its choice
+  std::int32_t socketRcvBufKb;
+  char documentRoot[256];
+  char secondaryRoot[256];  // empty = none
+  UrlHandler* urlHandlers;
+  AuthEntry* authEntries;
+  AliasEntry* aliases;
+  int (*onSubstitute)(SubstituteTag* tag);
+  // Called with data as it arrives and once with (upload, nullptr, 0) when the connection ends.
+  int (*onUploadData)(UploadState* upload, const char* data, std::int32_t length);
+  // 0 none, 1 authenticated, 2 authentication failed, 3 require authentication for uploads,
+  // 4 lift that requirement.
+  int (*onFormComplete)(const FormFieldList* form);
+  void (*onIdle)(ServerConfig* server);
+  std::uint32_t authAddress;
+  std::int64_t authExpiry;
+  std::int64_t expireTimeout;  // seconds; 0 becomes 120 at start
+  std::int32_t maxSpeedKbps;   // 0 = unlimited
+  std::int64_t startTime;
+  std::uint16_t clientCount;
+  std::uint16_t peakClients;
+  std::uint32_t requestCount;
+  std::uint32_t fileSentCount;
+  std::uint32_t bytesSent;
+  std::uint32_t handlerHits;
+  std::uint32_t expiredCount;
+  std::uint32_t rejectedUploads;
+  std::uint32_t bindAddress;  // network order; 0 = all interfaces
+};
+
+// What a handler is called with. On a request call every field is set; on a refill call only
+// server, slot, outBuffer (the slot's buffer) and dataBytes (its size); on a close call only
+// server and slot, with a null outBuffer and dataBytes -1.
+struct HandlerRequest {
+  ServerConfig* server;
+  ConnectionSlot* slot;
+  char* path;
+  FormVariable* variables;
+  std::int32_t variableCount;
+  const char* requestText;
+  char* outBuffer;
+  char* body;
+  std::int32_t dataBytes;
+  std::int32_t contentLength;
+  ContentTypeIndex contentType;
+  std::uint32_t userParam;
+};
+
+// 0 started; -1 already running; -2 maxClients is 0; -3 socket, bind or listen failed.
+int startServer(ServerConfig* server);
+// The event loop; returns 0 once stopServer has been called.
+int runServer(ServerConfig* server);
+// -1 when not running or already stopping; otherwise 0 once the loop has ended or after 3 s.
+int stopServer(ServerConfig* server);
+
+// Where the server's diagnostic lines go; standard error unless set before the first start.
+extern std::FILE* serverLog;
+
+// The host's answer to "cmd" URLs: 0 = answered (outBuffer holds the reply text), non-zero =
+// not its URL. Installed once by the host; until then hookHandler declines.
+extern std::atomic<UrlHook> urlHook;
+int hookHandler(HandlerRequest* request);
+
+// The statistics document (text/xml).
+int statsHandler(HandlerRequest* request);
+
+// Writes uploaded files into uploadDirectory; with no upload directory nothing is stored.
+int uploadWriter(UploadState* upload, const char* data, std::int32_t length);
+extern std::string uploadDirectory;
+
+// Splits the query (or the body of a POST) into request->variables. Returns the count, -1 when
+// there is nothing to parse, 0 when the text holds a byte that is not allowed.
+int parseVariables(HandlerRequest* request);
+void urlDecodeInPlace(char* text);
+ContentTypeIndex mimeIndexForExtension(const char* extension);
