@@ -51,7 +51,8 @@ std::string formatTimestamp(bool withMillis) {
     std::tm local{};
     char buffer[80] = "";
     if (toLocalTime(static_cast<std::time_t>(ticks / 10000000), local))
-        std::strftime(buffer, sizeof buffer, "%F %H:%M:%S", &local);
+        // "%F" spelt out: the Windows C run-time library does not know it and writes nothing.
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
     if (!withMillis) return buffer;
     char withMs[96];
     std::snprintf(withMs, sizeof withMs, "%s.%03d", buffer, static_cast<int>((ticks / 10000) % 1000));
