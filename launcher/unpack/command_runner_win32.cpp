@@ -124,7 +124,7 @@ bool runWithProgress(const std::wstring& commandLine) {
     return false;
 }
 
-bool runAndWait(const std::wstring& commandLine) {
+bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -138,7 +138,7 @@ bool runAndWait(const std::wstring& commandLine) {
         return false;
     }
 
-    WaitForSingleObject(process.hProcess, RUN_AND_WAIT_LIMIT_MS);
+    WaitForSingleObject(process.hProcess, limitMs);
     DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
     BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
     if (queried && exitCode == 0) {
