@@ -17,3 +17,7 @@ void enableTerminateButton(bool enabled) {
 void deliverCommand(int commandId) {
     if (installed.deliverCommand) installed.deliverCommand(commandId);
 }
+
+void closeMainWindow() {
+    if (installed.closeWindow) installed.closeWindow();
+}

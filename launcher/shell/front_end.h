@@ -1,7 +1,7 @@
 #pragma once
 // The seam between the shared launcher code and the window that stands in front of it (the
 // Win32 main window, or the POSIX terminal). Other threads reach the front end only through
-// these three operations; until a front end is installed they do nothing.
+// these operations; until a front end is installed they do nothing.
 
 #include <string>
 
@@ -12,6 +12,8 @@ struct FrontEnd {
     void (*enableTerminateButton)(bool enabled);
     // Runs a command (IDM_*) on the front end's own thread and returns once it has run.
     void (*deliverCommand)(int commandId);
+    // Closes the main window, which ends the front end's loop; the last step of terminating.
+    void (*closeWindow)() = nullptr;
 };
 
 // Installs the front end; called once by the entry point before any worker thread starts.
@@ -20,3 +22,4 @@ void installFrontEnd(const FrontEnd& frontEnd);
 void setStatusText(const std::wstring& text);
 void enableTerminateButton(bool enabled);
 void deliverCommand(int commandId);
+void closeMainWindow();

@@ -1,0 +1,31 @@
+#include "log_export.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "log/ansi_text.h"
+#include "log/log.h"
+#include "log/save_prompt.h"
+#include "shell/status.h"
+#include "shell/terminal.h"
+#include "shell/ui_text.h"
+
+namespace {
+
+std::filesystem::path homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* user = getpwuid(getuid()); user && user->pw_dir) return user->pw_dir;
+    return std::filesystem::current_path();
+}
+
+}  // namespace
+
+void showLog() {
+    // The whole log, between two marker lines, where the message box would show it.
+    showText("--- Lumidra log ---\n" + logText() + "--- end of Lumidra log ---");
+}
+
+std::optional<std::filesystem::path> askLogFilePath(const std::string& defaultName) {
+    return promptForLogFile(uiText(uiLanguage, UiText::SaveLogAs), defaultName, homeFolder(), askLine, showText);
+}

@@ -1,0 +1,96 @@
+#include "server_hosting.h"
+
+#include <cstring>
+
+#include "log/ansi_text.h"
+#include "log/log.h"
+#include "serving/browser_launch.h"
+#include "serving/port_probe.h"
+#include "shell/socket_library.h"
+#include "shell/status.h"
+#include "staging/workspace.h"
+
+ServerConfig launcherServer{};
+std::thread serverThread;
+
+namespace {
+
+UrlHandler launcherHandlers[] = {
+    {"stats", statsHandler, nullptr, 0},
+    {"cmd", hookHandler, nullptr, 0},
+    {nullptr, nullptr, nullptr, 0},
+};
+
+int ignoreForm(const FormFieldList*) { return 0; }
+
+// False when the path does not fit: a root cut short would name another folder.
+bool setRoot(char (&field)[256], const std::filesystem::path& folder) {
+    std::string narrow = pathToAnsi(folder);
+    if (narrow.size() >= sizeof field) {
+        logError("Lumiserv document root too long: " + narrow);
+        return false;
+    }
+    std::memcpy(field, narrow.c_str(), narrow.size() + 1);
+    return true;
+}
+
+// 127.0.0.1 in network byte order, whatever the host's order.
+uint32_t loopbackAddress() {
+    const unsigned char octets[4] = {127, 0, 0, 1};
+    uint32_t address;
+    std::memcpy(&address, octets, sizeof address);
+    return address;
+}
+
+void serveUntilStopped() {
+    logInfo("Lumiserv listen");
+    runServer(&launcherServer);
+}
+
+}  // namespace
+
+bool startLocalServer() {
+    if (!keepRunning) return false;
+    logInfo("Starting lumiserv...");
+
+    ServerConfig prepared{};
+    prepared.maxClients = 32;
+    prepared.flags = SERVER_NO_ACCEPT_RANGES;
+    prepared.port = static_cast<uint16_t>(chosenPort);
+    bool rootsFit = setRoot(prepared.documentRoot, workspaceDataDir) && setRoot(prepared.secondaryRoot, sourceDataDir);
+    prepared.urlHandlers = launcherHandlers;
+    prepared.onUploadData = uploadWriter;
+    prepared.onFormComplete = ignoreForm;
+    prepared.expireTimeout = 15;
+    // The study is served to this machine's browser only, never to the network around it.
+    prepared.bindAddress = loopbackAddress();
+    if (!rootsFit) {
+        logError("Lumiserv start failed!");
+        return false;
+    }
+
+    startSocketLibrary();
+    launcherServer = prepared;
+    launcherServer.onFormComplete = ignoreForm;
+    if (startServer(&launcherServer) != 0) {
+        stopServer(&launcherServer);
+        stopSocketLibrary();
+        logError("Lumiserv start failed!");
+        return false;
+    }
+    serverThread = std::thread(serveUntilStopped);
+    serverThread.detach();
+    logInfo("Lumiserv started");
+    return true;
+}
+
+void stopLocalServer() { stopServer(&launcherServer); }
+
+std::wstring viewerAddress(int port, const std::string& id) {
+    return L"http://localhost:" + std::to_wstring(port) + L"/7z/index.html?uniqueId=" + ansiToWide(id);
+}
+
+void openViewerInBrowser() {
+    logInfo("Opening browser");
+    openInBrowser(viewerAddress(chosenPort, uniqueId));
+}

@@ -1,0 +1,58 @@
+// Entry point of the POSIX program: language, sockets, the terminal window, the start sequence
+// worker and the terminal's loop.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "log/log.h"
+#include "shell/language.h"
+#include "shell/socket_library.h"
+#include "shell/start_sequence.h"
+#include "shell/status.h"
+#include "shell/terminal.h"
+
+namespace {
+
+// The server writes its diagnostic lines to standard error. On Windows they reach nobody; on a
+// terminal they would tear up the window drawn there, so they are dropped unless standard error
+// has been sent somewhere else.
+void quietDiagnosticsOnTerminal() {
+    if (isatty(STDOUT_FILENO) != 1 || isatty(STDERR_FILENO) != 1) return;
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    dup2(null, STDERR_FILENO);
+    close(null);
+}
+
+}  // namespace
+
+int main() {
+    logInfo("Starting Lumidra");
+
+    uiLanguage = readUiLanguage();
+    logInfo("System language: " + std::to_string(uiLanguage));
+
+    logInfo(std::string("Lumiserv socket init result: ") + (startSocketLibrary() ? "1" : "0"));
+
+    // A browser that closes its connection early must not end the launcher.
+    std::signal(SIGPIPE, SIG_IGN);
+    quietDiagnosticsOnTerminal();
+
+    logInfo("Window class registered");
+    logInfo("Initializing main program winow...");
+    if (!openTerminalWindow()) return 0;
+    logInfo("Main program window initialized");
+
+    std::thread(startSequence).detach();
+    int exitCode = runTerminalLoop();
+
+    // Detached workers (deferred copy, server, log export) may still be running: leave without
+    // running static destructors under them.
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}

@@ -1,0 +1,5 @@
+#include "socket_library.h"
+
+bool startSocketLibrary() { return true; }
+
+void stopSocketLibrary() {}

@@ -1,0 +1,22 @@
+#include "terminate.h"
+
+#include "serving/server_hosting.h"
+#include "shell/front_end.h"
+#include "shell/socket_library.h"
+#include "shell/status.h"
+#include "staging/workspace.h"
+
+void terminateLauncher() {
+    keepRunning = false;
+    enableTerminateButton(false);
+    showStatus(UiText::RemovingTempFiles);
+    stopLocalServer();
+    stopSocketLibrary();  // the server start's
+    stopSocketLibrary();  // the entry point's
+    try {
+        removeWorkspace();
+    } catch (...) {
+        // What cannot be deleted stays behind; the window closes all the same.
+    }
+    closeMainWindow();
+}
