@@ -1,0 +1,48 @@
+// DICOM values as a person reads them.
+(function (root, factory) {
+  'use strict';
+  const api = factory();
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  else root.LumidraFormat = api;
+})(typeof self !== 'undefined' ? self : this, function () {
+  'use strict';
+
+  // "Family^Given^Middle^Prefix^Suffix" (first component group only) as "Family, Given Middle".
+  function personName(pn) {
+    if (!pn) return '';
+    const [family = '', given = '', middle = '', prefix = '', suffix = ''] = pn.split('=')[0].split('^');
+    const first = [prefix, given, middle].filter((p) => p.trim()).join(' ');
+    let text = family.trim();
+    if (first) text = text ? text + ', ' + first : first;
+    if (suffix.trim()) text += ' ' + suffix.trim();
+    return text;
+  }
+
+  // YYYYMMDD (or the old YYYY.MM.DD) as YYYY-MM-DD; anything else unchanged.
+  function date(da) {
+    if (!da) return '';
+    const m = /^(\d{4})\.?(\d{2})\.?(\d{2})$/.exec(da.trim());
+    return m ? m[1] + '-' + m[2] + '-' + m[3] : da;
+  }
+
+  // HHMMSS.frac as HH:MM (seconds when given).
+  function time(tm) {
+    if (!tm) return '';
+    const m = /^(\d{2}):?(\d{2})?:?(\d{2})?/.exec(tm.trim());
+    if (!m) return tm;
+    return m[1] + ':' + (m[2] || '00') + (m[3] ? ':' + m[3] : '');
+  }
+
+  function sex(cs) {
+    return { M: 'male', F: 'female', O: 'other' }[cs] || '';
+  }
+
+  // Numbers for the overlay: few decimals, no trailing zeros.
+  function number(value) {
+    if (!Number.isFinite(value)) return '–';
+    const rounded = Math.abs(value) >= 100 ? Math.round(value) : Math.round(value * 10) / 10;
+    return String(rounded);
+  }
+
+  return { personName, date, time, sex, number };
+});
