@@ -72,21 +72,31 @@ def _pixel_bytes(values, typecode):
     return data.tobytes()
 
 
+def _fill_rect(rows, x0, y0, x1, y1, value, size):
+    c0, c1 = max(0, int((x0 + 1) / 2 * size)), min(size, int((x1 + 1) / 2 * size))
+    for r in range(max(0, int((y0 + 1) / 2 * size)), min(size, int((y1 + 1) / 2 * size))):
+        rows[r][c0:c1] = [value] * (c1 - c0)
+
+
 def ct_slice_hu(index, count, size, noise):
-    """Hounsfield units of one axial slice; structures grow and shrink along z."""
+    """Hounsfield units of one axial slice of a chest; lungs and heart grow and shrink along z."""
     z = (index + 0.5) / count * 2 - 1
     rows = [[-1000] * size for _ in range(size)]
-    body = math.sqrt(max(0.0, 1 - (z / 1.15) ** 2))
-    _fill_ellipse(rows, 0, 0.05, 0.88 * body, 0.68 * body, 40, size)
-    lung = math.sqrt(max(0.0, 1 - ((z + 0.15) / 0.85) ** 2))
-    _fill_ellipse(rows, -0.42, -0.05, 0.26 * lung, 0.4 * lung, -820, size)
-    _fill_ellipse(rows, 0.42, -0.05, 0.26 * lung, 0.4 * lung, -820, size)
-    heart = math.sqrt(max(0.0, 1 - ((z - 0.25) / 0.45) ** 2))
-    _fill_ellipse(rows, 0.08, -0.12, 0.24 * heart, 0.2 * heart, 180, size)
-    _fill_ellipse(rows, 0, 0.5, 0.11 * body, 0.11 * body, 900, size)
-    _fill_ellipse(rows, 0, 0.5, 0.05 * body, 0.05 * body, 30, size)
-    # A table under the patient, the same on every slice.
-    _fill_ellipse(rows, 0, 0.86, 0.9, 0.025, 300, size)
+    body = 0.92 + 0.08 * math.cos(z * math.pi / 2)
+    _fill_ellipse(rows, 0, 0.02, 0.86 * body, 0.62 * body, 40, size)
+    _fill_ellipse(rows, 0, 0.02, 0.8 * body, 0.56 * body, -90, size)
+    _fill_ellipse(rows, 0, 0.02, 0.76 * body, 0.52 * body, 45, size)
+    lung = math.sqrt(max(0.0, 1 - ((z + 0.1) / 0.8) ** 2))
+    _fill_ellipse(rows, -0.36, -0.04, 0.28 * lung, 0.4 * lung, -840, size)
+    _fill_ellipse(rows, 0.36, -0.04, 0.28 * lung, 0.4 * lung, -840, size)
+    heart = math.sqrt(max(0.0, 1 - ((z - 0.2) / 0.45) ** 2))
+    _fill_ellipse(rows, 0.1, -0.02, 0.24 * heart, 0.2 * heart, 190, size)
+    _fill_ellipse(rows, -0.04, 0.3, 0.07, 0.07, 170, size)
+    _fill_ellipse(rows, 0, 0.44, 0.11, 0.1, 900, size)
+    _fill_ellipse(rows, 0, 0.44, 0.06, 0.055, 230, size)
+    _fill_ellipse(rows, 0, -0.53 * body, 0.1, 0.03, 700, size)
+    # The table under the patient is the same on every slice.
+    _fill_rect(rows, -0.85, 0.74, 0.85, 0.78, 300, size)
     offset = (index * 7919) % len(noise)
     flat = []
     for r, row in enumerate(rows):
@@ -113,14 +123,14 @@ def mr_slice(index, count, size):
 
 
 def cr_image(width, height):
-    """A chest radiograph look-alike, 8 bits, MONOCHROME1 (bright = less attenuation)."""
+    """A chest radiograph look-alike, 8 bits, MONOCHROME1: high values (air) show dark."""
+    square = [[240] * width for _ in range(width)]
+    _fill_ellipse(square, 0, 0.05, 0.85, 0.85, 110, width)
+    _fill_ellipse(square, -0.38, -0.05, 0.3, 0.55, 190, width)
+    _fill_ellipse(square, 0.38, -0.05, 0.3, 0.55, 190, width)
+    _fill_ellipse(square, 0.12, 0.15, 0.25, 0.25, 80, width)
+    _fill_ellipse(square, 0, 0.05, 0.06, 0.85, 40, width)
     # Drawn on a square grid and cropped to the height.
-    square = [[30] * width for _ in range(width)]
-    _fill_ellipse(square, 0, 0.05, 0.85, 0.85, 90, width)
-    _fill_ellipse(square, -0.38, -0.05, 0.3, 0.55, 200, width)
-    _fill_ellipse(square, 0.38, -0.05, 0.3, 0.55, 200, width)
-    _fill_ellipse(square, 0.12, 0.15, 0.25, 0.25, 110, width)
-    _fill_ellipse(square, 0, 0.05, 0.06, 0.85, 60, width)
     top = (width - height) // 2
     rows = square[top:top + height]
     flat = []

@@ -396,6 +396,7 @@
       canvas.height = height;
     }
     clearCanvas();
+    delete canvas.dataset.image;
     if (!state.current || !state.window) return;
     const pixels = state.current.pixels;
     const source = renderedImage();
@@ -408,6 +409,7 @@
     const ctx = canvas.getContext('2d');
     ctx.imageSmoothingEnabled = true;
     ctx.drawImage(source, (width - w) / 2, (height - h) / 2, w, h);
+    canvas.dataset.image = String(state.index + 1);
   }
 
   function scheduleDraw() {
