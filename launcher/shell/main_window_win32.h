@@ -12,6 +12,9 @@ extern HWND mainWindow;
 extern HWND statusBar;
 extern HWND terminateButton;
 
+// Hands the window's status line, button, commands and closing to the shared code.
+void installMainWindowFrontEnd();
+
 // Creates the main window with its status line and (disabled) terminate button.
 bool createMainWindow(HINSTANCE instance, int showCommand);
 

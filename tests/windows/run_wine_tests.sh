@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# Drives the real lumidra.exe under Wine and Xvfb as a user would: the window, the status line,
+# the button, the log box, the close message, HTTP from the Linux side with curl, and what is
+# left in Wine's temporary folder afterwards. Ends with "N passed, N failed".
+#
+#   tests/windows/run_wine_tests.sh <Windows build folder>   (./run windows-test calls it)
+#
+# The build folder holds lumidra.exe, disc/ (the sample disc with lumidra.exe and BIN\7za.exe)
+# and tests/windows/ (the probe, the fake child, the Win32 unit tests). Work files, the Wine
+# prefix and the screenshots go to <build>/wine-test/.
+set -uo pipefail
+
+BUILD=$(cd "${1:?usage: run_wine_tests.sh <Windows build folder>}" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+WORK="$BUILD/wine-test"
+DISC="$BUILD/disc"
+PROBE="$BUILD/tests/windows/lumidra_probe.exe"
+SHOTS="$WORK/screenshots"
+. "$HERE/wine_session.sh"
+
+PASSED=0
+FAILED=0
+LAUNCHER_PID=""
+PORT_HOLDER_PID=""
+
+check() {  # <description> <command...>: one check, counted
+    local what=$1; shift
+    if "$@"; then
+        PASSED=$((PASSED + 1)); echo "  ok   $what"
+    else
+        FAILED=$((FAILED + 1)); echo "  FAIL $what"
+    fi
+}
+
+probe() { timeout 60 "$WINE" "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+
+# Messages of the log box's text, in order, without timestamps and level tags.
+logMessages() { sed -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} (INFO|WARN|ERROR): //' "$1"; }
+
+# True when every line given begins a message of the file, in the given order.
+inOrder() {
+    local file=$1; shift
+    awk -v wanted="$(printf '%s\n' "$@")" '
+        BEGIN { n = split(wanted, w, "\n"); i = 1 }
+        i <= n && index($0, w[i]) == 1 { i++ }
+        END { if (i <= n) { print "    missing or out of order: " w[i] > "/dev/stderr"; exit 1 } }' "$file"
+}
+
+equals() { [ "$1" = "$2" ] || { echo "    expected [$2], got [$1]" >&2; return 1; }; }
+
+tempFolder() { find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -name Temp 2>/dev/null | head -n 1; }
+
+startLauncher() {  # <disc folder> [environment assignments...]
+    local disc=$1; shift
+    rm -f "$WINE_WORK/browser-urls.txt"
+    (cd "$disc" && exec env "$@" "$WINE" lumidra.exe) >"$WORK/launcher.out" 2>&1 &
+    LAUNCHER_PID=$!
+    probe wait-window 60000 >/dev/null
+}
+
+# Waits at most <seconds> for the launcher to end; sets LAUNCHER_EXIT (or "running").
+waitLauncherExit() {
+    local i
+    LAUNCHER_EXIT=running
+    for i in $(seq 1 $(($1 * 10))); do
+        if ! kill -0 "$LAUNCHER_PID" 2>/dev/null; then
+            wait "$LAUNCHER_PID"; LAUNCHER_EXIT=$?; LAUNCHER_PID=""; return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+stopLeftovers() {
+    if [ -n "$LAUNCHER_PID" ]; then kill "$LAUNCHER_PID" 2>/dev/null; wait "$LAUNCHER_PID" 2>/dev/null; LAUNCHER_PID=""; fi
+    if [ -n "$PORT_HOLDER_PID" ]; then kill "$PORT_HOLDER_PID" 2>/dev/null; wait "$PORT_HOLDER_PID" 2>/dev/null; PORT_HOLDER_PID=""; fi
+}
+
+cleanup() { stopLeftovers; wineSessionStop; }
+
+# The launch id, the port and the workspace of the run, from the address the browser got.
+readRun() {
+    URL=$(head -n 1 "$WINE_WORK/browser-urls.txt" 2>/dev/null)
+    PORT=$(sed -nE 's#^http://localhost:([0-9]+)/.*#\1#p' <<<"$URL")
+    ID=$(sed -nE 's#.*uniqueId=(LUMIDRA_[0-9a-f]+)$#\1#p' <<<"$URL")
+    WORKSPACE="$(tempFolder)/$ID"
+}
+
+waitFor() {  # <seconds> <command...>
+    local limit=$1 i; shift
+    for i in $(seq 1 $((limit * 5))); do "$@" && return 0; sleep 0.2; done
+    return 1
+}
+
+hookAnswers() { [ "$(curl -s -m 5 "http://127.0.0.1:$PORT/cmd/uniqueId")" = "$ID" ]; }
+
+# --------------------------------------------------------------------------------------------
+
+for needed in "$BUILD/lumidra.exe" "$DISC/lumidra.exe" "$DISC/BIN/7za.exe" "$PROBE"; do
+    [ -f "$needed" ] || { echo "missing $needed: run ./run windows first" >&2; exit 1; }
+done
+command -v Xvfb >/dev/null || { echo "Xvfb is not installed" >&2; exit 1; }
+mkdir -p "$WORK" "$SHOTS"
+wineSessionStart "$WORK" || exit 1
+trap cleanup EXIT
+
+echo "Win32 unit tests"
+UNIT="$BUILD/tests/windows/lumidra_win32_tests.exe"
+if [ -f "$UNIT" ]; then
+    (cd "$BUILD/tests/windows" && timeout 300 "$WINE" "$UNIT" --gtest_brief=1) >"$WORK/unit.out" 2>&1
+    UNIT_RESULT=$?
+    tr -d '\r' <"$WORK/unit.out" | grep -E '^\[  (FAILED|PASSED) |Failure|Expected|Which is|actual' | sed 's/^/    /'
+    check "Win32 unit tests pass" test "$UNIT_RESULT" -eq 0
+else
+    check "Win32 unit tests were built" false
+fi
+
+echo "A successful start with the disc's 7za.exe, port 8000 taken"
+python3 -c '
+import socket, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", 8000)); s.listen(1); time.sleep(600)' &
+PORT_HOLDER_PID=$!
+sleep 0.5
+startLauncher "$DISC" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+check "the main window appears" test -n "$(probe title)"
+check "title is the English one" equals "$(probe title)" "DICOM Lumidra"
+STYLE=$(probe style)
+check "no close box: caption without system menu ($STYLE)" test $((16#${STYLE:-0} & 0x00C80000)) -eq $((0x00C00000))
+FIRST_STATUS=$(probe status); FIRST_BUTTON=$(probe button)
+case "$FIRST_STATUS" in
+    "DICOM Lumidra started"|"DICOM Lumidra failed to start") check "button enabled once there is an outcome" equals "$FIRST_BUTTON" enabled ;;
+    *) check "button disabled while starting ($FIRST_STATUS)" equals "$FIRST_BUTTON" disabled ;;
+esac
+check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+check "terminate button enabled" equals "$(probe button)" enabled
+readRun
+check "browser opened at the viewer ($URL)" test -n "$ID" -a -n "$PORT"
+check "port 8000 was taken, another chosen" test "${PORT:-8000}" != 8000
+check "workspace $ID exists in Wine's temporary folder" test -d "$WORKSPACE"
+check "viewer unpacked into the workspace" test -f "$WORKSPACE/DATA/7z/index.html"
+check "viewer config names the chosen port" grep -q "localhost:$PORT" "$WORKSPACE/DATA/7z/data/config/config-lumidra.json"
+check "viewer config no longer names 8000" bash -c "! grep -q 'localhost:8000' '$WORKSPACE/DATA/7z/data/config/config-lumidra.json'"
+curl -s -m 10 -o "$WORK/index.html" "http://127.0.0.1:$PORT/7z/index.html?uniqueId=$ID"
+check "the viewer page is served" cmp -s "$WORK/index.html" "$WORKSPACE/DATA/7z/index.html"
+check "the hook answers the launch id after the deferred copy" waitFor 120 hookAnswers
+check "copy_status.txt says 1" equals "$(cat "$WORKSPACE/DATA/copy_status.txt" 2>/dev/null)" 1
+check "a study file was copied into the workspace" bash -c "find '$WORKSPACE/DATA/DICOM' -type f | grep -q ."
+probe log 20000 >"$WORK/log-success.txt"
+logMessages "$WORK/log-success.txt" >"$WORK/log-success-messages.txt"
+check "every log line has a timestamp and a level" bash -c "grep -vE '^\$' '$WORK/log-success.txt' | grep -E '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} (INFO|WARN|ERROR): ' -c | grep -qv '^0\$'"
+check "no ERROR line in a good run" bash -c "! grep -q ' ERROR: ' '$WORK/log-success.txt'"
+check "log lines in order" inOrder "$WORK/log-success-messages.txt" \
+    "Starting Lumidra" "System language: 9" "Lumiserv socket init result: 1" "Window class registered" \
+    "Initializing main program winow..." "Main program window initialized" "Starting initialization..." \
+    "Checking free port number: 8000" "Found free port number: $PORT" "Creating TEMP dir..." "Tmp dir: " \
+    "Absolute tmp dir: " "TEMP dir created: " "Copying files..." "Unzipping viewer..." \
+    'BIN\7za.exe x -bsp2 -y -o"' "Browser unzip attempt 1" "Unzipping data..." "Data unzip attempt 1" \
+    "Fixing config port number" "Starting lumiserv..." "Lumiserv started" "Opening browser" \
+    "Copying remaining files..." "Copying of remaining files finished."
+check "extractor progress was captured" grep -q "^Copy progress: " "$WORK/log-success-messages.txt"
+probe about 20000 1500 >"$WORK/about.txt" &
+ABOUT_PROBE=$!
+sleep 1
+import -display "$DISPLAY" -window root "$SHOTS/about.png" 2>/dev/null
+wait "$ABOUT_PROBE"
+check "About dialog shows the version" grep -q "LumidraLauncher, Version 1.3.2.0" "$WORK/about.txt"
+check "About dialog has its OK button" grep -q "^Button: OK" "$WORK/about.txt"
+import -display "$DISPLAY" -window root "$SHOTS/window.png" 2>/dev/null
+check "popup menu opens on a right-click in the window" probe popup 10 70 10000
+sleep 0.5
+import -display "$DISPLAY" -window root "$SHOTS/popup-menu.png" 2>/dev/null
+probe popup-close >/dev/null
+EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
+check "POST exit with the right id is answered OK" equals "$EXIT_REPLY" OK
+check "the launcher ends after the exit request" waitLauncherExit 30
+check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+check "the workspace is gone" test ! -e "$WORKSPACE"
+stopLeftovers
+
+echo "The close message from another program, in Czech"
+startLauncher "$DISC" LANG=cs_CZ.UTF-8 LC_ALL=cs_CZ.UTF-8
+check "Czech title" equals "$(probe title)" "DICOM prohlížeč z CD"
+check "status reaches \"DICOM Lumidra spuštěn\"" probe wait-status "DICOM Lumidra spuštěn" 180000
+readRun
+check "workspace exists" test -d "$WORKSPACE"
+probe close-message >/dev/null
+check "the launcher ends after the close message" waitLauncherExit 30
+check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+check "the workspace is gone" test ! -e "$WORKSPACE"
+stopLeftovers
+
+echo "WM_CLOSE (the task bar's close) goes through the terminate sequence"
+startLauncher "$DISC" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+readRun
+check "workspace exists" test -d "$WORKSPACE"
+probe wm-close >/dev/null
+check "the launcher ends after WM_CLOSE" waitLauncherExit 30
+check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+check "the workspace is gone, not left with the study in it" test ! -e "$WORKSPACE"
+stopLeftovers
+
+echo "A corrupt viewer archive: three attempts, a failed start, terminate still works"
+CORRUPT="$WORK/disc-corrupt"
+rm -rf "$CORRUPT"
+cp -r "$DISC" "$CORRUPT"
+printf 'this is not a 7z archive\n' >"$CORRUPT/DATA/7z/viewer.7z"
+BEFORE=$(ls "$(tempFolder)" | grep -c '^LUMIDRA_' || true)
+startLauncher "$CORRUPT" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+check "status reaches \"DICOM Lumidra failed to start\"" probe wait-status "DICOM Lumidra failed to start" 180000
+check "terminate button enabled after the failure" equals "$(probe button)" enabled
+probe log 20000 >"$WORK/log-failure.txt"
+logMessages "$WORK/log-failure.txt" >"$WORK/log-failure-messages.txt"
+check "three attempts, then the failed start" inOrder "$WORK/log-failure-messages.txt" \
+    "Unzipping viewer..." "Browser unzip attempt 1" "Last system error message: " \
+    "Browser unzip attempt 2" "Browser unzip attempt 3" "Cannot copy necessary files to TEMP dir." "Lumidra start failed!"
+check "no fourth attempt" bash -c "! grep -q 'Browser unzip attempt 4' '$WORK/log-failure-messages.txt'"
+check "the server was not started" bash -c "! grep -q 'Starting lumiserv' '$WORK/log-failure-messages.txt'"
+probe command 105 >/dev/null
+check "the terminate button's command ends the launcher" waitLauncherExit 30
+check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+check "the failed run's workspace is gone too" equals "$(ls "$(tempFolder)" | grep -c '^LUMIDRA_' || true)" "$BEFORE"
+stopLeftovers
+
+echo "Screenshots for review: $SHOTS"
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

@@ -1,0 +1,63 @@
+#include "staging/workspace.h"
+#include "staging/workspace_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "win32_test_support.h"
+
+namespace fs = std::filesystem;
+
+TEST(WorkspaceWin32, TemporaryFolderIsTheSystemsAndExists) {
+    wchar_t expected[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH + 1, expected), 0u);
+    fs::path folder = temporaryFolder();
+    EXPECT_EQ(folder.native(), std::wstring(expected));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST(WorkspaceWin32, DeleteFolderTreeRemovesEverythingSilently) {
+    ScratchFolder scratch(L"delete");
+    fs::path tree = scratch.path() / L"LUMIDRA_abc";
+    fs::create_directories(tree / L"DATA" / L"DICOM" / L"S1");
+    fs::create_directories(tree / L"DATA" / L"7z");
+    std::ofstream(tree / L"DATA" / L"copy_status.txt") << "0";
+    std::ofstream(tree / L"DATA" / L"DICOM" / L"S1" / L"I1.dcm") << "DICM";
+    fs::path readOnly = tree / L"DATA" / L"7z" / L"index.html";
+    std::ofstream(readOnly) << "<html>";
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    fs::path sibling = scratch.path() / L"LUMIDRA_abcd";
+    fs::create_directories(sibling);
+
+    deleteFolderTree(tree);
+    EXPECT_FALSE(fs::exists(tree));
+    // The list given to the shell ends right after the one name: a neighbour with a longer
+    // name is not touched.
+    EXPECT_TRUE(fs::exists(sibling));
+
+    deleteFolderTree(tree);  // gone already: nothing happens
+    deleteFolderTree(fs::path());
+    EXPECT_TRUE(fs::exists(sibling));
+}
+
+TEST(WorkspaceWin32, CreatedInTheTemporaryFolderAndRemovedAtTheEnd) {
+    // Staging fails without a disc, but the folder is made and named first.
+    ScratchFolder disc(L"nodisc");
+    fs::path previous = fs::current_path();
+    fs::current_path(disc.path());
+    EXPECT_FALSE(createWorkspace());
+    fs::current_path(previous);
+
+    ASSERT_EQ(uniqueId.rfind("LUMIDRA_", 0), 0u);
+    ASSERT_FALSE(workspaceDir.empty());
+    EXPECT_EQ(workspaceDir, temporaryFolder() / uniqueId);
+    EXPECT_EQ(sourceRoot, disc.path());
+    EXPECT_TRUE(fs::is_directory(workspaceDir));
+    fs::path created = workspaceDir;
+
+    removeWorkspace();
+    EXPECT_FALSE(fs::exists(created));
+    EXPECT_TRUE(workspaceDir.empty());
+    removeWorkspace();
+}
