@@ -1,0 +1,57 @@
+#pragma once
+// Tree listings, log marks and a reset of the staging globals for the staging tests.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+#include "test_disc.h"
+#include "shell/status.h"
+#include "staging/copy_engine.h"
+#include "staging/workspace.h"
+
+namespace staging_test {
+
+namespace fs = std::filesystem;
+
+// Names of every entry below folder, relative to it, sorted ("sub/file").
+inline std::string listTree(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        names.push_back(fs::relative(it->path(), folder).generic_string() + (it->is_directory() ? "/" : ""));
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const auto& name : names) text += name + "\n";
+    return text;
+}
+
+// Log lines written since a test began.
+class LogMark {
+public:
+    LogMark() : start_(logText().size()) {}
+    std::string added() const { return logText().substr(start_); }
+    bool has(const std::string& line) const { return added().find(line) != std::string::npos; }
+
+private:
+    size_t start_;
+};
+
+// Process-wide state back to how a fresh launcher starts.
+inline void resetStagingGlobals() {
+    keepRunning = true;
+    copyOk = true;
+    stageTextId = static_cast<uint16_t>(UiText::CopyingBrowser);
+    uniqueId.clear();
+    workspaceDir.clear();
+    workspaceDataDir.clear();
+    sourceRoot.clear();
+    sourceDataDir.clear();
+}
+
+}  // namespace staging_test
