@@ -114,7 +114,8 @@
   // The window to start with: the file's first, else one that spans the frame's values.
   function defaultWindow(image, frame) {
     if (image.windows.length) return { center: image.windows[0].center, width: image.windows[0].width };
-    if (image.samples === 3) return { center: 127.5, width: 256 };
+    // Center 128, width 256 maps 0..255 onto itself.
+    if (image.samples === 3) return { center: 128, width: 256 };
     const r = valueRange(image, frame);
     return { center: (r.min + r.max) / 2, width: Math.max(1, r.max - r.min) };
   }
