@@ -1,0 +1,51 @@
+#pragma once
+// The thin socket layer under the server: the few calls whose spelling differs between BSD
+// sockets and Windows Sockets. Accepted and listening sockets are non-blocking, so that a slow
+// client never stalls the one server thread.
+
+#include <cstdint>
+
+#include "lumiserv.h"
+
+// Creates, binds (address in network order, port in host order) and listens. On success stores
+// the socket and the bound port in the out parameters and returns 0; otherwise -1.
+int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
+              std::uint16_t* boundPortOut);
+
+// Accepts one pending connection; returns the socket (<= 0 when none) and the peer's IPv4
+// address in host order.
+SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress);
+
+void netSetReceiveBuffer(SocketHandle socket, int bytes);
+
+// > 0 bytes received; 0 the peer closed; -1 failure; -2 nothing to read yet.
+int netReceive(SocketHandle socket, char* buffer, int length);
+
+// >= 0 bytes sent (0 when the socket cannot take more now); -1 failure.
+int netSend(SocketHandle socket, const char* data, int length);
+
+// Sends every byte, waiting up to about a second per stall; for small headers and fixed pages.
+bool netSendAll(SocketHandle socket, const char* data, int length);
+
+void netClose(SocketHandle socket);
+
+// Makes a wait on the listening socket return early, without releasing the handle.
+void netInterrupt(SocketHandle listener);
+
+// True when the socket still answers a query for its pending error.
+bool netSocketAlive(SocketHandle socket);
+
+struct NetWaitEntry {
+  SocketHandle socket;
+  bool wantRead;
+  bool wantWrite;
+  bool readable;  // results
+  bool writable;
+};
+
+// Waits for readiness of the entries. Returns the number of ready entries, 0 on time-out, -1 when
+// the wait itself failed.
+int netWait(NetWaitEntry* entries, int count, int timeoutMs);
+
+std::uint32_t netTickMs();
+void netSleepMs(int milliseconds);

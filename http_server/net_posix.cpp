@@ -1,0 +1,173 @@
+// BSD sockets. The readiness wait uses poll(), so descriptors above FD_SETSIZE are safe.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "net.h"
+
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+// Handle 0 means "none" to the server, so a socket that lands on descriptor 0 (standard input
+// closed) is moved elsewhere. Every socket is close-on-exec: the launcher starts child processes.
+int prepareDescriptor(int fd) {
+  if (fd == 0) {
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    if (moved < 0) return -1;
+    fd = moved;
+  }
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  int status = fcntl(fd, F_GETFL, 0);
+  if (status >= 0) fcntl(fd, F_SETFL, status | O_NONBLOCK);
+#ifdef SO_NOSIGPIPE
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  return fd;
+}
+
+}  // namespace
+
+int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
+              std::uint16_t* boundPortOut) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  fd = prepareDescriptor(fd);
+  if (fd < 0) return -1;
+  // Lets a stopped server take its port again while old connections linger in TIME_WAIT; a
+  // port held by another listener still fails to bind.
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = bindAddress;
+  address.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, backlog < 1 ? 1 : backlog) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    *boundPortOut = ntohs(address.sin_port);
+  else
+    *boundPortOut = port;
+  *socketOut = fd;
+  return 0;
+}
+
+SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  int fd = accept(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  if (fd < 0) return -1;
+  fd = prepareDescriptor(fd);
+  if (fd < 0) return -1;
+  *peerAddress = address.sin_family == AF_INET ? ntohl(address.sin_addr.s_addr) : 0;
+  return fd;
+}
+
+void netSetReceiveBuffer(SocketHandle socket, int bytes) {
+  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+int netReceive(SocketHandle socket, char* buffer, int length) {
+  if (length <= 0) return 0;
+  for (;;) {
+    ssize_t received = recv(static_cast<int>(socket), buffer, static_cast<size_t>(length), 0);
+    if (received >= 0) return static_cast<int>(received);
+    if (errno == EINTR) continue;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : -1;
+  }
+}
+
+int netSend(SocketHandle socket, const char* data, int length) {
+  if (length <= 0) return 0;
+  for (;;) {
+    ssize_t sent = send(static_cast<int>(socket), data, static_cast<size_t>(length), kSendFlags);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  }
+}
+
+bool netSendAll(SocketHandle socket, const char* data, int length) {
+  int stalls = 0;
+  while (length > 0) {
+    int sent = netSend(socket, data, length);
+    if (sent < 0) return false;
+    if (sent == 0) {
+      if (++stalls > 3) return false;
+      pollfd entry{static_cast<int>(socket), POLLOUT, 0};
+      if (poll(&entry, 1, 1000) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    data += sent;
+    length -= sent;
+  }
+  return true;
+}
+
+void netClose(SocketHandle socket) {
+  if (socket > 0) close(static_cast<int>(socket));
+}
+
+void netInterrupt(SocketHandle listener) {
+  if (listener > 0) shutdown(static_cast<int>(listener), SHUT_RDWR);
+}
+
+bool netSocketAlive(SocketHandle socket) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  return getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length) == 0;
+}
+
+int netWait(NetWaitEntry* entries, int count, int timeoutMs) {
+  constexpr int kMaxEntries = 160;
+  if (count > kMaxEntries) count = kMaxEntries;
+  pollfd fds[kMaxEntries];
+  for (int i = 0; i < count; ++i) {
+    fds[i].fd = static_cast<int>(entries[i].socket);
+    fds[i].events = static_cast<short>((entries[i].wantRead ? POLLIN : 0) |
+                                       (entries[i].wantWrite ? POLLOUT : 0));
+    fds[i].revents = 0;
+  }
+  int result = poll(fds, static_cast<nfds_t>(count), timeoutMs);
+  if (result < 0) return errno == EINTR ? 0 : -1;
+  int ready = 0;
+  for (int i = 0; i < count; ++i) {
+    short events = fds[i].revents;
+    // A closed descriptor in the set is what makes select() fail; report it the same way.
+    if (events & POLLNVAL) return -1;
+    // Errors and hang-ups wake a waiting reader or writer, whose next call sees the cause.
+    bool problem = (events & (POLLERR | POLLHUP)) != 0;
+    entries[i].readable = entries[i].wantRead && ((events & POLLIN) || problem);
+    entries[i].writable = entries[i].wantWrite && ((events & POLLOUT) || problem);
+    if (entries[i].readable || entries[i].writable) ++ready;
+  }
+  return ready;
+}
+
+std::uint32_t netTickMs() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void netSleepMs(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}

@@ -1,0 +1,348 @@
+// The receiving side of a connection: reading the request, its header fields, path and body,
+// and handing the completed request on to whoever answers it.
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "net.h"
+#include "server_internal.h"
+
+namespace {
+
+bool isPost(const ConnectionSlot* slot) { return (slot->flags & FLAG_POST) != 0; }
+
+bool isMultipartUpload(const ConnectionSlot* slot) {
+  return isPost(slot) && (slot->flags & FLAG_MULTIPART) && slot->upload;
+}
+
+bool isSingleFileUpload(const ConnectionSlot* slot) {
+  return isPost(slot) && slot->upload && slot->upload->boundary[0] == '\0';
+}
+
+// Decimal value at text (which ends at "\r"), clamped to the int range.
+long long decimalValue(const char* text) {
+  while (*text == ' ') ++text;
+  bool negative = *text == '-';
+  if (negative || *text == '+') ++text;
+  long long value = 0;
+  while (*text >= '0' && *text <= '9') {
+    if (value < INT_MAX) value = value * 10 + (*text - '0');
+    ++text;
+  }
+  if (value > INT_MAX) value = INT_MAX;
+  return negative ? -value : value;
+}
+
+std::size_t valueLength(const char* value) {
+  const char* end = value;
+  while (*end && *end != '\r') ++end;
+  return static_cast<std::size_t>(end - value);
+}
+
+void parseForwardedFor(ConnectionSlot* slot, const char* value) {
+  std::uint32_t octets[4] = {0, 0, 0, 0};
+  for (int index = 0; index < 4; ++index) {
+    if (*value < '0' || *value > '9') break;
+    std::uint32_t number = 0;
+    while (*value >= '0' && *value <= '9') number = (number * 10 + (*value++ - '0')) & 0xffff;
+    octets[index] = number & 0xff;
+    if (*value != '.') break;
+    ++value;
+  }
+  slot->clientAddress = (octets[0] << 24) | (octets[1] << 16) | (octets[2] << 8) | octets[3];
+}
+
+// "Content-Type: " may announce a multipart form or a single uploaded file. False refuses the
+// request (a boundary too long for the upload record).
+bool parseContentType(ServerConfig* server, ConnectionSlot* slot, const char* value) {
+  static const char kMultipart[] = "multipart/form-data; boundary=";
+  std::size_t length = valueLength(value);
+  if (startsWithNoCase(value, kMultipart)) {
+    slot->flags |= FLAG_MULTIPART;
+    if (slot->upload) return true;
+    const char* boundary = value + sizeof kMultipart - 1;
+    slot->upload = createUpload(server, boundary, length - (sizeof kMultipart - 1), nullptr, 0);
+    return slot->upload != nullptr;
+  }
+  long at = findBytes(value, length, "; filename=", 11);
+  if (at >= 0 && !slot->upload) {
+    const char* name = value + at + 11;
+    slot->upload = createUpload(server, nullptr, 0, name, length - (at + 11));
+  }
+  return true;
+}
+
+void send401(ConnectionSlot* slot, const char* message) {
+  char header[256];
+  int messageLength = static_cast<int>(std::strlen(message));
+  int length = std::snprintf(header, sizeof header,
+                             "HTTP/1.1 401 Authorization Required\r\nWWW-Authenticate: Basic "
+                             "realm=\"%s\"\r\nContent-Length: %d\r\nContent-Type: text/html\r\n\r\n",
+                             "Login", messageLength);
+  if (netSendAll(slot->socket, header, length)) netSendAll(slot->socket, message, messageLength);
+}
+
+int answerWithFile(ServerConfig* server, ConnectionSlot* slot) {
+  int result = -1;
+  if (server->aliases) {
+    for (AliasEntry* alias = server->aliases; alias->prefix; ++alias) {
+      std::size_t prefixLength = std::strlen(alias->prefix);
+      if (prefixLength == 0 || std::strncmp(slot->path, alias->prefix, prefixLength) != 0) continue;
+      result = openContent(server, slot, alias->directory, slot->path + prefixLength);
+      if (result == 0) return 0;
+      break;
+    }
+  }
+  result = openContent(server, slot, server->documentRoot, slot->path);
+  if (result == 0) return 0;
+  if (server->secondaryRoot[0]) {
+    result = openContent(server, slot, server->secondaryRoot, slot->path);
+    if (result == 0) return 0;
+  }
+  serverPrintf("[%d] Http file not found\n", static_cast<int>(slot->socket));
+  sendNotFound(slot->socket);
+  return result;
+}
+
+// Header and body are in: decide who answers and switch the slot to sending.
+int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
+  if (slot->headerLength > 0) {
+    slot->ioBuffer[slot->headerLength] = '\0';
+    slot->outPtr = slot->ioBuffer + slot->headerLength + 4;
+    slot->outCapacity = SLOT_BUFFER_SIZE - 4 - slot->headerLength;
+  } else {
+    slot->outPtr = slot->ioBuffer;
+    slot->outCapacity = SLOT_BUFFER_SIZE;
+  }
+  // A header that nearly fills the buffer leaves no room to compose an answer in.
+  if (slot->outCapacity < kMinOutputRoom) {
+    slot->flags |= FLAG_CLOSE;
+    return -1;
+  }
+  slot->pending = 0;
+  serverPrintf("[%d] request path: %s\n", static_cast<int>(slot->socket),
+               slot->path ? slot->path : "");
+  ++server->requestCount;
+  if (server->authEntries) {
+    int verdict = authenticate(server, slot);
+    if (verdict != 0 && verdict != 1) {
+      serverPrintf("[%d] Authorization Required\n", static_cast<int>(slot->socket));
+      send401(slot, verdict == 2 ? "Authentication required" : "Authentication failed");
+      slot->flags |= FLAG_CLOSE;
+      closeConnection(server, slot);
+      return 0;
+    }
+  }
+  ++slot->requestsServed;
+  if (!server->urlHandlers || dispatchHandlers(server, slot) == 0) slot->flags |= FLAG_FILE;
+  slot->flags = (slot->flags & ~(FLAG_RECEIVING | FLAG_SENDING)) | FLAG_SENDING;
+  if (slot->protocolMinor == 0) slot->flags &= ~FLAG_CHUNKED;
+  if (slot->flags & (FLAG_BUFFER | FLAG_STREAM)) return sendHeader(server, slot);
+  if (slot->flags & FLAG_FILE) return answerWithFile(server, slot);
+  if (slot->flags & FLAG_REDIRECT) {
+    sendRedirect(slot, slot->outPtr);
+    slot->flags |= FLAG_CLOSE;
+    return 1;
+  }
+  serverPrintf("Invalid data flag specified\n");
+  return -1;
+}
+
+// Multipart result: 0 wait, 1 complete, 2 complete and already answered, negative failure.
+int afterMultipart(ServerConfig* server, ConnectionSlot* slot, int result) {
+  if (result < 0) {
+    slot->flags |= FLAG_CLOSE;
+    return -1;
+  }
+  if (result == 0) return 0;
+  if (result == 2) return 1;
+  return completeRequest(server, slot);
+}
+
+void handOverSingleFile(ServerConfig* server, ConnectionSlot* slot, const char* data, int length) {
+  if (!server->onUploadData) return;
+  server->onUploadData(slot->upload, data, length);
+  if (slot->upload->state == 1) slot->upload->state = 0;
+}
+
+// The header has just been completed: path, body set-up and uploads.
+int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
+  char* text = slot->ioBuffer;
+  int length = 0;
+  for (;; ++length) {
+    if (length >= kMaxPathChars) return -1;
+    int at = pathStart + length;
+    if (at >= slot->pending) break;
+    char c = text[at];
+    if (c == '\r' || c == '\0') break;
+    if (c == ' ' && (std::strncmp(text + at + 1, "HTTP/", 5) == 0 ||
+                     std::strncmp(text + at + 1, "RTSP/", 5) == 0))
+      break;
+  }
+  slot->path = static_cast<char*>(std::malloc(static_cast<std::size_t>(length) + 1));
+  if (!slot->path) return -1;
+  if (length > 0) std::memcpy(slot->path, text + pathStart, static_cast<std::size_t>(length));
+  slot->path[length] = '\0';
+
+  if (!isPost(slot)) return 0;
+  int extra = slot->pending - slot->headerLength;
+  UploadState* upload = slot->upload;
+  if (upload) {
+    upload->path = slot->path;
+    if (upload->boundary[0]) {
+      if (!server->onUploadData) {
+        slot->flags |= FLAG_CLOSE;
+        return -1;
+      }
+      // The form data replaces the header in the buffer; keep the one header value that is
+      // still needed afterwards.
+      if (slot->authorization) {
+        std::size_t valueBytes = valueLength(slot->authorization);
+        if (valueBytes + 3 <= sizeof upload->authorizationCopy) {
+          std::memcpy(upload->authorizationCopy, slot->authorization, valueBytes);
+          std::memcpy(upload->authorizationCopy + valueBytes, "\r\n", 3);
+          slot->authorization = upload->authorizationCopy;
+        } else {
+          slot->authorization = nullptr;
+        }
+      }
+      slot->referer = slot->host = slot->transport = nullptr;
+      std::memmove(text, text + slot->headerLength, static_cast<std::size_t>(extra));
+      slot->outPtr = text;
+      slot->headerLength = 0;
+      slot->pending = 0;
+      upload->held = extra;
+      return 1;  // the caller starts the multipart receiver
+    }
+    upload->state = 1;
+    if (extra > 0) handOverSingleFile(server, slot, text + slot->headerLength, extra);
+    slot->outPtr = text;
+    slot->outCapacity = SLOT_BUFFER_SIZE;
+    slot->pending = 0;
+    return 0;
+  }
+  if (!slot->body) {
+    if (slot->requestLength < 0) slot->requestLength = 0;
+    if (slot->requestLength > kMaxPostBody) slot->requestLength = kMaxPostBody;
+    slot->body = static_cast<char*>(std::malloc(static_cast<std::size_t>(slot->requestLength) + 1));
+    if (!slot->body) return -1;
+    int moved = extra < slot->requestLength ? extra : slot->requestLength;
+    if (moved > 0) std::memcpy(slot->body, text + slot->headerLength, static_cast<std::size_t>(moved));
+    slot->body[moved] = '\0';
+    slot->outPtr = slot->body;
+    slot->outCapacity = slot->requestLength + 1;
+    slot->pending = moved;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int parseHeader(ServerConfig* server, ConnectionSlot* slot) {
+  slot->flags &= ~FLAG_MULTIPART;
+  const char* text = slot->ioBuffer;
+  std::size_t length = static_cast<std::size_t>(slot->headerLength);
+  long at = findBytes(text, length, "HTTP/1.", 7);
+  if (at < 0) at = findBytes(text, length, "RTSP/1.", 7);
+  if (at < 0) return -1;
+  slot->protocolMinor = text[at + 7] - '0';
+  std::size_t position = static_cast<std::size_t>(at);
+  for (;;) {
+    long lineEnd = findBytes(text + position, length - position, "\r", 1);
+    if (lineEnd < 0) return 0;
+    position += static_cast<std::size_t>(lineEnd) + 1;
+    if (position < length && text[position] == '\n') ++position;
+    if (position >= length || text[position] == '\r') return 0;
+    const char* line = text + position;
+    if (startsWithNoCase(line, "Connection: ")) {
+      const char* value = line + 12;
+      if (startsWithNoCase(value, "close")) slot->flags |= FLAG_CLOSE;
+      else if (startsWithNoCase(value, "Keep-Alive")) slot->flags &= ~FLAG_CLOSE;
+    } else if (startsWithNoCase(line, "Content-Length: ")) {
+      slot->requestLength = static_cast<std::int32_t>(decimalValue(line + 16));
+    } else if (startsWithNoCase(line, "Content-Type: ")) {
+      if (!parseContentType(server, slot, line + 14)) return -1;
+    } else if (startsWithNoCase(line, "CSeq: ")) {
+      slot->cseq = static_cast<std::int32_t>(decimalValue(line + 6));
+    } else if (startsWithNoCase(line, "Referer: ")) {
+      slot->referer = line + 9;
+    } else if (startsWithNoCase(line, "Range: bytes=")) {
+      const char* value = line + 13;
+      const char* digits = value;
+      while (*digits >= '0' && *digits <= '9') ++digits;
+      if (*digits == '-') slot->rangeStart = decimalValue(value);
+    } else if (startsWithNoCase(line, "Host: ")) {
+      slot->host = line + 6;
+    } else if (startsWithNoCase(line, "Transport: ")) {
+      slot->transport = line + 11;
+    } else if (startsWithNoCase(line, "Authorization: ")) {
+      slot->authorization = line + 15;
+    } else if (startsWithNoCase(line, "X-Forwarded-For: ")) {
+      parseForwardedFor(slot, line + 17);
+    }
+  }
+}
+
+int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
+  if (isMultipartUpload(slot) && slot->headerLength == 0 && slot->path)
+    return afterMultipart(server, slot, multipartReceive(server, slot, false));
+
+  int room = slot->outCapacity - slot->pending - 1;
+  int received = room > 0 ? netReceive(slot->socket, slot->outPtr + slot->pending, room) : 0;
+  if (received == -2) return 0;
+  if (received <= 0) {
+    serverPrintf("[%d] socket closed by client\n", static_cast<int>(slot->socket));
+    slot->flags |= FLAG_CLOSE;
+    if (isSingleFileUpload(slot) && slot->headerLength > 0 && server->onUploadData) {
+      slot->upload->state = 2;
+      server->onUploadData(slot->upload, slot->outPtr, slot->pending);
+      closeConnection(server, slot);
+      return 0;
+    }
+    closeConnection(server, slot);
+    return -1;
+  }
+  slot->pending += received;
+  slot->outPtr[slot->pending] = '\0';
+
+  if (slot->headerLength == 0) {
+    long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), "\r\n\r\n", 4);
+    if (blank < 0) return 0;
+    int pathStart;
+    if (std::strncmp(slot->ioBuffer, "GET", 3) == 0) {
+      slot->flags |= FLAG_GET;
+      pathStart = 5;
+    } else if (std::strncmp(slot->ioBuffer, "POST", 4) == 0) {
+      slot->flags |= FLAG_POST;
+      pathStart = 6;
+    } else {
+      serverPrintf("[%d] Unsupported method\n", static_cast<int>(slot->socket));
+      return -1;
+    }
+    slot->headerLength = static_cast<std::int32_t>(blank) + 4;
+    if (parseHeader(server, slot) != 0) {
+      serverPrintf("Error parsing request\n");
+      slot->flags |= FLAG_CLOSE;
+      return -1;
+    }
+    if (server->maxClientsPerIp && connectionsFromAddress(server, slot) > server->maxClientsPerIp) {
+      serverPrintf("[%d] Too many connections from this IP\n", static_cast<int>(slot->socket));
+      sendForbidden(slot->socket);
+      return -1;
+    }
+    int started = startBody(server, slot, pathStart);
+    if (started < 0) return -1;
+    if (started == 1) return afterMultipart(server, slot, multipartReceive(server, slot, true));
+  }
+
+  if (isSingleFileUpload(slot)) {
+    if (slot->pending >= slot->outCapacity - 1) {
+      handOverSingleFile(server, slot, slot->outPtr, slot->pending);
+      slot->pending = 0;
+    }
+    return 0;
+  }
+  if (slot->requestLength != 0 && slot->pending < slot->requestLength) return 0;
+  return completeRequest(server, slot);
+}

@@ -1,0 +1,347 @@
+// The server record's life: start, the event loop over the connection slots, closing of
+// connections, stop.
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "file_io.h"
+#include "net.h"
+#include "server_internal.h"
+
+std::FILE* serverLog = nullptr;
+
+namespace {
+
+constexpr int kMaxWatchedPerSet = 64;
+constexpr const char* kForbiddenBody =
+    "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
+constexpr const char* kNotFoundBody =
+    "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
+    "<p>The requested URL has no content.</p></body></html>";
+
+// Guards the listening socket between stopServer, which wakes the loop through it, and the
+// loop's end, which closes it; without it the wake could reach a reused descriptor.
+std::mutex listenerLock;
+
+std::atomic_ref<std::int32_t> quitFlag(ServerConfig* server) {
+  return std::atomic_ref<std::int32_t>(server->quit);
+}
+std::atomic_ref<std::int32_t> runningFlag(ServerConfig* server) {
+  return std::atomic_ref<std::int32_t>(server->running);
+}
+
+void sendFixedPage(SocketHandle socket, const char* headerFormat, const char* body) {
+  char header[128];
+  int bodyLength = static_cast<int>(std::strlen(body));
+  int length = std::snprintf(header, sizeof header, headerFormat, kServerName, bodyLength);
+  if (length < 0) return;
+  if (length >= static_cast<int>(sizeof header)) length = sizeof header - 1;
+  if (netSendAll(socket, header, length)) netSendAll(socket, body, bodyLength);
+}
+
+void acceptConnection(ServerConfig* server, std::int64_t now) {
+  ConnectionSlot* freeSlot = nullptr;
+  for (int i = 0; i < server->maxClients; ++i) {
+    if (server->slots[i].socket == 0) {
+      freeSlot = &server->slots[i];
+      break;
+    }
+  }
+  std::uint32_t peer = 0;
+  SocketHandle socket = netAccept(server->listenSocket, &peer);
+  if (socket <= 0) return;
+  if (!freeSlot) {
+    serverPrintf("[%d] connection denied\n", static_cast<int>(socket));
+    sendForbidden(socket);
+    netClose(socket);
+    return;
+  }
+  if (server->socketRcvBufKb) netSetReceiveBuffer(socket, server->socketRcvBufKb * 1024);
+  ConnectionSlot* slot = freeSlot;
+  slot->socket = socket;
+  slot->clientAddress = peer;
+  serverPrintf("[%d] IP: %d.%d.%d.%d\n", static_cast<int>(socket), (peer >> 24) & 0xff,
+               (peer >> 16) & 0xff, (peer >> 8) & 0xff, peer & 0xff);
+  ++server->clientCount;
+  if (!resetSlot(slot)) {
+    // No memory for the slot's buffer: this connection cannot be served.
+    slot->flags = FLAG_CLOSE;
+    closeConnection(server, slot);
+    return;
+  }
+  std::free(slot->body);
+  slot->body = nullptr;
+  slot->connectedAt = now;
+  slot->expiresAt = now + server->expireTimeout;
+  slot->requestsServed = 0;
+  if (server->peakClients < server->clientCount) server->peakClients = server->clientCount;
+}
+
+// One sending or receiving step for a slot the wait reported ready.
+int serveSlot(ServerConfig* server, ConnectionSlot* slot, const NetWaitEntry& entry) {
+  if (entry.writable && (slot->flags & FLAG_SENDING)) {
+    if (slot->flags & (FLAG_BUFFER | FLAG_STREAM)) return bufferStep(server, slot);
+    if (slot->pending <= 0) return 1;
+    if (slot->flags & FLAG_FILE) return fileStep(server, slot);
+    serverPrintf("Invalid content source\n");
+    return 1;
+  }
+  if (entry.readable && (slot->flags & FLAG_RECEIVING)) return receiveStep(server, slot);
+  return 1;
+}
+
+void finishLoop(ServerConfig* server) {
+  {
+    std::lock_guard<std::mutex> guard(listenerLock);
+    netClose(server->listenSocket);
+    std::atomic_ref<SocketHandle>(server->listenSocket).store(0);
+  }
+  // Connections still open release what they hold, as if they had ended.
+  for (int i = 0; i < server->maxClients; ++i) {
+    ConnectionSlot* slot = &server->slots[i];
+    if (slot->socket == 0) continue;
+    slot->flags |= FLAG_CLOSE;
+    closeConnection(server, slot);
+  }
+  serverPrintf("Cleaning up...\n");
+  for (int i = 0; i < server->maxClients; ++i) {
+    std::free(server->slots[i].ioBuffer);
+    server->slots[i].ioBuffer = nullptr;
+  }
+  if (server->urlHandlers) {
+    for (UrlHandler* entry = server->urlHandlers; entry->prefix; ++entry)
+      if (entry->handler && entry->event) entry->event(1, entry, server);
+  }
+  std::free(server->slots);
+  server->slots = nullptr;
+  server->clientCount = 0;
+  quitFlag(server).store(0);
+  runningFlag(server).store(0);
+}
+
+}  // namespace
+
+void serverPrintf(const char* format, ...) {
+  if (!serverLog) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(serverLog, format, arguments);
+  va_end(arguments);
+}
+
+std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+void sendForbidden(SocketHandle socket) {
+  sendFixedPage(socket,
+                "HTTP/1.1 403 Forbidden\r\nServer: %s\r\nContent-length: %d\r\n"
+                "Content-Type: text/html\r\n\r\n",
+                kForbiddenBody);
+}
+
+void sendNotFound(SocketHandle socket) {
+  sendFixedPage(socket,
+                "HTTP/1.1 404 Not Found\r\nServer: %s\r\nContent-length: %d\r\n"
+                "Content-Type: text/html\r\n\r\n",
+                kNotFoundBody);
+}
+
+void sendRedirect(ConnectionSlot* slot, const char* location) {
+  // The location may lie in the very area the answer is written to.
+  std::string target(location ? location : "");
+  int length = std::snprintf(slot->outPtr, static_cast<std::size_t>(slot->outCapacity),
+                             "HTTP/1.1 301 Moved Permanently\r\nServer: %s\r\nLocation: %s\r\n\r\n",
+                             kServerName, target.c_str());
+  if (length < 0) return;
+  if (length >= slot->outCapacity) length = slot->outCapacity - 1;
+  netSendAll(slot->socket, slot->outPtr, length);
+}
+
+int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot) {
+  int count = 0;
+  for (int i = 0; i < server->maxClients; ++i) {
+    const ConnectionSlot& other = server->slots[i];
+    if (other.socket != 0 && other.clientAddress == slot->clientAddress) ++count;
+  }
+  return count;
+}
+
+bool resetSlot(ConnectionSlot* slot) {
+  slot->status = 200;
+  slot->responseHeaderLength = 0;
+  slot->bytesSent = 0;
+  slot->contentLength = 0;
+  slot->contentType = 0;
+  slot->rangeStart = 0;
+  slot->path = nullptr;
+  slot->referer = nullptr;
+  slot->host = nullptr;
+  slot->transport = nullptr;
+  slot->authorization = nullptr;
+  slot->headerLength = 0;
+  slot->requestLength = 0;
+  slot->cseq = 0;
+  slot->file = 0;
+  slot->handler = nullptr;
+  slot->upload = nullptr;
+  slot->contentTypeText = nullptr;
+  slot->pending = 0;
+  slot->chunkOpen = 0;
+  slot->flags = FLAG_RECEIVING;
+  if (!slot->ioBuffer) slot->ioBuffer = static_cast<char*>(std::malloc(SLOT_BUFFER_SIZE));
+  slot->outPtr = slot->ioBuffer;
+  slot->outCapacity = slot->ioBuffer ? SLOT_BUFFER_SIZE : 0;
+  return slot->ioBuffer != nullptr;
+}
+
+void closeConnection(ServerConfig* server, ConnectionSlot* slot) {
+  if (slot->socket == 0) return;
+  if (slot->file > 0) fileClose(slot->file);
+  slot->file = 0;
+  if (slot->upload) {
+    if (server->onUploadData) server->onUploadData(slot->upload, nullptr, 0);
+    releaseUpload(slot->upload);
+    slot->upload = nullptr;
+  }
+  std::free(slot->body);
+  slot->body = nullptr;
+  if (slot->handler) {
+    bool notify = (slot->flags & FLAG_CLOSE_NOTIFY) && (slot->flags & FLAG_CLOSE);
+    if ((notify || (slot->flags & FLAG_STREAM)) && slot->handler->handler) {
+      HandlerRequest request{};
+      request.server = server;
+      request.slot = slot;
+      request.dataBytes = -1;
+      slot->handler->handler(&request);
+    }
+    slot->handler = nullptr;
+  }
+  if (slot->flags & FLAG_OWN_BUFFER) {
+    std::free(slot->ownedBuffer);
+    slot->ownedBuffer = nullptr;
+    slot->flags &= ~FLAG_OWN_BUFFER;
+  }
+  std::free(slot->path);
+  slot->path = nullptr;
+  if (slot->flags & FLAG_CLOSE) {
+    netClose(slot->socket);
+    slot->socket = 0;
+    if (server->clientCount > 0) --server->clientCount;
+    slot->requestsServed = 0;
+  }
+}
+
+int startServer(ServerConfig* server) {
+  if (runningFlag(server).load()) return -1;
+  if (!serverLog) serverLog = stderr;
+  if (server->maxClients <= 0) {
+    serverPrintf("Maximum clients not set\n");
+    return -2;
+  }
+  server->slots =
+      static_cast<ConnectionSlot*>(std::calloc(server->maxClients, sizeof(ConnectionSlot)));
+  if (!server->slots) return -3;
+  if (server->urlHandlers) {
+    for (UrlHandler* entry = server->urlHandlers; entry->prefix; ++entry)
+      if (entry->event && entry->event(0, entry, server) != 0) entry->handler = nullptr;
+  }
+  SocketHandle listener = 0;
+  std::uint16_t boundPort = server->port;
+  if (netListen(server->bindAddress, server->port, server->maxClients - 1, &listener,
+                &boundPort) != 0) {
+    server->listenSocket = 0;
+    std::free(server->slots);
+    server->slots = nullptr;
+    return -3;
+  }
+  server->listenSocket = listener;
+  server->port = boundPort;
+  server->startTime = nowSeconds();
+  if (server->expireTimeout == 0) server->expireTimeout = 120;
+  quitFlag(server).store(0);
+  runningFlag(server).store(1);
+  return 0;
+}
+
+int runServer(ServerConfig* server) {
+  if (!server->slots || !runningFlag(server).load()) return 0;
+  const int watchLimit = 1 + 2 * kMaxWatchedPerSet;
+  NetWaitEntry entries[watchLimit];
+  int slotOfEntry[watchLimit];
+  while (!quitFlag(server).load()) {
+    int count = 0;
+    int readCount = 1;
+    int writeCount = 0;
+    entries[count++] = NetWaitEntry{server->listenSocket, true, false, false, false};
+    std::int64_t now = nowSeconds();
+    std::uint32_t tick = netTickMs();
+    for (int i = 0; i < server->maxClients; ++i) {
+      ConnectionSlot* slot = &server->slots[i];
+      if (slot->socket == 0) continue;
+      if (!netSocketAlive(slot->socket)) {
+        serverPrintf("[%d] Socket no longer vaild.\n", static_cast<int>(slot->socket));
+        slot->flags = FLAG_CLOSE;
+        closeConnection(server, slot);
+        continue;
+      }
+      if (now > slot->expiresAt) {
+        serverPrintf("[%d] Http socket expired\n", static_cast<int>(slot->socket));
+        ++server->expiredCount;
+        slot->flags = FLAG_CLOSE;
+        closeConnection(server, slot);
+        continue;
+      }
+      if (slot->resumeTick) {
+        if (static_cast<std::int32_t>(slot->resumeTick - tick) > 0) continue;
+        slot->resumeTick = 0;
+      }
+      bool read = (slot->flags & FLAG_RECEIVING) && readCount < kMaxWatchedPerSet;
+      bool write = (slot->flags & FLAG_SENDING) && writeCount < kMaxWatchedPerSet;
+      if (!read && !write) continue;
+      readCount += read;
+      writeCount += write;
+      slotOfEntry[count] = i;
+      entries[count++] = NetWaitEntry{slot->socket, read, write, false, false};
+    }
+    int ready = netWait(entries, count, 1000);
+    if (quitFlag(server).load()) break;
+    if (ready < 0) {
+      netSleepMs(1000);
+      continue;
+    }
+    if (ready == 0) {
+      if (server->onIdle) server->onIdle(server);
+      continue;
+    }
+    now = nowSeconds();
+    for (int k = 1; k < count; ++k) {
+      ConnectionSlot* slot = &server->slots[slotOfEntry[k]];
+      if (slot->socket != entries[k].socket) continue;
+      if (!entries[k].readable && !entries[k].writable) continue;
+      if (serveSlot(server, slot, entries[k]) == 0) {
+        slot->expiresAt = now + server->expireTimeout;
+      } else if (slot->socket != 0) {
+        slot->flags |= FLAG_CLOSE;
+        closeConnection(server, slot);
+      }
+    }
+    if (entries[0].readable) acceptConnection(server, now);
+  }
+  finishLoop(server);
+  return 0;
+}
+
+int stopServer(ServerConfig* server) {
+  {
+    std::lock_guard<std::mutex> guard(listenerLock);
+    if (quitFlag(server).load() || !runningFlag(server).load()) return -1;
+    quitFlag(server).store(1);
+    netInterrupt(std::atomic_ref<SocketHandle>(server->listenSocket).load());
+  }
+  for (int i = 0; i < 30 && runningFlag(server).load(); ++i) netSleepMs(100);
+  return 0;
+}

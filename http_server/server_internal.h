@@ -1,0 +1,97 @@
+#pragma once
+// What the server's own files share with each other; the host sees only lumiserv.h.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "lumiserv.h"
+
+inline constexpr const char* kServerName = "Lumiserv";
+inline constexpr int kMaxPathChars = 512;       // a request path is shorter than this
+inline constexpr int kMaxLocalPath = 259;       // characters of a local file path
+inline constexpr int kMaxHeaderBytes = 512;     // a composed response header
+inline constexpr int kMaxPostBody = 262144;     // body of a plain POST
+inline constexpr int kMinOutputRoom = 1024;     // room left for the answer behind the request
+
+// Diagnostic line to serverLog.
+void serverPrintf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+std::int64_t nowSeconds();
+
+// Slots and connections (server_core.cpp).
+bool resetSlot(ConnectionSlot* slot);
+void closeConnection(ServerConfig* server, ConnectionSlot* slot);
+// Counts the used slots whose client address equals this slot's, the slot itself included.
+int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot);
+// The fixed refusal pages, sent whole on a fresh socket.
+void sendForbidden(SocketHandle socket);
+void sendNotFound(SocketHandle socket);
+void sendRedirect(ConnectionSlot* slot, const char* location);
+
+// Receiving and dispatch (request.cpp, dispatch.cpp).
+int receiveStep(ServerConfig* server, ConnectionSlot* slot);
+int parseHeader(ServerConfig* server, ConnectionSlot* slot);
+int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot);
+
+// Local paths and content lookup (local_path.cpp).
+struct LocalPath {
+  char text[kMaxLocalPath + 1];
+  int length;
+  int extension;  // offset of the extension in text, or -1
+  bool endedWithSlash;
+};
+// False when the request cannot name a file (empty root, or an unusable decoded path).
+bool composeLocalPath(const char* root, const char* requestPath, LocalPath* out);
+// The request path as the file lookup sees it (decoded, without empty or dot segments), for
+// comparisons that must not be dodged by spelling a path differently.
+std::string normalisedRequestPath(const char* path);
+int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root,
+                const char* requestPath);
+
+// Responses (response.cpp, listing.cpp, mime.cpp).
+int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot,
+                        std::int64_t modified, char* destination, int capacity);
+void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_t size,
+                         std::int64_t modified, const char* extension);
+int fileStep(ServerConfig* server, ConnectionSlot* slot);
+int sendHeader(ServerConfig* server, ConnectionSlot* slot);
+int bufferStep(ServerConfig* server, ConnectionSlot* slot);
+void buildDirectoryListing(ServerConfig* server, ConnectionSlot* slot, const char* directory);
+const char* reasonPhrase(int status);
+const char* mimeTypeText(ContentTypeIndex index);
+// "%s, %02d %s %d %02d:%02d:%02d GMT" of a UTC time; destination holds at least 40 bytes.
+void formatHttpDate(std::int64_t time, char* destination, std::size_t capacity);
+
+// Authentication, statistics, uploads (auth.cpp, stats.cpp, upload.cpp).
+int authenticate(ServerConfig* server, ConnectionSlot* slot);
+std::string base64Encode(const char* data, std::size_t length);
+struct XmlElement {
+  const char* name;
+  std::string value;
+  int indentation;
+  int flags;  // bit 0: wrap the value in CDATA
+};
+int writeXmlElement(char** cursor, int* room, const XmlElement& element);
+UploadState* createUpload(ServerConfig* server, const char* boundary, std::size_t boundaryLength,
+                          const char* fileName, std::size_t fileNameLength);
+void releaseUpload(UploadState* upload);
+int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresent);
+// True when it has answered the request itself (the redirect for an empty path).
+bool formComplete(ServerConfig* server, ConnectionSlot* slot);
+
+// Text helpers (text_util.cpp).
+// Offset of needle in the first haystackLength bytes of haystack, or -1.
+long findBytes(const char* haystack, std::size_t haystackLength, const char* needle,
+               std::size_t needleLength);
+bool startsWithNoCase(const char* text, const char* prefix);
+long findNoCase(const char* haystack, std::size_t haystackLength, const char* needle);
+// &, <, >, " and ' as entities.
+std::string htmlEscape(const char* text);
+// Number of bytes that fit in room, copied with a NUL, or 0.
+std::size_t copyBounded(char* destination, std::size_t capacity, const char* source,
+                        std::size_t sourceLength);
