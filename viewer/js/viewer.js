@@ -363,6 +363,7 @@
     const ctx = canvas.getContext('2d');
     ctx.fillStyle = '#000';
     ctx.fillRect(0, 0, canvas.width, canvas.height);
+    delete canvas.dataset.image;
   }
 
   // The image at its own size, redrawn only when the image or the window changed.
@@ -396,7 +397,6 @@
       canvas.height = height;
     }
     clearCanvas();
-    delete canvas.dataset.image;
     if (!state.current || !state.window) return;
     const pixels = state.current.pixels;
     const source = renderedImage();
@@ -459,7 +459,8 @@
     canvas.addEventListener('pointercancel', endDrag);
 
     document.addEventListener('keydown', (event) => {
-      if (event.target === $('slice-slider') || event.altKey || event.ctrlKey || event.metaKey) return;
+      // Also when the slider has the focus, so that the arrows mean the same everywhere.
+      if (event.altKey || event.ctrlKey || event.metaKey) return;
       const moves = { ArrowUp: -1, ArrowLeft: -1, ArrowDown: 1, ArrowRight: 1, PageUp: -10, PageDown: 10 };
       if (event.key in moves) step(moves[event.key]);
       else if (event.key === 'Home') showImage(0);
