@@ -165,5 +165,5 @@ test('a missing study index is reported, not waited for forever', async (t) => {
   t.after(() => fs.renameSync(path.join(work, 'DICOMDIR.away'), path.join(disc, 'DATA', 'DICOMDIR')));
   await page.reload();
   await page.waitForSelector('#study-list[data-state="error"]', { timeout: 20000 });
-  assert.match(await text(page, 'message'), /study index .* could not be read: HTTP 404/);
+  assert.match(await text(page, 'message'), /study index \(\/DICOMDIR on localhost:\d+\) could not be read: HTTP 404/);
 });

@@ -18,8 +18,9 @@
     return v;
   }
 
-  // Stored values of every frame as one signed-safe typed array, masked to Bits Stored and
-  // sign-extended where Pixel Representation says so.
+  // Stored values of every frame, copied out of the file (so that the file's buffer can go),
+  // masked to Bits Stored and sign-extended where Pixel Representation says so. The values
+  // keep the width of the file's samples: a study of many images stays small in memory.
   function storedValues(bytes, bitsAllocated, bitsStored, signed, count) {
     const copy = bytes.slice(0, count * (bitsAllocated / 8)).buffer;
     let raw;
@@ -29,13 +30,12 @@
     if (bitsStored >= bitsAllocated) return raw;
     const mask = (2 ** bitsStored) - 1;
     const signBit = 2 ** (bitsStored - 1);
-    const out = new Float64Array(count);
     for (let i = 0; i < count; i++) {
       let v = (raw[i] >>> 0) & mask;
       if (signed && v >= signBit) v -= 2 ** bitsStored;
-      out[i] = v;
+      raw[i] = v;
     }
-    return out;
+    return raw;
   }
 
   // ds: a parsed data set (LumidraDicom). Throws ImageError for what cannot be shown.

@@ -14,6 +14,8 @@
   const INDEX_ATTEMPTS = 4;
   const WHEEL_STEP = 100;
   const CLOSE_WATCH_SECONDS = 20;
+  // Decoded images kept for scrolling; the least recently shown go first beyond this.
+  const CACHE_BYTES = 256 * 1024 * 1024;
 
   const COPY_TEXTS = {
     unknown: 'unknown',
@@ -35,6 +37,8 @@
     showToken: 0,
     preloadToken: 0,
     images: new Map(),
+    imageBytes: new Map(),
+    cachedBytes: 0,
     rendered: null,
     drawPending: false,
     wheel: 0,
@@ -123,8 +127,7 @@
       if (!(await state.launcher.isServing())) {
         document.body.dataset.phase = 'closed';
         $('closing-title').textContent = 'Lumidra has closed';
-        $('closing-text').textContent = 'The launcher has ended and removed its temporary files. ' +
-          'You can close this browser tab now.';
+        $('closing-text').textContent = 'The launcher has ended. You can close this browser tab now.';
         return;
       }
     }
@@ -252,14 +255,32 @@
     const list = $('study-list');
     list.dataset.state = 'error';
     list.textContent = 'The study index could not be read.';
-    showMessage('The study index (' + path + ') could not be read: ' + lastError.message, 'error');
+    showMessage('The study index (' + path + ' on ' + new URL(state.launcher.base).host +
+      ') could not be read: ' + lastError.message, 'error');
   }
 
   // ---- images ---------------------------------------------------------------------------
 
+  function forgetImage(path) {
+    state.cachedBytes -= state.imageBytes.get(path) || 0;
+    state.imageBytes.delete(path);
+    state.images.delete(path);
+  }
+
+  // Drops the least recently used decoded images (Map order) until the cache fits again.
+  function trimCache(keep) {
+    for (const path of state.images.keys()) {
+      if (state.cachedBytes <= CACHE_BYTES) return;
+      if (path !== keep && state.imageBytes.has(path)) forgetImage(path);
+    }
+  }
+
   function loadImage(path) {
     let promise = state.images.get(path);
-    if (!promise) {
+    if (promise) {
+      state.images.delete(path);
+      state.images.set(path, promise);
+    } else {
       promise = fetchBuffer(path).then((buffer) => {
         const parsed = Dicom.parseDicom(buffer);
         const ds = parsed.dataset;
@@ -273,7 +294,14 @@
           sliceLocation: ds.number(0x00201041),
         };
       });
-      promise.catch(() => state.images.delete(path));
+      promise.then((image) => {
+        if (state.images.get(path) !== promise) return;
+        state.imageBytes.set(path, image.pixels.values.byteLength);
+        state.cachedBytes += image.pixels.values.byteLength;
+        trimCache(path);
+      }, () => {
+        if (state.images.get(path) === promise) forgetImage(path);
+      });
       state.images.set(path, promise);
     }
     return promise;
@@ -283,7 +311,7 @@
     const token = ++state.preloadToken;
     const queue = series.images.map((image) => image.path);
     const worker = async () => {
-      while (queue.length && token === state.preloadToken) {
+      while (queue.length && token === state.preloadToken && state.cachedBytes < CACHE_BYTES * 0.75) {
         try {
           await loadImage(queue.shift());
         } catch (e) {
