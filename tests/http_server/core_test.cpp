@@ -121,6 +121,19 @@ TEST(ServerCore, PerAddressLimitAndForwardedAddress) {
   ::close(holder);
 }
 
+int idleCalls = 0;
+void countIdle(ServerConfig*) { ++idleCalls; }
+
+TEST(ServerCore, IdleCallbackWhileNothingHappens) {
+  TestServer server;
+  server.config.onIdle = countIdle;
+  idleCalls = 0;
+  ASSERT_EQ(server.start(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  server.stop();
+  EXPECT_GE(idleCalls, 1);
+}
+
 TEST(ServerCore, StopEndsOpenConnections) {
   TestServer server;
   ASSERT_EQ(server.start(), 0);

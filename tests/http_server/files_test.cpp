@@ -174,6 +174,16 @@ TEST_F(FileServer, LargeFileArrivesWhole) {
   EXPECT_GE(server.config.bytesSent, big.size());
 }
 
+TEST_F(FileServer, SpeedLimitStillDeliversEveryByte) {
+  server.config.maxSpeedKbps = 150;
+  std::string big = pattern(300000);
+  writeFile(temp / "first/limited.bin", big);
+  ASSERT_EQ(server.start(), 0);
+  std::string reply = get(port(), "/limited.bin");
+  EXPECT_NE(reply.find("Content-Length: 300000\r\n"), std::string::npos);
+  EXPECT_TRUE(bodyOf(reply) == big);
+}
+
 TEST_F(FileServer, CurlSeesTheSameHeadersAndBodies) {
   if (runCommand("command -v curl").empty()) GTEST_SKIP() << "curl is not installed";
   ASSERT_EQ(server.start(), 0);

@@ -183,6 +183,10 @@ int contentHandler(HandlerRequest* request) {
     request->slot->file = ::open((std::string(request->server->documentRoot) + "/target.txt").c_str(), O_RDONLY);
     return FLAG_HANDLER_FILE | FLAG_CLOSE_NOTIFY;
   }
+  if (path == "/chunked-file") {
+    std::strcpy(request->outBuffer, "target.txt");
+    return FLAG_FILE | FLAG_CHUNKED;
+  }
   if (path == "/bad") return FLAG_GET;
   if (path == "/typed") {
     request->slot->status = 202;
@@ -247,6 +251,10 @@ TEST(Handlers, EveryResultKind) {
   EXPECT_NE(opened.find("Content-Type: application/octet-stream\r\nContent-Length: 14\r\n"), std::string::npos) << opened;
   EXPECT_EQ(bodyOf(opened), "target content");
   EXPECT_EQ(closeCalls, 1);
+  std::string chunkedFile = get(port, "/h/chunked-file");
+  EXPECT_NE(chunkedFile.find("Content-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"), std::string::npos)
+      << chunkedFile;
+  EXPECT_EQ(bodyOf(chunkedFile), "E\r\ntarget content\r\n0\r\n\r\n");
   EXPECT_EQ(get(port, "/h/bad"), "");
   std::string typed = get(port, "/h/typed");
   EXPECT_EQ(typed.rfind("HTTP/1.1 202 Accepted\r\n", 0), 0u);
@@ -256,7 +264,7 @@ TEST(Handlers, EveryResultKind) {
   server.stop();
   EXPECT_EQ(events[1], 1);  // only the entry that still has its handler hears the end
   EXPECT_NE(server.log().find("Invalid data flag specified\n"), std::string::npos);
-  EXPECT_EQ(server.config.handlerHits, 10u);
+  EXPECT_EQ(server.config.handlerHits, 11u);
 }
 
 TEST(Variables, ParsingAndDecoding) {
