@@ -64,16 +64,17 @@ TEST_F(CopyTree, AnExistingBkpNameFailsThatFileOnly) {
 }
 
 TEST_F(CopyTree, ClearedKeepRunningStopsTheWalkWithoutCountingAFailure) {
-    writeFileBytes(source / "a.dcm", "a");
+    // Only folders at the top: a file's own copy would notice the flag too.
     writeFileBytes(source / "sub" / "b.dcm", "b");
+    fs::create_directories(source / "other sub");
     keepRunning = false;
 
     copyTree(source, target);
+    EXPECT_EQ(listTree(target), "") << "not even a sub-folder is entered";
+    // A walk's own folder is made before its first entry is looked at.
     copyTree(source / "sub", target / "sub");
-
-    EXPECT_TRUE(copyOk);
-    // The folders themselves are made before the first entry is looked at.
     EXPECT_EQ(listTree(target), "sub/\n");
+    EXPECT_TRUE(copyOk);
 }
 
 TEST_F(CopyTree, UnreadableSourceOrTargetEndsTheWalkWithAnError) {

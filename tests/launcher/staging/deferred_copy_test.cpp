@@ -139,6 +139,20 @@ TEST_F(DeferredCopy, TerminateCancelsTheFileUnderWayAndSkipsTheStatus) {
     EXPECT_EQ(status(), "0") << "the final status is not written after terminate";
 }
 
+TEST_F(DeferredCopy, RemovalWaitsForTheCopyToLeaveTheWorkspace) {
+    writeFileBytes(disc / "DATA" / "DICOM" / "LARGE" / "LARGE.dcm", std::string(64 << 20, 'L'));
+    fs::path bkp = workspaceDataDir / "DICOM" / "LARGE" / "LARGE.dcm.bkp";
+    LogMark log;
+    std::thread worker(copyRemainingFiles);
+    while (!fs::exists(bkp) && !log.has("Copying of remaining files finished.")) std::this_thread::yield();
+    // Without terminate the copy runs to its end; removal must not pull the folder away first.
+    removeWorkspace();
+    bool finishedFirst = log.has(" INFO: Copying of remaining files finished.\n");
+    worker.join();
+    EXPECT_TRUE(finishedFirst) << log.added();
+    EXPECT_TRUE(workspaceDir.empty());
+}
+
 TEST_F(DeferredCopy, TerminateDuringTheCopyLeavesNoWorkspace) {
     for (int i = 0; i < 40; ++i)
         writeFileBytes(disc / "DATA" / "DICOM" / ("S" + std::to_string(i % 4)) / ("I" + std::to_string(i) + ".dcm"),

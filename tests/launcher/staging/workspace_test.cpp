@@ -225,6 +225,8 @@ TEST_F(Workspace, AFailedViewerUnpackIsReportedOnce) {
     EXPECT_EQ(lines.find(" ERROR: Cannot copy necessary files to TEMP dir.\n", first + 1), std::string::npos);
     EXPECT_FALSE(log.has("Unzipping data..."));
     EXPECT_TRUE(keepRunning) << "a failed unpack is not an exception";
+    // The skeleton and the status file come before the first unpack.
+    EXPECT_EQ(listTree(workspaceDataDir), "7z/\nDICOM/\nDW/\ncopy_status.txt\n");
     EXPECT_EQ(readFileBytes(workspaceDataDir / "copy_status.txt"), "0");
 }
 
