@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "serving/port_probe.h"
+#include "staging/deferred_copy.h"
 #include "staging_test_support.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(Workspace, NoWorkspaceIsMadeAfterTerminate) {
     EXPECT_TRUE(workspaceDir.empty());
 }
 
-TEST_F(Workspace, StagesTheViewerAndTheDataFromARealDisc) {
+TEST_F(Workspace, StagesARealDiscCopiesTheRestAndCleansUp) {
     fs::path tmp = scratch.path / "temp ž";
     fs::create_directories(tmp);
     useTmp(tmp.string());
@@ -206,7 +207,18 @@ TEST_F(Workspace, StagesTheViewerAndTheDataFromARealDisc) {
         EXPECT_EQ(readFileBytes(workspaceDir / file.path), file.content) << file.path;
     EXPECT_TRUE(fs::is_directory(workspaceDataDir / "DW"));
     EXPECT_TRUE(fs::is_directory(workspaceDataDir / "DICOM"));
+
+    copyRemainingFiles();
+    EXPECT_EQ(readFileBytes(workspaceDataDir / "copy_status.txt"), "1");
+    for (const auto* files : {&discDicomFiles(), &discDwFiles()})
+        for (const TestDiscFile& file : *files)
+            EXPECT_EQ(readFileBytes(workspaceDir / file.path), file.content) << file.path;
     EXPECT_FALSE(log.has(" ERROR: ")) << log.added();
+
+    fs::path made = workspaceDir;
+    removeWorkspace();
+    EXPECT_FALSE(fs::exists(made));
+    EXPECT_EQ(listTree(tmp), "");
 }
 
 TEST_F(Workspace, AFailedViewerUnpackIsReportedOnce) {
