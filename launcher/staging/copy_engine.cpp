@@ -1,6 +1,7 @@
 #include "copy_engine.h"
 
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 
 #include "log/log.h"
@@ -47,6 +48,8 @@ void makeFolder(const fs::path& folder) {
 
 void writeCopyStatus(bool complete) {
     try {
+        // An empty path would put the file into the current directory, the disc.
+        if (workspaceDataDir.empty()) throw std::runtime_error("no workspace");
         std::ofstream file(workspaceDataDir / "copy_status.txt", std::ios::binary | std::ios::trunc);
         if (file) file << (complete ? '1' : '0');
         file.close();

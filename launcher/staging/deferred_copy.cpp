@@ -15,6 +15,8 @@ void copyRemainingFiles() {
     struct Release {
         ~Release() { releaseWorkspace(); }
     } release;
+    // Without a workspace the target would be the disc's own DATA folder.
+    if (workspaceDir.empty()) return;
 
     try {
         logInfo("Copying remaining files...");

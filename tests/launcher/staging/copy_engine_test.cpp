@@ -139,6 +139,14 @@ TEST_F(CopyStatus, AFailedWriteIsLoggedAndTheRunGoesOn) {
     EXPECT_NO_THROW(writeCopyStatus(true));
     EXPECT_TRUE(log.has(" ERROR: Cannot create copy status file\n")) << log.added();
     EXPECT_FALSE(fs::exists(scratch.path / "gone"));
+
+    // Without a workspace nothing lands in the current directory.
+    fs::path savedCwd = fs::current_path();
+    fs::current_path(scratch.path);
+    workspaceDataDir.clear();
+    writeCopyStatus(false);
+    fs::current_path(savedCwd);
+    EXPECT_FALSE(fs::exists(scratch.path / "copy_status.txt"));
 }
 
 TEST_F(CopyStatus, StagingWithoutAWorkspaceTouchesNothing) {

@@ -110,6 +110,19 @@ TEST_F(DeferredCopy, NothingHappensAfterTerminate) {
     EXPECT_EQ(status(), "0");
     EXPECT_EQ(listTree(workspaceDataDir / "DICOM"), "");
     EXPECT_EQ(log.added(), "");
+
+    // Nor without a workspace: the disc's DATA folder is never a target.
+    keepRunning = true;
+    fs::path savedCwd = fs::current_path();
+    fs::current_path(disc);
+    fs::path made = workspaceDir;
+    workspaceDir.clear();
+    LogMark quiet;
+    copyRemainingFiles();
+    fs::current_path(savedCwd);
+    workspaceDir = made;
+    EXPECT_EQ(quiet.added(), "");
+    EXPECT_EQ(listTree(disc / "DATA"), "DICOM/\nDICOM/I1.dcm\n");
 }
 
 // Runs the copy on a worker, as the start sequence does, and terminates once the large file
