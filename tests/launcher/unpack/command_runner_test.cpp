@@ -45,6 +45,7 @@ std::string withRedirectedStreams(const fs::path& file, Body body) {
     int input[2];
     EXPECT_EQ(pipe(input), 0);
     EXPECT_EQ(write(input[1], "a line\n", 7), 7);
+    close(input[1]);  // a child that reads it finds the line, then the end, never waits
     const int sink = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(input[0], STDIN_FILENO);
     dup2(sink, STDOUT_FILENO);
@@ -53,7 +54,7 @@ std::string withRedirectedStreams(const fs::path& file, Body body) {
     dup2(savedIn, STDIN_FILENO);
     dup2(savedOut, STDOUT_FILENO);
     dup2(savedErr, STDERR_FILENO);
-    for (int fd : {savedIn, savedOut, savedErr, input[0], input[1], sink}) close(fd);
+    for (int fd : {savedIn, savedOut, savedErr, input[0], sink}) close(fd);
     return readFileBytes(file);
 }
 
