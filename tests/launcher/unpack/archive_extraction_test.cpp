@@ -119,6 +119,22 @@ TEST_F(Extraction, WithoutBinSevenZipThe7ZipOnPathIsRunAndNamedInTheLog) {
     expectFiles(workspaceDataDir / "7z", viewerArchiveFiles());
 }
 
+TEST_F(Extraction, OnPath7zzComesBefore7zaBefore7zAndAFolderWithBlanksIsQuoted) {
+    enterDisc({});
+    const fs::path tools = root.path / "tools dir ž";
+    writeScript(tools / "7z", "exit 1\n");
+    // PATH holds only the tools folder now: the script uses nothing from it.
+    writeScript(tools / "7za", "echo \"$@\" > \"${0%/*}/ran-7za.txt\"\n");
+    writeFileBytes(tools / "7zz", "not executable, so not a candidate\n");
+    setenv("PATH", ("/nonexistent:" + tools.string()).c_str(), 1);
+
+    EXPECT_TRUE(extractViewer());
+    const std::string program = "\"" + (tools / "7za").string() + "\"";
+    EXPECT_EQ(logLines().at(1), "INFO: " + viewerCommand(program));
+    EXPECT_EQ(readFileBytes(tools / "ran-7za.txt"), "x -bsp2 -y -o" + (workspaceDataDir / "7z").string() + "/ " +
+                                                       (disc / "DATA" / "7z" / "viewer.7z").string() + "\n");
+}
+
 TEST_F(Extraction, ACorruptArchiveFailsThreeTimesWithRetryStatus) {
     TestDiscOptions options;
     options.corruptData = true;

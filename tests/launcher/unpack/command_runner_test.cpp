@@ -175,6 +175,13 @@ TEST_F(Runner, AMissingProgramGivesTheSystemsTextAndNoRetryStatus) {
     logStart = logText().size();
     EXPECT_FALSE(runWithProgress(L"   "));
     EXPECT_EQ(logLines(), std::vector<std::string>{notFound});
+
+    // A program that is there but may not be run.
+    writeFileBytes(folder.path / "not runnable", "#!/bin/sh\nexit 0\n");
+    logStart = logText().size();
+    EXPECT_FALSE(runWithProgress(commandFor(folder.path / "not runnable")));
+    EXPECT_EQ(logLines(), std::vector<std::string>{"ERROR: Create process failed with code 13: " +
+                                                   std::string(std::strerror(EACCES))});
     EXPECT_FALSE(childrenLeft());
 }
 
