@@ -206,11 +206,12 @@ bool runWithProgress(const std::wstring& commandLine) {
     }
     readEnd = -1;  // the reader owns it now
 
+    // Every query is followed by one sleep, the last one included. A child that can no longer
+    // be queried is not ours to wait for.
     Query last = Query::Lost;
     do {
         last = queryExitCode(child, exitCode);
         std::this_thread::sleep_for(std::chrono::milliseconds(RUNNER_POLL_MS));
-        // A child that can no longer be queried is not ours to wait for.
     } while (last == Query::Interrupted || (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE));
 
     capture->reading = false;
