@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "log/ansi_text.h"
+#include "shell/terminal.h"
 
 extern char** environ;
 
@@ -51,6 +52,8 @@ void prepareChild(posix_spawn_file_actions_t& actions, posix_spawnattr_t& attrib
 void openInBrowser(const std::wstring& address) {
     std::string program = browserProgram();
     std::string narrowAddress = wideToAnsi(address);
+    // Without a desktop no browser opens: the person at the terminal can still go there.
+    showText("Viewer: " + narrowAddress);
     char* arguments[] = {program.data(), narrowAddress.data(), nullptr};
 
     posix_spawn_file_actions_t actions;

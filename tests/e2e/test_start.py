@@ -114,6 +114,7 @@ class SuccessfulStart(unittest.TestCase):
         self.assertRegex(launch_id, LAUNCH_ID)
         self.assertEqual(launcher.workspace_entries(), [launch_id])
         self.assertEqual(len(launcher.browser_calls()), 1)
+        self.assertIn("Viewer: " + address, launcher.output())  # for a terminal without a desktop
 
         before = len(launcher.output())
         launcher.send("exit")
