@@ -49,6 +49,10 @@ SCRIPT
     # The desktop settings apply to a fresh Wine session.
     timeout 30 wineserver -k >/dev/null 2>&1 || true
     timeout 30 wineserver -w >/dev/null 2>&1 || true
+    # Start the server and Wine's services now, away from any pipe: whatever starts them passes
+    # on its standard output, and a pipe held open by them would never end.
+    wineserver -p </dev/null >/dev/null 2>&1
+    timeout 120 "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wineSessionStop() {

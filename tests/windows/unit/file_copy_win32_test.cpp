@@ -56,14 +56,24 @@ TEST(FileCopyWin32, ATerminatingLauncherCancelsTheCopyAndLeavesNothing) {
     // Cancelled after the copy has begun: the part already written goes too.
     int asked = 0;
     fs::path during = folder.path() / L"during.bkp";
-    FileCopyResult result = copyFileExclusive(source, during, [&asked] { return ++asked < 3; });
-    EXPECT_NE(result, FileCopyResult::Failed);
-    if (result == FileCopyResult::Cancelled) {
-        EXPECT_FALSE(fs::exists(during));
-    } else {
-        // A copy finished before the second question is complete.
-        EXPECT_EQ(fs::file_size(during), fs::file_size(source));
-    }
+    EXPECT_EQ(copyFileExclusive(source, during, [&asked] { return ++asked < 3; }), FileCopyResult::Cancelled);
+    EXPECT_EQ(asked, 3);
+    EXPECT_FALSE(fs::exists(during));
+}
+
+TEST(FileCopyWin32, KeepsTheAttributesOfADiscFile) {
+    ScratchFolder folder(L"attributes");
+    fs::path source = folder.path() / L"DICOMDIR";
+    writeFile(source, "DICM");
+    ASSERT_TRUE(SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY));
+    fs::path target = folder.path() / L"DICOMDIR.bkp";
+    EXPECT_EQ(copyFileExclusive(source, target, always), FileCopyResult::Copied);
+    EXPECT_EQ(readFile(target), "DICM");
+    EXPECT_TRUE(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+    // Published under its final name like any other file.
+    EXPECT_TRUE(renameReplacing(target, folder.path() / L"DICOMDIR.copy"));
+    SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW((folder.path() / L"DICOMDIR.copy").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(FileCopyWin32, RenameReplacesAnExistingFile) {
