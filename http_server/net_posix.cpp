@@ -73,9 +73,15 @@ int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, Socket
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
+#ifdef __linux__
+  // Non-blocking and close-on-exec from the start: three system calls fewer per connection.
+  int fd = accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&address), &length,
+                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd == 0) fd = prepareDescriptor(fd);
+#else
   int fd = accept(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&address), &length);
-  if (fd < 0) return -1;
-  fd = prepareDescriptor(fd);
+  if (fd >= 0) fd = prepareDescriptor(fd);
+#endif
   if (fd < 0) return -1;
   *peerAddress = address.sin_family == AF_INET ? ntohl(address.sin_addr.s_addr) : 0;
   return fd;
