@@ -149,6 +149,9 @@ struct ConnectionSlot {
   char* ioBuffer;  // SLOT_BUFFER_SIZE bytes, kept across connections
   // Server-private from here on.
   std::int32_t chunkOpen;  // bytes of the current chunk still to send, framing written
+  // 1 while the pending bytes are still in the file and go straight from it to the socket;
+  // -1 once that has proved impossible for this response; 0 before either.
+  std::int32_t sendFromFile;
 };
 
 struct ServerConfig {

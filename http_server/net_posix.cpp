@@ -4,8 +4,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -109,6 +114,40 @@ int netSend(SocketHandle socket, const char* data, int length) {
     if (errno == EINTR) continue;
     return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
   }
+}
+
+int netSendFile(SocketHandle socket, int file, int length) {
+#ifdef __linux__
+  if (length <= 0) return -1;
+  // sendfile has no MSG_NOSIGNAL: a client gone away would raise SIGPIPE and end a host that
+  // does not ignore it. The server thread keeps the signal blocked, and one raised all the same
+  // is taken off the thread again, so that nothing is left pending for later.
+  static thread_local bool pipeSignalBlocked = false;
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  if (!pipeSignalBlocked) {
+    if (pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr) != 0) return -1;
+    pipeSignalBlocked = true;
+  }
+  for (;;) {
+    ssize_t sent = sendfile(static_cast<int>(socket), file, nullptr, static_cast<size_t>(length));
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
+    if (errno == EPIPE) {
+      timespec noWait{0, 0};
+      while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+      }
+    }
+    return -1;
+  }
+#else
+  (void)socket;
+  (void)file;
+  (void)length;
+  return -1;
+#endif
 }
 
 bool netSendAll(SocketHandle socket, const char* data, int length) {

@@ -71,6 +71,10 @@ int netSend(SocketHandle socket, const char* data, int length) {
   return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
+// TransmitFile would block the one server thread on a non-blocking socket: files are read and
+// sent instead.
+int netSendFile(SocketHandle, int, int) { return -1; }
+
 bool netSendAll(SocketHandle socket, const char* data, int length) {
   int stalls = 0;
   while (length > 0) {
