@@ -103,6 +103,23 @@ int readDialog(const wchar_t* caption, DWORD timeoutMs, bool onlyMessageText, DW
     return waitFor([caption] { return launcherDialog(caption) ? nullptr : HWND(1); }, timeoutMs) ? 0 : 1;
 }
 
+// Command 108, then types the file name into the save dialog and presses Save.
+int saveLog(const std::wstring& file, DWORD timeoutMs) {
+    const wchar_t* caption = L"Save Lumidra log as...";
+    PostMessageW(mainWindow(), WM_COMMAND, 108, 0);
+    HWND dialog = waitFor([caption] { return launcherDialog(caption); }, timeoutMs);
+    if (!dialog) return 1;
+    // The explorer-style dialog keeps the name in a combo box (cmb13) or an edit (edt1).
+    HWND name = GetDlgItem(dialog, 0x47c);
+    if (!name) name = GetDlgItem(dialog, 0x480);
+    if (!name) return 1;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()), SMTO_ABORTIFHUNG,
+                        MESSAGE_TIMEOUT_MS, &ignored);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    return waitFor([caption] { return launcherDialog(caption) ? nullptr : HWND(1); }, timeoutMs) ? 0 : 1;
+}
+
 HWND popupMenuWindow() { return FindWindowW(L"#32768", nullptr); }
 
 int usage() {
@@ -117,6 +134,7 @@ int usage() {
         "  command <id>            post WM_COMMAND with that id\n"
         "  log <ms>                command 106, print the 'Lumidra log' box's text, press OK\n"
         "  about <ms> [hold ms]    command 104, print the About dialog's controls, press OK\n"
+        "  save-log <file> <ms>    command 108, save the log as file through the save dialog\n"
         "  close-message           send the registered close message\n"
         "  wm-close                post WM_CLOSE\n"
         "  end-session             send WM_QUERYENDSESSION and WM_ENDSESSION\n"
@@ -174,6 +192,8 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(main, WM_COMMAND, 104, 0);
         return readDialog(L"About LumidraLauncher", static_cast<DWORD>(number(2)), false,
                           argc >= 4 ? static_cast<DWORD>(number(3)) : 0);
+    } else if (command == L"save-log" && argc >= 4) {
+        return saveLog(argv[2], static_cast<DWORD>(number(3)));
     } else if (command == L"close-message") {
         UINT close = RegisterWindowMessageW(L"MorvantisLumidraClose");
         PostMessageW(main, close, 0, 0);

@@ -130,8 +130,8 @@ import socket, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("0.0.0.0", 8000)); s.listen(1); time.sleep(600)' &
 PORT_HOLDER_PID=$!
-sleep 0.5
-startLauncher "$DISC" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+check "port 8000 is taken before the start" waitFor 20 grep -qE "^ *[0-9]+: [0-9A-F]{8}:1F40 00000000:0000 0A" /proc/net/tcp
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "the main window appears" test -n "$(probe title)"
 check "title is the English one" equals "$(probe title)" "DICOM Lumidra"
 STYLE=$(probe style)
@@ -188,6 +188,12 @@ check "popup menu opens on a right-click in the window" probe popup 10 70 10000
 sleep 0.5
 import -display "$DISPLAY" -window root "$SHOTS/popup-menu.png" 2>/dev/null
 probe popup-close >/dev/null
+LISTEN_HEX=$(printf '%04X' "${PORT:-0}")
+check "the server listens on the loopback address only" grep -qE "^ *[0-9]+: 0100007F:$LISTEN_HEX 00000000:0000 0A" /proc/net/tcp
+for attempt in '/..%5cdata.zip' '/7z/..%5c..%5cdata.zip' '/%2e%2e%5cdata.zip' '/..\data.zip' '/7z/../../data.zip'; do
+    curl -s -m 10 --path-as-is -o "$WORK/traversal.out" "http://127.0.0.1:$PORT$attempt"
+    check "no file above the roots through $attempt" bash -c "! cmp -s '$WORK/traversal.out' '$DISC/data.zip'"
+done
 EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
 check "POST exit with the right id is answered OK" equals "$EXIT_REPLY" OK
 check "the launcher ends after the exit request" waitLauncherExit 30
@@ -208,7 +214,7 @@ check "the workspace is gone" test ! -e "$WORKSPACE"
 stopLeftovers
 
 echo "WM_CLOSE (the task bar's close) goes through the terminate sequence"
-startLauncher "$DISC" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
 readRun
 check "workspace $ID exists" test -n "$ID" -a -d "$WORKSPACE"
@@ -219,7 +225,7 @@ check "the workspace is gone, not left with the study in it" test ! -e "$WORKSPA
 stopLeftovers
 
 echo "The end of the Windows session goes through the terminate sequence"
-startLauncher "$DISC" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
 readRun
 check "workspace $ID exists" test -n "$ID" -a -d "$WORKSPACE"
@@ -230,12 +236,14 @@ check "the workspace is gone" test ! -e "$WORKSPACE"
 stopLeftovers
 
 echo "A corrupt viewer archive: three attempts, a failed start, terminate still works"
-CORRUPT="$WORK/disc-corrupt"
+# A folder name outside Latin-1 once converted (the euro sign is byte 0x80 in code page 1252):
+# the log's narrow lines carry that byte, and saving the log must still work.
+CORRUPT="$WORK/disc-€"
 rm -rf "$CORRUPT"
 cp -r "$DISC" "$CORRUPT"
 printf 'this is not a 7z archive\n' >"$CORRUPT/DATA/7z/viewer.7z"
 BEFORE=$(ls "$(tempFolder)" | grep -c '^LUMIDRA_' || true)
-startLauncher "$CORRUPT" LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+startLauncher "$CORRUPT" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "status reaches \"DICOM Lumidra failed to start\"" probe wait-status "DICOM Lumidra failed to start" 180000
 check "terminate button enabled after the failure" equals "$(probe button)" enabled
 probe log 20000 >"$WORK/log-failure.txt"
@@ -245,6 +253,15 @@ check "three attempts, then the failed start" inOrder "$WORK/log-failure-message
     "Browser unzip attempt 2" "Browser unzip attempt 3" "Cannot copy necessary files to TEMP dir." "Lumidra start failed!"
 check "no fourth attempt" bash -c "! grep -q 'Browser unzip attempt 4' '$WORK/log-failure-messages.txt'"
 check "the server was not started" bash -c "! grep -q 'Starting lumiserv' '$WORK/log-failure-messages.txt'"
+SAVED="$WORK/saved-log.log"
+rm -f "$SAVED"
+probe save-log "$(winePath "$SAVED")" 20000 >/dev/null
+check "the log is saved through the save dialog" test -s "$SAVED"
+check "the saved log's lines end with CR LF" bash -c "[ -s '$SAVED' ] && [ \$(grep -c \$'\r\$' '$SAVED') -eq \$(wc -l <'$SAVED') ]"
+check "the saved log is the log of the box" test -s "$SAVED" -a -s "$WORK/log-failure.txt"
+check "  ... its first lines match" equals "$(tr -d '\r' <"$SAVED" | head -n 3)" "$(head -n 3 "$WORK/log-failure.txt")"
+check "the saved log keeps the code page's own bytes" grep -q $'disc-\x80' "$SAVED"
+check "saving wrote no error line" bash -c "[ -s '$SAVED' ] && ! grep -q 'Cannot open log file output stream\|Error while saving log file' '$SAVED'"
 probe command 105 >/dev/null
 check "the terminate button's command ends the launcher" waitLauncherExit 30
 check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0

@@ -66,4 +66,4 @@ wineSessionStop() {
     fi
 }
 
-winePath() { "$WINE" winepath -w "$1" 2>/dev/null; }
+winePath() { "$WINE" winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
