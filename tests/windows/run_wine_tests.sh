@@ -128,7 +128,7 @@ echo "A successful start with the disc's 7za.exe, port 8000 taken"
 python3 -c '
 import socket, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("0.0.0.0", 8000)); s.listen(1); time.sleep(600)' &
+s.bind(("0.0.0.0", 8000)); s.listen(1); time.sleep(600)' 2>/dev/null &
 PORT_HOLDER_PID=$!
 check "port 8000 is taken before the start" waitFor 20 grep -qE "^ *[0-9]+: [0-9A-F]{8}:1F40 00000000:0000 0A" /proc/net/tcp
 startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -138,13 +138,27 @@ STYLE=$(probe style)
 check "no close box: caption without system menu ($STYLE)" test $((16#${STYLE:-0} & 0x00C80000)) -eq $((0x00C00000))
 # Sampled until there is an outcome: the button first, so a status still short of an outcome
 # read afterwards means the button was read while the start was still under way.
-SAMPLES=0; EARLY_ENABLED=0
+# The status texts seen meanwhile must come in the order of the stages.
+statusRank() {
+    case "$1" in
+        "Starting Lumidra...") echo 0 ;;
+        "Copying browser"*) echo 1 ;;
+        "Copying data"*) echo 2 ;;
+        "DICOM Lumidra started") echo 3 ;;
+        *) echo 9 ;;
+    esac
+}
+SAMPLES=0; EARLY_ENABLED=0; RANK=0; OUT_OF_ORDER=""
 for i in $(seq 1 100); do
     BUTTON_NOW=$(probe button); STATUS_NOW=$(probe status)
+    NEW_RANK=$(statusRank "$STATUS_NOW")
+    [ "$NEW_RANK" -ge "$RANK" ] && [ "$NEW_RANK" -ne 9 ] || OUT_OF_ORDER="$OUT_OF_ORDER [$STATUS_NOW]"
+    RANK=$NEW_RANK
     case "$STATUS_NOW" in "DICOM Lumidra started"|"DICOM Lumidra failed to start") break ;; esac
     SAMPLES=$((SAMPLES + 1)); LAST_STARTING=$STATUS_NOW
     [ "$BUTTON_NOW" = disabled ] || EARLY_ENABLED=$((EARLY_ENABLED + 1))
 done
+check "status texts in the order of the stages${OUT_OF_ORDER:+, not$OUT_OF_ORDER}" test -z "$OUT_OF_ORDER"
 if [ "$SAMPLES" -gt 0 ]; then
     check "button disabled while starting ($SAMPLES samples, the last at \"$LAST_STARTING\")" test "$EARLY_ENABLED" -eq 0
 else
@@ -191,8 +205,8 @@ probe popup-close >/dev/null
 LISTEN_HEX=$(printf '%04X' "${PORT:-0}")
 check "the server listens on the loopback address only" grep -qE "^ *[0-9]+: 0100007F:$LISTEN_HEX 00000000:0000 0A" /proc/net/tcp
 for attempt in '/..%5cdata.zip' '/7z/..%5c..%5cdata.zip' '/%2e%2e%5cdata.zip' '/..\data.zip' '/7z/../../data.zip'; do
-    curl -s -m 10 --path-as-is -o "$WORK/traversal.out" "http://127.0.0.1:$PORT$attempt"
-    check "no file above the roots through $attempt" bash -c "! cmp -s '$WORK/traversal.out' '$DISC/data.zip'"
+    CODE=$(curl -s -m 10 --path-as-is -o "$WORK/traversal.out" -w '%{http_code}' "http://127.0.0.1:$PORT$attempt")
+    check "no file above the roots through $attempt (HTTP $CODE)" bash -c "[[ '$CODE' == 4?? ]] && ! cmp -s '$WORK/traversal.out' '$DISC/data.zip'"
 done
 EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
 check "POST exit with the right id is answered OK" equals "$EXIT_REPLY" OK
