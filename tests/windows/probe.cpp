@@ -120,6 +120,32 @@ int saveLog(const std::wstring& file, DWORD timeoutMs) {
     return waitFor([caption] { return launcherDialog(caption) ? nullptr : HWND(1); }, timeoutMs) ? 0 : 1;
 }
 
+void addKey(std::vector<INPUT>& inputs, WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+}
+
+// Real key strokes into the (foreground) main window: accelerators look at the keyboard's
+// state, not only at the message.
+void pressWithAlt(HWND window, wchar_t character) {
+    SetForegroundWindow(window);
+    Sleep(200);
+    SHORT scan = VkKeyScanW(character);
+    WORD key = LOBYTE(scan);
+    bool shift = (HIBYTE(scan) & 1) != 0;
+    std::vector<INPUT> inputs;
+    addKey(inputs, VK_MENU, false);
+    if (shift) addKey(inputs, VK_SHIFT, false);
+    addKey(inputs, key, false);
+    addKey(inputs, key, true);
+    if (shift) addKey(inputs, VK_SHIFT, true);
+    addKey(inputs, VK_MENU, true);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
 HWND popupMenuWindow() { return FindWindowW(L"#32768", nullptr); }
 
 int usage() {
@@ -134,6 +160,7 @@ int usage() {
         "  command <id>            post WM_COMMAND with that id\n"
         "  log <ms>                command 106, print the 'Lumidra log' box's text, press OK\n"
         "  about <ms> [hold ms]    command 104, print the About dialog's controls, press OK\n"
+        "  alt-char <c> <ms>       ALT with the character c; print the About dialog it opens, press OK\n"
         "  save-log <file> <ms>    command 108, save the log as file through the save dialog\n"
         "  close-message           send the registered close message\n"
         "  wm-close                post WM_CLOSE\n"
@@ -192,6 +219,9 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(main, WM_COMMAND, 104, 0);
         return readDialog(L"About LumidraLauncher", static_cast<DWORD>(number(2)), false,
                           argc >= 4 ? static_cast<DWORD>(number(3)) : 0);
+    } else if (command == L"alt-char" && argc >= 4) {
+        pressWithAlt(main, argv[2][0]);
+        return readDialog(L"About LumidraLauncher", static_cast<DWORD>(number(3)), false, 0);
     } else if (command == L"save-log" && argc >= 4) {
         return saveLog(argv[2], static_cast<DWORD>(number(3)));
     } else if (command == L"close-message") {

@@ -101,6 +101,8 @@ waitFor() {  # <seconds> <command...>
     return 1
 }
 
+aboutByAlt() { probe alt-char "$1" 10000 | grep -q 'LumidraLauncher, Version 1.3.2.0'; }
+
 hookAnswers() { [ "$(curl -s -m 5 "http://127.0.0.1:$PORT/cmd/uniqueId")" = "$ID" ]; }
 
 # --------------------------------------------------------------------------------------------
@@ -197,6 +199,9 @@ import -display "$DISPLAY" -window root "$SHOTS/about.png" 2>/dev/null
 wait "$ABOUT_PROBE"
 check "About dialog shows the version" grep -q "LumidraLauncher, Version 1.3.2.0" "$WORK/about.txt"
 check "About dialog has its OK button" grep -q "^Button: OK" "$WORK/about.txt"
+check "ALT with \"?\" opens the About dialog" aboutByAlt '?'
+check "ALT with \"/\" opens the About dialog" aboutByAlt '/'
+check "ALT with another character does not" bash -c "! timeout 60 '$WINE' '$PROBE' alt-char x 3000 </dev/null >/dev/null 2>&1"
 import -display "$DISPLAY" -window root "$SHOTS/window.png" 2>/dev/null
 check "popup menu opens on a right-click in the window" probe popup 10 70 10000
 sleep 0.5
