@@ -1,6 +1,7 @@
 """Turning tool output into numbers, and numbers into medians, spreads, ratios and verdicts.
 Nothing here runs a process; everything is plain functions over text and lists."""
 
+import math
 import re
 import statistics
 
@@ -98,10 +99,11 @@ def parse_log_times(log_lines):
         year, month, day, hour, minute, second, millis = (int(g) for g in match.groups()[:7])
         # Days from a fixed origin keep runs across midnight or a month end ordered.
         days = _days_from_civil(year, month, day)
-        moment = days * 86400 + hour * 3600 + minute * 60 + second + millis / 1000.0
+        # Whole milliseconds, so that differences come out exact.
+        moment = ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + millis
         if first is None:
             first = moment
-        times.setdefault(match.group(8), moment - first)
+        times.setdefault(match.group(8), (moment - first) / 1000.0)
     return times
 
 
@@ -117,3 +119,10 @@ def _days_from_civil(year, month, day):
 def growth_kib(before_kib, after_kib):
     """Resident growth between two samples; negative numbers (pages given back) count as none."""
     return max(0, after_kib - before_kib)
+
+
+def poll_floor(seconds, interval=0.1):
+    """Time the launcher's command runner takes for a child that runs `seconds`: it queries the
+    child every interval and sleeps one interval after every query, the last one included."""
+    # The rounding guards against 0.30000000000000004 / 0.1 becoming four intervals.
+    return (math.ceil(round(seconds / interval, 9)) + 1) * interval

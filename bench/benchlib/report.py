@@ -10,6 +10,10 @@ def size_name(size):
     return SIZE_NAMES.get(size, "%d B" % size)
 
 
+def clients_text(count):
+    return "%d client%s" % (count, "" if count == 1 else "s")
+
+
 def table(header, rows):
     lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
     for row in rows:
@@ -44,7 +48,7 @@ def serving_goals(serving):
     rows = []
     for row in serving:
         lumiserv, nginx, python = (row["servers"].get(name) for name in ("lumiserv", "nginx", "python"))
-        label = "%s, %d clients" % (size_name(row["size"]), row["clients"])
+        label = "%s, %s" % (size_name(row["size"]), clients_text(row["clients"]))
         if row["size"] == 64 * 1024 * 1024:
             share = ratio(median(lumiserv and lumiserv["mbps"]), median(nginx and nginx["mbps"]))
             rows.append(("MB/s ≥ 0.9 × nginx (%s)" % label, times(share), verdict(share, 0.9)))
@@ -88,7 +92,7 @@ def serving_section(serving, names):
         header.append("%s req/s" % names[name])
     for name in names:
         header.append("%s MB/s" % names[name])
-    header += ["Lumiserv ÷ nginx", "Lumiserv ÷ python"]
+    header += ["Lumiserv ÷ nginx", "Lumiserv ÷ python", "server CPU: Lumiserv", "server CPU: nginx"]
     rows = []
     for row in serving:
         servers = row["servers"]
@@ -104,6 +108,10 @@ def serving_section(serving, names):
 
         cells.append(times(ratio(pick("lumiserv"), pick("nginx"))))
         cells.append(times(ratio(pick("lumiserv"), pick("python"))))
+        unit = " ms/MB" if row["size"] == 64 * 1024 * 1024 else " µs/req"
+        for name in ("lumiserv", "nginx"):
+            cpu = servers.get(name) and servers[name].get("cpu")
+            cells.append("–" if not cpu else number(cpu["median"], 2 if unit == " ms/MB" else 1) + unit)
         rows.append(cells)
     return table(header, rows)
 
@@ -163,12 +171,22 @@ def render(results):
         rows = []
         for disc in staging:
             overhead = disc.get("overhead")
+            beyond = None
+            if disc.get("launcher") and disc.get("poll_floor") is not None:
+                beyond = (disc["launcher"]["median"] - disc["poll_floor"]) * 1000
             rows.append([disc["name"], disc["archives"], with_spread(disc.get("launcher"), 3),
-                         with_spread(disc.get("browser_call"), 3), with_spread(disc.get("bare"), 3),
-                         "–" if overhead is None else "%+.1f %%" % (overhead * 100)])
-        out.append(table(["disc", "archives", "launcher: log start → \"Opening browser\" (s)",
-                          "launcher: spawn → browser called (s)", "bare 7za x, both archives (s)",
-                          "launcher overhead"], rows))
+                         with_spread(disc.get("launcher_viewer"), 3), with_spread(disc.get("launcher_data"), 3),
+                         with_spread(disc.get("bare_viewer"), 3), with_spread(disc.get("bare_data"), 3),
+                         with_spread(disc.get("bare"), 3),
+                         "–" if overhead is None else "%+.1f %%" % (overhead * 100),
+                         number(disc.get("poll_floor"), 1),
+                         "–" if beyond is None else "%+.0f ms" % beyond,
+                         with_spread(disc.get("browser_call"), 3)])
+        out.append(table(["disc", "archives", "launcher: \"Starting Lumidra\" → \"Opening browser\" (s)",
+                          "of which viewer.7z (s)", "of which data.zip (s)", "bare 7za viewer.7z (s)",
+                          "bare 7za data.zip (s)", "bare, both (s)", "launcher overhead",
+                          "runner's poll floor for the bare times (s)", "launcher beyond that floor",
+                          "spawn → browser called (s)"], rows))
         out.append("")
 
     copy = results.get("copy")

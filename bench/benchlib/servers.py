@@ -50,6 +50,13 @@ def vm_status(pid):
     return values.get("VmHWM"), values.get("VmRSS")
 
 
+def cpu_seconds(pid):
+    """User and system time a process (all its threads) has used so far."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def stop_process(process, signal_number=signal.SIGTERM, timeout=10):
     if process.poll() is None:
         process.send_signal(signal_number)
