@@ -92,7 +92,8 @@ def serving_section(serving, names):
         header.append("%s req/s" % names[name])
     for name in names:
         header.append("%s MB/s" % names[name])
-    header += ["Lumiserv ÷ nginx", "Lumiserv ÷ python", "server CPU: Lumiserv", "server CPU: nginx"]
+    header += ["Lumiserv ÷ nginx", "Lumiserv ÷ python", "nginx ÷ python", "server CPU: Lumiserv",
+               "server CPU: nginx"]
     rows = []
     for row in serving:
         servers = row["servers"]
@@ -108,6 +109,7 @@ def serving_section(serving, names):
 
         cells.append(times(ratio(pick("lumiserv"), pick("nginx"))))
         cells.append(times(ratio(pick("lumiserv"), pick("python"))))
+        cells.append(times(ratio(pick("nginx"), pick("python"))))
         unit = " ms/MB" if row["size"] == 64 * 1024 * 1024 else " µs/req"
         for name in ("lumiserv", "nginx"):
             cpu = servers.get(name) and servers[name].get("cpu")

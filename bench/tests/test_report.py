@@ -101,7 +101,7 @@ class Rendering(unittest.TestCase):
         text = report.render(sample_results())
         self.assertIn("| 1 KiB | 8 | 110 (100–120) | 100 (95–105) | 12 (11–13) |", text)
         self.assertIn("| 512 KiB | 32 | 90 (90–90) | failed |", text)
-        self.assertIn("16.0 µs/req", text)
+        self.assertIn("| 1.10× | 9.17× | 8.33× | 16.0 µs/req | 18.0 µs/req |", text)
         self.assertIn("| 1 KiB | 32 | 95 (90–99) | 100 (100–100) | 1 (1–1) | 0.95× |", text)
         self.assertIn("| 1 KiB | 8 | failed | 1 (1–1) | failed | – |", text)
         self.assertIn("| Lumiserv (host) | 0.110 (0.100–0.120) | 0.86× |", text)
