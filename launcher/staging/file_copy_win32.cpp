@@ -41,8 +41,8 @@ bool writeAll(HANDLE file, const char* data, DWORD size) {
 
 }  // namespace
 
-// A copy of our own rather than CopyFileExW: the system's copy asks its progress routine (and
-// so can be cancelled) only on some Windows versions, while a terminating launcher must stop
+// A copy of our own rather than CopyFileExW, whose progress routine (the only way to cancel it)
+// is not called by every implementation (Wine never calls it): a terminating launcher must stop
 // every copy between two blocks.
 FileCopyResult copyFileExclusive(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const std::function<bool()>& keepGoing) {

@@ -115,6 +115,22 @@ mkdir -p "$WORK" "$SHOTS"
 wineSessionStart "$WORK" || exit 1
 trap cleanup EXIT
 
+echo "Resources of lumidra.exe"
+x86_64-w64-mingw32-windres -i "$BUILD/lumidra.exe" -O rc >"$WORK/resources.rc" 2>/dev/null
+hasResource() { grep -qF -- "$1" "$WORK/resources.rc" || { echo "    not found: $1" >&2; return 1; }; }
+check "string 109 names the window class" hasResource '109, "LUMIDRALAUNCHER"'
+iconGroup() {
+    grep -A4 '^107 14' "$WORK/resources.rc" >"$WORK/icon-group.rc"
+    grep -qF 'Has 1 elements' "$WORK/icon-group.rc" && grep -qF '"\050\050\000\000", 1, 32,' "$WORK/icon-group.rc"
+}
+check "icon group 107 holds one 40x40 32-bit image" iconGroup
+check "menu 109" hasResource '109 MENU'
+check "About dialog 103 with its size, style and caption" bash -c "grep -A2 '^103 DIALOGEX 0, 0, 170, 62' '$WORK/resources.rc' | tr '\n' ' ' | grep -qE 'STYLE 0x80c800c8 CAPTION \"About LumidraLauncher\"'"
+check "version 1.3.2.0" hasResource 'FILEVERSION 1, 3, 2, 0'
+check "file description" hasResource 'VALUE "FileDescription", "Morvantis Lumidra Launcher"'
+check "product name" hasResource 'VALUE "ProductName", "LumidraLauncher"'
+check "manifest runs as invoker" hasResource 'requestedExecutionLevel level=""asInvoker"" uiAccess=""false""'
+
 echo "Win32 unit tests"
 UNIT="$BUILD/tests/windows/lumidra_win32_tests.exe"
 if [ -f "$UNIT" ]; then
