@@ -14,6 +14,9 @@ void showLog() {
     MessageBoxW(nullptr, text.c_str(), L"Lumidra log", MB_OK);
 }
 
+constexpr DWORD SAVE_DIALOG_FLAGS = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+static_assert(SAVE_DIALOG_FLAGS == 0x80806);
+
 std::optional<std::filesystem::path> askLogFilePath(const std::string& defaultName) {
     wchar_t file[MAX_PATH] = {};
     std::wstring proposed = ansiToWide(defaultName);
@@ -28,7 +31,7 @@ std::optional<std::filesystem::path> askLogFilePath(const std::string& defaultNa
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
     dialog.lpstrTitle = uiText(uiLanguage, UiText::SaveLogAs);
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    dialog.Flags = SAVE_DIALOG_FLAGS;
     dialog.lpstrDefExt = L"log";
     if (!GetSaveFileNameW(&dialog)) return std::nullopt;
     return std::filesystem::path(file);
