@@ -131,9 +131,11 @@ class Launcher:
         with self.changed:
             return [line for line in self.lines if line is not None]
 
-    def wait_for_line(self, pattern, timeout=30, after=0):
-        """Index of the first line from `after` on that matches the regular expression."""
+    def wait_for_line(self, pattern, timeout=30, after=0, give_up=None):
+        """Index of the first line from `after` on that matches the regular expression. A line
+        that matches `give_up` ends the wait at once: what was waited for will not come."""
         regex = re.compile(pattern)
+        hopeless = re.compile(give_up) if give_up else None
         deadline = time.monotonic() + timeout
         with self.changed:
             while True:
@@ -143,10 +145,33 @@ class Launcher:
                         raise AssertionError("output ended before %r; it was:\n%s" % (pattern, self.transcript()))
                     if regex.search(line):
                         return index
-                remaining = deadline - time.monotonic()
-                if remaining <= 0:
-                    raise AssertionError("no line %r within %ss; output:\n%s" % (pattern, timeout, self.transcript()))
-                self.changed.wait(remaining)
+                    if hopeless and hopeless.search(line):
+                        break
+                else:
+                    remaining = deadline - time.monotonic()
+                    if remaining > 0:
+                        self.changed.wait(remaining)
+                        continue
+                break
+        raise AssertionError("no line %r within %ss; output:\n%s\n%s" % (pattern, timeout, self.transcript(),
+                                                                         self.log_for_diagnosis()))
+
+    def log_for_diagnosis(self):
+        """The launcher's log, if it still answers, for the message of a failed test."""
+        if self.process.poll() is not None:
+            return "(the launcher has ended)"
+        start = len(self.output())
+        try:
+            self.send("show log")
+        except OSError:
+            return "(the launcher takes no input)"
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            lines = self.output()[start:]
+            if LOG_END in lines:
+                return "\n".join(lines)
+            time.sleep(0.05)
+        return "(no log within 5 s)"
 
     def transcript(self):
         return "\n".join(line for line in self.lines if line is not None)
@@ -185,7 +210,9 @@ class Launcher:
         return [line[len("Status: "):] for line in self.output() if line.startswith("Status: ")]
 
     def wait_for_status(self, text, timeout=60):
-        return self.wait_for_line("^Status: " + re.escape(text) + "$", timeout)
+        ends = r"^Status: (DICOM Lumidra failed to start|Nepodařilo se spustit DICOM Lumidra)$"
+        return self.wait_for_line("^Status: " + re.escape(text) + "$", timeout,
+                                  give_up=None if re.match(ends, "Status: " + text) else ends)
 
     def browser_calls(self):
         if not os.path.exists(self.browser_record):
