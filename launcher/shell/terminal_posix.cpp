@@ -356,6 +356,12 @@ bool openTerminalWindow() {
     loopThread = std::this_thread::get_id();
     outputIsTerminal = isatty(STDOUT_FILENO) == 1;
     inputIsTerminal = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &originalModes) == 0;
+    if (inputIsTerminal && tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+        // Started in the background: the keys belong to the shell, and touching the terminal's
+        // modes would stop the launcher. Signals still reach it.
+        inputIsTerminal = false;
+        inputClosed = true;
+    }
 
     struct sigaction action {};
     action.sa_handler = onCloseSignal;
