@@ -16,7 +16,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool logHas(const std::string& line) { return logText().find(line) != std::string::npos; }
+// Where the current test's log lines begin.
+size_t logMark = 0;
+
+bool logHas(const std::string& line) { return logText().find(line, logMark) != std::string::npos; }
 
 // A workspace DATA folder and a disc DATA folder with files in one, the other, or both.
 struct TwoRoots {
@@ -29,6 +32,8 @@ struct TwoRoots {
         writeText(workspaceDataDir / "both.txt", "workspace copy");
         writeText(sourceDataDir / "both.txt", "disc copy");
         uniqueId = "LUMIDRA_c0ffee";
+        keepRunning = true;
+        logMark = logText().size();
     }
 };
 
@@ -135,6 +140,7 @@ TEST(ServerHosting, TheViewerAddressCarriesPortAndLaunchIdUnescaped) {
 
 TEST(ServerHosting, OpeningTheViewerCallsTheBrowserWithTheAddress) {
     ScratchFolder scratch;
+    logMark = logText().size();
     fs::path record = scratch.path / "called.txt";
     fs::path browser = scratch.path / "browser.sh";
     writeText(browser, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record.string() + ".tmp\"\nmv \"" + record.string() +

@@ -91,6 +91,10 @@ struct CommandRecorder {
         self.arrived.notify_all();
     }
     void install() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            commands.clear();
+        }
         FrontEnd frontEnd{};
         frontEnd.deliverCommand = deliver;
         installFrontEnd(frontEnd);

@@ -36,6 +36,8 @@ void record(const std::string& event) {
 }
 
 void installRecordingWindow() {
+    keepRunning = true;
+    events.clear();
     FrontEnd window{};
     window.setStatusText = [](const std::wstring& text) { record("status " + wideToAnsi(text)); };
     window.enableTerminateButton = [](bool enabled) { record(enabled ? "button on" : "button off"); };
