@@ -428,7 +428,7 @@ std::optional<std::string> askLine(const std::wstring& question) {
 
 void showText(const std::string& text) {
     std::lock_guard<std::mutex> guard(screenLock);
-    std::string block = text;
+    std::string block = outputIsTerminal ? printableBlock(text) : text;
     if (block.empty() || block.back() != '\n') block += '\n';
     if (!outputIsTerminal) {
         writeAll(STDOUT_FILENO, block);

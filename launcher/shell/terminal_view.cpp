@@ -79,7 +79,34 @@ std::string progressBar(int percent, int width) {
            "]";
 }
 
-std::string terminalStatusLine(const std::wstring& status, int columns) {
+std::wstring printable(const std::wstring& text) {
+    std::wstring shown = text;
+    for (wchar_t& c : shown)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = L' ';
+    return shown;
+}
+
+std::string printableBlock(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        // U+0080 to U+009F, the C1 controls, are C2 80 to C2 9F in UTF-8.
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            shown += ' ';
+            ++i;
+        } else if ((c < 0x20 && c != '\n') || c == 0x7F) {
+            shown += ' ';
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
+std::string terminalStatusLine(const std::wstring& rawStatus, int columns) {
+    const std::wstring status = printable(rawStatus);
     std::string line = wideToAnsi(status);
     int percent = trailingPercent(status);
     if (percent >= 0) {
@@ -103,7 +130,7 @@ std::string terminalKeyHelp(uint16_t language) {
 
 std::string pipeWordHelp() { return "Commands: about, show log, download log, exit, terminate"; }
 
-std::string statusChangeLine(const std::wstring& status) { return "Status: " + wideToAnsi(status); }
+std::string statusChangeLine(const std::wstring& status) { return "Status: " + wideToAnsi(printable(status)); }
 
 std::string buttonChangeLine(bool enabled, uint16_t language) {
     return "Button: " + wideToAnsi(uiText(language, UiText::TerminateButton)) + (enabled ? " (enabled)" : " (disabled)");

@@ -42,5 +42,13 @@ std::string pipeWordHelp();
 std::string statusChangeLine(const std::wstring& status);
 std::string buttonChangeLine(bool enabled, uint16_t language);
 
+// The text with every control character made a blank: the extractor's progress figure comes
+// from another program's output and must not steer the terminal.
+std::wstring printable(const std::wstring& text);
+
+// A block of UTF-8 text (the log, say) made safe for a terminal: line breaks stay, every other
+// control character becomes a blank.
+std::string printableBlock(const std::string& text);
+
 // Cuts UTF-8 text to at most `columns` characters, counting each code point as one column.
 std::string clipToColumns(const std::string& text, int columns);

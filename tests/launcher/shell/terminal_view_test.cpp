@@ -89,6 +89,19 @@ TEST(TerminalView, TheStatusLineCarriesTheBarAndNeverOverflowsTheTerminal) {
     EXPECT_EQ(terminalStatusLine(L"Copying data 45%", 20), "Copying data 45%");
 }
 
+TEST(TerminalView, ControlCharactersFromTheExtractorNeverReachTheTerminal) {
+    // Backspaces and an escape sequence where the extractor's figure is taken from.
+    const std::wstring status = L"Copying data\b\b\x1b[2J\u009b5%";
+    for (const std::string& shown : {terminalStatusLine(status, 80), statusChangeLine(status)}) {
+        for (unsigned char c : shown) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << shown;
+        EXPECT_EQ(shown.find("\xc2\x9b"), std::string::npos);
+    }
+    EXPECT_EQ(printable(L"Kop\u00edruji\n\t\r 45%"), L"Kop\u00edruji    45%");
+    // A block keeps its line breaks and its non-ASCII text.
+    EXPECT_EQ(printableBlock("a\x1b[31mb\nKop\xc3\xadruji\xc2\x9b\x7f\r\n"), "a [31mb\nKop\xc3\xadruji   \n");
+    EXPECT_EQ(printableBlock("\xc2"), "\xc2");  // a cut sequence is left to the terminal's own handling
+}
+
 TEST(TerminalView, ClippingCountsCharactersNotBytes) {
     EXPECT_EQ(clipToColumns("Kop\xc3\xadruji", 4), "Kop\xc3\xad");
     EXPECT_EQ(clipToColumns("Kop\xc3\xadruji", 3), "Kop");
