@@ -49,10 +49,40 @@ bool writeAll(int fd, const char* data, size_t size) {
 
 enum class BlockResult { Done, Failed, Cancelled };
 
+// One block copied inside the kernel, the data never passing through this process: bytes
+// copied, 0 at the end of the source, -1 when this way is not available (or failed).
+ssize_t copyBlockInKernel(int from, int to) {
+#ifdef __linux__
+    for (;;) {
+        ssize_t count = ::copy_file_range(from, nullptr, to, nullptr, COPY_BLOCK, 0);
+        if (count >= 0 || errno != EINTR) return count;
+    }
+#else
+    (void)from;
+    (void)to;
+    return -1;
+#endif
+}
+
 BlockResult copyBlocks(int from, int to, const std::function<bool()>& keepGoing) {
-    std::vector<char> block(COPY_BLOCK);
+    // Where the kernel cannot copy (another file system, an old kernel, a file whose size it
+    // does not know), reading and writing goes on from where it stopped; a real fault then
+    // shows there.
+    bool inKernel = true;
+    bool copiedInKernel = false;
+    std::vector<char> block;
     for (;;) {
         if (!keepGoing()) return BlockResult::Cancelled;
+        if (inKernel) {
+            ssize_t count = copyBlockInKernel(from, to);
+            if (count > 0) {
+                copiedInKernel = true;
+                continue;
+            }
+            if (count == 0 && copiedInKernel) return BlockResult::Done;
+            inKernel = false;
+            block.resize(COPY_BLOCK);
+        }
         ssize_t count = ::read(from, block.data(), block.size());
         if (count < 0) {
             if (errno == EINTR) continue;

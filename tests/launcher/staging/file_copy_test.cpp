@@ -52,6 +52,18 @@ TEST(FileCopy, ACancelledCopyLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(scratch.path / "large.bkp"));
 }
 
+TEST(FileCopy, AFileTheKernelCannotCopyIsCopiedByReadingIt) {
+    // /proc lies on another file system (as a disc does) and its files say they are empty:
+    // the kernel refuses to copy them or copies nothing, so they must be read.
+    fs::path source = "/proc/version";
+    if (!fs::exists(source)) GTEST_SKIP() << "no /proc";
+    std::string expected = readFileBytes(source);
+    ASSERT_FALSE(expected.empty());
+    TempFolder scratch{"lumidra staging ž"};
+    EXPECT_EQ(copyFileExclusive(source, scratch.path / "version.bkp", always), FileCopyResult::Copied);
+    EXPECT_EQ(readFileBytes(scratch.path / "version.bkp"), expected);
+}
+
 TEST(FileCopy, RenameReplacesTheFinalName) {
     TempFolder scratch{"lumidra staging ž"};
     writeFileBytes(scratch.path / "x.bkp", "complete");
