@@ -80,24 +80,4 @@ TEST_F(LauncherHook, TheRightExitRequestEndsTheLauncherASecondLater) {
     EXPECT_EQ(CommandRecorder::instance().waitFor(2, 1500ms).size(), 1u);
 }
 
-TEST_F(LauncherHook, EachExitRequestHasItsOwnDelayedExit) {
-    HookCall first(std::string("/exit?uniqueId=") + LAUNCH_ID);
-    HookCall second(std::string("/exit?uniqueId=") + LAUNCH_ID);
-    ASSERT_EQ(launcherUrlHook(&first.request), 0);
-    ASSERT_EQ(launcherUrlHook(&second.request), 0);
-    auto commands = CommandRecorder::instance().waitFor(2, 10s);
-    ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[0].first, IDM_EXIT);
-    EXPECT_EQ(commands[1].first, IDM_EXIT);
-}
-
-TEST_F(LauncherHook, DelayedExitWaitsOneSecondOnItsOwnThread) {
-    auto started = std::chrono::steady_clock::now();
-    delayedExit();
-    auto commands = CommandRecorder::instance().waitFor(1, 0ms);
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0].first, IDM_EXIT);
-    EXPECT_GE(commands[0].second - started, 1s);
-}
-
 }  // namespace
