@@ -12,6 +12,7 @@ import argparse
 import datetime
 import os
 import platform
+import shlex
 import shutil
 import subprocess
 import sys
@@ -86,7 +87,7 @@ def machine_facts(build_dir):
         ("CPU", "%s, %d logical cores" % (model, os.cpu_count())),
         ("memory", "%.1f GiB" % (memory_kib / 1024 / 1024)),
         ("system", "%s %s" % (platform.system(), platform.release())),
-        ("Lumidra build", "%s (%s, no sanitizers)" % (build_dir, build_type)),
+        ("Lumidra build", "%s (%s, no sanitizers)" % (os.path.relpath(build_dir, SOURCE_DIR), build_type)),
         ("compiler", tool_version(["c++", "--version"])),
         ("nginx", tool_version(["nginx", "-v"])),
         ("wrk", tool_version(["wrk", "--version"])),
@@ -110,7 +111,7 @@ class Bench:
         self.empty = os.path.join(self.run_dir, "empty")
 
     def note_command(self, command):
-        text = " ".join(command).replace(self.build + "/", "")
+        text = shlex.join(command).replace(self.build + "/", "")
         if text not in self.results["commands"]:
             self.results["commands"].append(text)
 
@@ -217,8 +218,7 @@ class Bench:
             started.append(servers.start_lumiserv_host(self.host, self.web, self.empty))
             self.note_command([self.host, "www", "empty", "PORT"])
             started.append(servers.start_nginx(os.path.join(self.run_dir, "nginx"), self.web))
-            self.note_command(["nginx", "-p", "run/nginx", "-c", "run/nginx/nginx.conf",
-                               "(one worker, sendfile on, keepalive_timeout 0, access_log off)"])
+            self.note_command(["nginx", "-p", "run/nginx", "-c", "run/nginx/nginx.conf"])
             started.append(servers.start_python(self.web))
             self.note_command(["python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory", "www", "PORT"])
             self.check_answers(started)
@@ -242,7 +242,7 @@ class Bench:
         """The real launcher serving the same files from its workspace, beside the host."""
         disc = data.make_disc(SOURCE_DIR, os.path.join(self.run_dir, "disc-sample"))
         run = servers.Launcher(self.launcher, disc, os.path.join(self.run_dir, "launcher-serve"))
-        self.note_command(["(cd run/disc-sample &&", "BROWSER=run/launcher-serve/browser.sh", self.launcher + ")"])
+        self.results["commands"].append("(cd run/disc-sample && BROWSER=run/launcher-serve/browser.sh ../../lumidra)")
         try:
             _, address = run.browser_call()
             run.wait_for_copy()
