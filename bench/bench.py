@@ -358,7 +358,7 @@ class Bench:
         try:
             files = data.make_copy_tree(disc, COPY_BYTES)
             measured = {"lumidra": [], "cp": []}
-            # Round 0 is a warm-up of both, not counted.
+            # Round -1 warms both up and is not counted.
             for repeat in range(-1, self.args.repeats):
                 for name in (("cp", "lumidra") if repeat % 2 == 0 else ("lumidra", "cp")):
                     target = os.path.join(self.run_dir, "copy-target")
