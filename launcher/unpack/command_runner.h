@@ -19,6 +19,11 @@ bool runAndWait(const std::wstring& commandLine);
 // runAndWait with the waiting limit as a parameter; each platform provides this one.
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs);
 
+// Ends the child a runner is waiting for, if any, and every child a runner starts from now on.
+// Terminate calls it before the workspace is removed: an extractor left running would write
+// the workspace back after it is gone, and outlive the launcher.
+void stopCommands();
+
 // The system's message text for an error code; empty for code 0.
 std::string systemErrorText(uint32_t code);
 

@@ -123,11 +123,37 @@ uint32_t exitCodeOf(int status) {
 
 enum class Query { Obtained, Interrupted, Lost };
 
+// The child a runner waits for, so that terminate can end it. The lock is held while the child
+// is reaped as well, so a pid is never signalled after the system may have given it to another.
+std::mutex childLock;
+pid_t watchedChild = 0;
+bool commandsStopped = false;
+
+// A child started after stopCommands is ended at once.
+void watchChild(pid_t child) {
+    std::lock_guard<std::mutex> guard(childLock);
+    watchedChild = child;
+    if (commandsStopped) kill(child, SIGKILL);
+}
+
+void forgetChild(pid_t child) {
+    std::lock_guard<std::mutex> guard(childLock);
+    if (watchedChild == child) watchedChild = 0;
+}
+
 // One exit-code query that does not block: EXIT_CODE_STILL_ACTIVE while the child runs. The
 // query that sees the child's end reaps it.
 Query queryExitCode(pid_t child, uint32_t& exitCode) {
     int status = 0;
-    pid_t result = waitpid(child, &status, WNOHANG);
+    pid_t result;
+    int error;
+    {
+        std::lock_guard<std::mutex> guard(childLock);
+        result = waitpid(child, &status, WNOHANG);
+        error = errno;
+        if (result == child && watchedChild == child) watchedChild = 0;
+    }
+    errno = error;
     if (result == 0) {
         exitCode = EXIT_CODE_STILL_ACTIVE;
         return Query::Obtained;
@@ -141,6 +167,7 @@ Query queryExitCode(pid_t child, uint32_t& exitCode) {
 
 // A child that is left running is still reaped once it ends, on a thread of its own.
 void reapLater(pid_t child) {
+    forgetChild(child);
     try {
         std::thread([child] {
             int status;
@@ -191,6 +218,7 @@ bool runWithProgress(const std::wstring& commandLine) {
         return false;
     }
 
+    watchChild(child);
     auto capture = std::make_shared<Capture>();
     capture->readEnd = readEnd;
     capture->reading = true;
@@ -199,6 +227,7 @@ bool runWithProgress(const std::wstring& commandLine) {
     } catch (...) {
         closeDescriptor(readEnd);
         closeDescriptor(writeEnd);
+        forgetChild(child);
         int status;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
@@ -214,6 +243,7 @@ bool runWithProgress(const std::wstring& commandLine) {
         std::this_thread::sleep_for(std::chrono::milliseconds(RUNNER_POLL_MS));
     } while (last == Query::Interrupted || (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE));
 
+    forgetChild(child);
     capture->reading = false;
     closeDescriptor(writeEnd);
     waitForReader(capture);
@@ -235,6 +265,7 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         return false;
     }
 
+    watchChild(child);
     uint32_t exitCode = EXIT_CODE_NOT_OBTAINED;
     Query last = Query::Lost;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -246,10 +277,17 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         std::this_thread::sleep_for(WAIT_STEP);
     }
     if (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) reapLater(child);
+    forgetChild(child);
 
     if (last == Query::Obtained && exitCode == 0) return true;
 
     logSystemError(LAST_SYSTEM_ERROR, static_cast<uint32_t>(errno));
     logCommandFailed(exitCode, last == Query::Obtained ? 1 : 0);
     return false;
+}
+
+void stopCommands() {
+    std::lock_guard<std::mutex> guard(childLock);
+    commandsStopped = true;
+    if (watchedChild > 0) kill(watchedChild, SIGKILL);
 }

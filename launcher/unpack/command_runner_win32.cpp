@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,24 @@ std::vector<wchar_t> writableCommandLine(const std::wstring& commandLine) {
 void closeIfOpen(HANDLE& handle) {
     if (handle) CloseHandle(handle);
     handle = nullptr;
+}
+
+// The child a runner waits for, so that terminate can end it. Its handle is given up under the
+// lock before it is closed, so terminate never reaches a closed or reused handle.
+std::mutex childLock;
+HANDLE watchedChild = nullptr;
+bool commandsStopped = false;
+
+// A child started after stopCommands is ended at once.
+void watchChild(HANDLE child) {
+    std::lock_guard<std::mutex> guard(childLock);
+    watchedChild = child;
+    if (commandsStopped) TerminateProcess(child, 1);
+}
+
+void forgetChild() {
+    std::lock_guard<std::mutex> guard(childLock);
+    watchedChild = nullptr;
 }
 
 // One reader per captured run, owning its read end; the flag is shared with the runner so a
@@ -88,11 +107,13 @@ bool runWithProgress(const std::wstring& commandLine) {
         return false;
     }
 
+    watchChild(process.hProcess);
     auto reading = std::make_shared<std::atomic<bool>>(true);
     try {
         std::thread(progressReader, readEnd, reading).detach();
     } catch (...) {
         // The child runs on without us; it must not keep our handles.
+        forgetChild();
         closeIfOpen(readEnd);
         closeIfOpen(writeEnd);
         closeIfOpen(process.hProcess);
@@ -107,6 +128,7 @@ bool runWithProgress(const std::wstring& commandLine) {
         Sleep(RUNNER_POLL_MS);
     } while (exitCode == EXIT_CODE_STILL_ACTIVE);
 
+    forgetChild();
     reading->store(false);
     // Without our copy of the write end, the reader's last read ends the stream instead of
     // blocking.
@@ -138,7 +160,9 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         return false;
     }
 
+    watchChild(process.hProcess);
     WaitForSingleObject(process.hProcess, limitMs);
+    forgetChild();
     DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
     BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
     if (queried && exitCode == 0) {
@@ -151,4 +175,10 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     closeIfOpen(process.hThread);
     logCommandFailed(exitCode, queried ? 1 : 0);
     return false;
+}
+
+void stopCommands() {
+    std::lock_guard<std::mutex> guard(childLock);
+    commandsStopped = true;
+    if (watchedChild) TerminateProcess(watchedChild, 1);
 }
