@@ -1,0 +1,81 @@
+"""Faults around the launcher's process: its port taken between the probe and the server start,
+and the launcher killed outright. A failed start is reported and can still be terminated; a
+killed launcher leaves its workspace, and the next start works all the same."""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import tempfile
+import unittest
+
+from hardening_support import Launcher, http_get, make_disc, replace_extractor
+
+
+class ProcessFaults(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="lumidra-process-")
+        self.addCleanup(shutil.rmtree, self.root, True)
+        self.disc = make_disc(os.path.join(self.root, "disc"))
+
+    def start(self, **options):
+        launcher = Launcher(self.disc, **options)
+        self.addCleanup(launcher.close)
+        return launcher
+
+    def test_port_taken_between_probe_and_server_start(self):
+        # The extractor takes its time, which leaves room to take the probed port meanwhile.
+        replace_extractor(self.disc, "printf '\\r  1%%'\nsleep 2\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
+        launcher = self.start()
+        launcher.wait_for_status("Copying browser  1%")
+        found = [m for _, m in launcher.log() if m.startswith("Found free port number: ")]
+        port = int(found[0].rsplit(" ", 1)[1])
+        squatter = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(squatter.close)
+        squatter.bind(("127.0.0.1", port))
+        squatter.listen(1)
+
+        launcher.wait_for_status("DICOM Lumidra failed to start", timeout=120)
+        log = launcher.log()
+        self.assertIn(("ERROR", "Lumiserv start failed!"), log)
+        self.assertNotIn(("INFO", "Lumiserv started"), log)
+        self.assertNotIn(("INFO", "Opening browser"), log)
+        self.assertFalse(os.path.exists(launcher.browser_record))
+        self.assertIn("Button: Terminate DICOM Lumidra (enabled)", launcher.transcript())
+        # The squatter still has its port; the launcher did not take it over.
+        probe = socket.create_connection(("127.0.0.1", port), timeout=5)
+        probe.close()
+        self.assertEqual(launcher.terminate(), 0)
+        self.assertEqual(os.listdir(launcher.tmpdir), [])
+        self.assertEqual(launcher.sanitizer_reports(), [])
+
+    def test_killed_launcher_then_a_new_start(self):
+        first = self.start()
+        first.wait_for_status("DICOM Lumidra started")
+        port, first_id = first.port_and_id()
+        first.wait_for_copy_end(port)
+        first.process.send_signal(signal.SIGKILL)
+        self.assertEqual(first.wait_exit(10), -signal.SIGKILL)
+        # Nothing ran after the kill: the workspace stays where it was, whole.
+        self.assertEqual(os.listdir(first.tmpdir), [first_id])
+        with open(os.path.join(first.workspace(first_id), "DATA", "copy_status.txt"), "rb") as status:
+            self.assertEqual(status.read(), b"1")
+        self.assertIsNone(http_get(port, "/copy_status.txt", timeout=2)[0])
+
+        second = self.start(tmpdir=first.tmpdir)
+        second.wait_for_status("DICOM Lumidra started")
+        second_port, second_id = second.port_and_id()
+        self.assertNotEqual(second_id, first_id)
+        self.assertTrue(re.fullmatch(r"LUMIDRA_[0-9a-f]+", second_id))
+        self.assertEqual(http_get(second_port, "/copy_status.txt")[0], 200)
+        second.wait_for_copy_end(second_port)
+        self.assertEqual(http_get(second_port, "/cmd/uniqueId"), (200, second_id.encode()))
+        self.assertEqual(second.terminate(), 0)
+        # The new run removes its own workspace and leaves the old one alone.
+        self.assertEqual(os.listdir(second.tmpdir), [first_id])
+        self.assertEqual(second.sanitizer_reports(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
