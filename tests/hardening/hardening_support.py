@@ -90,10 +90,10 @@ class Launcher:
         env.update(LANG="C", TMPDIR=self.tmpdir, HOME=self.scratch, BROWSER=browser,
                    BROWSER_RECORD=self.browser_record)
         # Sanitizer reports go to files beside the run, where a test can look for them.
-        self.sanitizer_prefix = os.path.join(self.scratch, "sanitizer")
-        env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":log_path=" + self.sanitizer_prefix).lstrip(":")
-        env["UBSAN_OPTIONS"] = (env.get("UBSAN_OPTIONS", "") + ":log_path=" + self.sanitizer_prefix).lstrip(":")
         env.update(extra_env or {})
+        self.sanitizer_prefix = os.path.join(self.scratch, "sanitizer")
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+            env[name] = (env.get(name, "") + ":log_path=" + self.sanitizer_prefix).lstrip(":")
         command = [LAUNCHER]
         if as_nobody:
             for folder in (self.scratch, self.tmpdir):

@@ -1,0 +1,75 @@
+"""Load and soak against the running launcher: 32 clients downloading a 64 MiB study file (while
+the deferred copy publishes it, and again after) with others asking for small files, every byte
+checked; then 100,000 mixed requests with the launcher's resident size and descriptors watched."""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from hardening_support import Launcher, make_disc, sha256_of
+from load_clients import downloads_with_small_requests, soak
+
+LARGE_MB = 64
+CLIENTS = 32
+SOAK_REQUESTS = int(os.environ.get("LUMIDRA_SOAK_REQUESTS", "100000"))
+RSS_GROWTH_LIMIT_KIB = 1024
+
+
+class Load(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="lumidra-load-")
+        cls.disc = make_disc(os.path.join(cls.root, "disc"), "--large-file-mb", str(LARGE_MB))
+        cls.large_sha = sha256_of(os.path.join(cls.disc, "DATA", "DICOM", "LARGE.BIN"))
+        with open(os.path.join(cls.disc, "DATA", "DICOMDIR"), "rb") as dicomdir:
+            cls.dicomdir = dicomdir.read()
+        # Without a quarantine for freed memory, a sanitized launcher's resident size only grows
+        # with memory it really keeps.
+        cls.launcher = Launcher(cls.disc, extra_env={"ASAN_OPTIONS": "quarantine_size_mb=0"})
+        cls.launcher.wait_for_status("DICOM Lumidra started")
+        cls.port, cls.launch_id = cls.launcher.port_and_id()
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            assert cls.launcher.terminate() == 0
+            assert cls.launcher.sanitizer_reports() == [], cls.launcher.sanitizer_reports()
+        finally:
+            cls.launcher.close()
+            shutil.rmtree(cls.root, ignore_errors=True)
+
+    def run_downloads(self, small):
+        figures, problems = downloads_with_small_requests(self.port, "/DICOM/LARGE.BIN", self.large_sha,
+                                                          CLIENTS, small)
+        print("downloads:", figures, file=sys.stderr)
+        self.assertEqual(problems, [])
+        self.assertEqual(figures["downloads"], CLIENTS)
+        self.assertEqual(figures["download_bytes"], CLIENTS * (LARGE_MB << 20))
+        self.assertGreater(figures["small_ok"], 0)
+
+    def test_1_downloads_while_the_copy_runs_and_after(self):
+        # Straight after the start the deferred copy is still publishing the large file: every
+        # download is whole, whichever root answered it.
+        self.run_downloads([("/DICOMDIR", self.dicomdir), ("/7z/index.html", self.index_page())])
+        self.launcher.wait_for_copy_end(self.port)
+        self.run_downloads([("/copy_status.txt", b"1"), ("/DICOMDIR", self.dicomdir)])
+
+    def index_page(self):
+        with open(os.path.join(self.launcher.workspace(self.launch_id), "DATA", "7z", "index.html"), "rb") as page:
+            return page.read()
+
+    def test_2_soak(self):
+        self.launcher.wait_for_copy_end(self.port)
+        pid = self.launcher.process.pid
+        figures, problems = soak(self.port, pid, SOAK_REQUESTS)
+        print("soak:", figures, file=sys.stderr)
+        self.assertEqual(problems, [])
+        self.assertEqual(figures["fds_end"], figures["fds_before"])
+        self.assertLess(figures["rss_kib_end"] - figures["rss_kib_after_1000"], RSS_GROWTH_LIMIT_KIB)
+        self.assertIsNone(self.launcher.process.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
