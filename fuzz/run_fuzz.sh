@@ -9,6 +9,8 @@ ROOT=$PWD
 SECONDS_PER_TARGET=${1:-60}
 shift || true
 BUILD=$ROOT/build/fuzz
+# The targets write small files on every input; memory-backed folders keep that fast.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 cmake -S fuzz -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 TARGETS=("$@")
@@ -37,7 +39,7 @@ for target in "${TARGETS[@]}"; do
     if ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
         "$BUILD/$target" -max_total_time="$SECONDS_PER_TARGET" -max_len="$(maxLength "$target")" \
             -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-            "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
+            "$corpus" "$ROOT/fuzz/corpus/$target" >"$log" 2>&1; then
         grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)|^Done ' "$log" | tr '\n' ' '
         echo
     else
