@@ -130,6 +130,9 @@ def render(results):
     out.append(table(["", ""], [(key, value) for key, value in machine["facts"]]))
     out.append("\n**Contention.** %s\n" % results["contention"])
 
+    for failure in results.get("failures", []):
+        out.append("**Not measured in this run:** %s\n" % failure)
+
     out.append("## Goals\n")
     out.append(table(["goal", "measured (ratio of medians)", "verdict"], goal_rows(results)))
     out.append("")

@@ -98,7 +98,10 @@ class Rendering(unittest.TestCase):
             self.assertEqual(lines[1].count("|"), lines[0].count("|"), block)
 
     def test_figures_failures_and_commands_appear(self):
-        text = report.render(sample_results())
+        results = sample_results()
+        results["failures"] = ["copy: no space left"]
+        text = report.render(results)
+        self.assertIn("**Not measured in this run:** copy: no space left", text)
         self.assertIn("| 1 KiB | 8 | 110 (100–120) | 100 (95–105) | 12 (11–13) |", text)
         self.assertIn("| 512 KiB | 32 | 90 (90–90) | failed |", text)
         self.assertIn("| 1.10× | 9.17× | 8.33× | 16.0 µs/req | 18.0 µs/req |", text)
