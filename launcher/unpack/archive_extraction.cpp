@@ -18,8 +18,11 @@ bool extractArchive(const std::wstring& command, const char* firstLine, const st
     logInfo(firstLine);
     logInfo(wideToAnsi(command));
     for (int attempt = 1; attempt <= EXTRACT_ATTEMPTS; ++attempt) {
+        // Once terminate has begun nothing more is started: the workspace is on its way out.
+        if (terminating()) return false;
         logInfo(attemptPrefix + std::to_string(attempt));
-        if (runWithProgress(command) || runAndWait(command)) return true;
+        if (runWithProgress(command)) return true;
+        if (!terminating() && runAndWait(command)) return true;
     }
     return false;
 }

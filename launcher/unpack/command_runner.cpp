@@ -5,6 +5,7 @@
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "shell/status.h"
+#include "staging/workspace.h"
 
 bool runAndWait(const std::wstring& commandLine) { return runAndWaitWithin(commandLine, RUN_AND_WAIT_LIMIT_MS); }
 
@@ -28,6 +29,21 @@ void handleProgressChunk(const char* chunk, size_t size) {
 void showRetryStatus() {
     showStatus(stageTextId.load(), uiText(uiLanguage, UiText::RetrySuffix));
 }
+
+ChildWorkspaceHold::ChildWorkspaceHold() : held(holdWorkspace()) {}
+
+ChildWorkspaceHold::~ChildWorkspaceHold() { release(); }
+
+void ChildWorkspaceHold::release() {
+    if (held) releaseWorkspace();
+    held = false;
+}
+
+bool terminating() { return !keepRunning.load(); }
+
+void logChildNotStarted() { logWarn("7z not started: terminating"); }
+
+void logChildStopped() { logWarn("7z stopped: terminating"); }
 
 void logSystemError(const char* prefix, uint32_t code) {
     logError(prefix + std::to_string(code) + ": " + systemErrorText(code));

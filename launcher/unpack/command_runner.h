@@ -50,6 +50,26 @@ void handleProgressChunk(const char* chunk, size_t size);
 // After a failed captured run: the stage text followed by the retry notice.
 void showRetryStatus();
 
+// While its child runs, a runner holds the workspace (holdWorkspace), so that terminate's
+// removal waits until the child is gone. The hold is refused once terminate has begun, and then
+// no child may start. It is let go as soon as the child has ended and been reaped, before any
+// status update: on Windows that reaches the window's thread, which may be the one waiting.
+struct ChildWorkspaceHold {
+    ChildWorkspaceHold();
+    ~ChildWorkspaceHold();
+    ChildWorkspaceHold(const ChildWorkspaceHold&) = delete;
+    ChildWorkspaceHold& operator=(const ChildWorkspaceHold&) = delete;
+    void release();
+    bool held = false;
+};
+
+// True once terminate has begun: a runner then ends its child instead of waiting for it.
+bool terminating();
+
+// WARN lines of a runner that terminate kept from starting, or made to end its child.
+void logChildNotStarted();
+void logChildStopped();
+
 // ERROR prefix + code + ": " + systemErrorText(code).
 void logSystemError(const char* prefix, uint32_t code);
 

@@ -179,6 +179,16 @@ void reapLater(pid_t child) {
     }
 }
 
+// Ends a child that the runner still waits for, and reaps it. It is given up first, so that
+// stopCommands cannot signal its id once the system may have handed it on.
+void stopChild(pid_t child) {
+    forgetChild(child);
+    kill(child, SIGKILL);
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 void waitForReader(const std::shared_ptr<Capture>& capture) {
     std::unique_lock<std::mutex> guard(capture->lock);
     capture->ended.wait_for(guard, READER_DRAIN_LIMIT, [&] { return capture->finished; });
@@ -192,6 +202,11 @@ std::string systemErrorText(uint32_t code) {
 }
 
 bool runWithProgress(const std::wstring& commandLine) {
+    ChildWorkspaceHold hold;
+    if (!hold.held) {
+        logChildNotStarted();
+        return false;
+    }
     int pipeEnds[2] = {-1, -1};
     if (pipe(pipeEnds) != 0) {
         logWarn("Cannot create 7z stdout pipe");
@@ -227,10 +242,8 @@ bool runWithProgress(const std::wstring& commandLine) {
     } catch (...) {
         closeDescriptor(readEnd);
         closeDescriptor(writeEnd);
-        forgetChild(child);
-        int status;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        // Nobody would read its output or see it end.
+        stopChild(child);
         throw;
     }
     readEnd = -1;  // the reader owns it now
@@ -241,14 +254,24 @@ bool runWithProgress(const std::wstring& commandLine) {
     do {
         last = queryExitCode(child, exitCode);
         std::this_thread::sleep_for(std::chrono::milliseconds(RUNNER_POLL_MS));
+        if (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE && terminating()) {
+            stopChild(child);
+            break;
+        }
     } while (last == Query::Interrupted || (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE));
 
     forgetChild(child);
+    hold.release();
     capture->reading = false;
     closeDescriptor(writeEnd);
     waitForReader(capture);
 
     if (last == Query::Obtained && exitCode == 0) return true;
+    // Ended by terminate: nothing will be retried, and the status line is terminate's.
+    if (terminating()) {
+        logChildStopped();
+        return false;
+    }
 
     showRetryStatus();
     logSystemError(LAST_SYSTEM_ERROR, static_cast<uint32_t>(errno));
@@ -256,6 +279,11 @@ bool runWithProgress(const std::wstring& commandLine) {
 }
 
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
+    ChildWorkspaceHold hold;
+    if (!hold.held) {
+        logChildNotStarted();
+        return false;
+    }
     pid_t child = 0;
     int failure = spawnCommand(commandLine, -1, child);
     if (failure != 0) {
@@ -268,18 +296,29 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     watchChild(child);
     uint32_t exitCode = EXIT_CODE_NOT_OBTAINED;
     Query last = Query::Lost;
+    bool stopped = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
         last = queryExitCode(child, exitCode);
         if (last == Query::Interrupted) continue;
         if (last == Query::Lost || exitCode != EXIT_CODE_STILL_ACTIVE) break;
+        if (terminating()) {
+            stopChild(child);
+            stopped = true;
+            break;
+        }
         if (std::chrono::steady_clock::now() >= deadline) break;
         std::this_thread::sleep_for(WAIT_STEP);
     }
-    if (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) reapLater(child);
+    if (!stopped && last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) reapLater(child);
     forgetChild(child);
+    hold.release();
 
     if (last == Query::Obtained && exitCode == 0) return true;
+    if (terminating()) {
+        logChildStopped();
+        return false;
+    }
 
     logSystemError(LAST_SYSTEM_ERROR, static_cast<uint32_t>(errno));
     logCommandFailed(exitCode, last == Query::Obtained ? 1 : 0);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,18 @@ void forgetChild() {
     watchedChild = nullptr;
 }
 
+// TerminateProcess only begins the end; the child's files in the workspace are closed once its
+// handle is signalled.
+constexpr DWORD CHILD_END_WAIT_MS = 5000;
+
+// Ends a child that the runner still waits for. It is given up first, so that stopCommands
+// never reaches the handle once the runner closes it.
+void stopChild(HANDLE child) {
+    forgetChild();
+    TerminateProcess(child, 1);
+    WaitForSingleObject(child, CHILD_END_WAIT_MS);
+}
+
 // One reader per captured run, owning its read end; the flag is shared with the runner so a
 // reader left over from an earlier run never sees a later run's state.
 void progressReader(HANDLE readEnd, std::shared_ptr<std::atomic<bool>> reading) {
@@ -75,6 +88,11 @@ std::string systemErrorText(uint32_t code) {
 }
 
 bool runWithProgress(const std::wstring& commandLine) {
+    ChildWorkspaceHold hold;
+    if (!hold.held) {
+        logChildNotStarted();
+        return false;
+    }
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -112,8 +130,8 @@ bool runWithProgress(const std::wstring& commandLine) {
     try {
         std::thread(progressReader, readEnd, reading).detach();
     } catch (...) {
-        // The child runs on without us; it must not keep our handles.
-        forgetChild();
+        // Nobody would read its output or see it end; it must not keep our handles either.
+        stopChild(process.hProcess);
         closeIfOpen(readEnd);
         closeIfOpen(writeEnd);
         closeIfOpen(process.hProcess);
@@ -126,9 +144,12 @@ bool runWithProgress(const std::wstring& commandLine) {
     do {
         queried = GetExitCodeProcess(process.hProcess, &exitCode);
         Sleep(RUNNER_POLL_MS);
-    } while (exitCode == EXIT_CODE_STILL_ACTIVE);
-
+    } while (exitCode == EXIT_CODE_STILL_ACTIVE && !terminating());
+    // After terminate the child is ended if it still runs, and waited for either way.
+    if (terminating()) stopChild(process.hProcess);
     forgetChild();
+    hold.release();
+
     reading->store(false);
     // Without our copy of the write end, the reader's last read ends the stream instead of
     // blocking.
@@ -139,6 +160,13 @@ bool runWithProgress(const std::wstring& commandLine) {
         closeIfOpen(process.hThread);
         return true;
     }
+    // Ended by terminate: nothing will be retried, and the status line is terminate's.
+    if (terminating()) {
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        logChildStopped();
+        return false;
+    }
     showRetryStatus();
     logSystemError(LAST_SYSTEM_ERROR, GetLastError());
     closeIfOpen(process.hProcess);
@@ -147,6 +175,11 @@ bool runWithProgress(const std::wstring& commandLine) {
 }
 
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
+    ChildWorkspaceHold hold;
+    if (!hold.held) {
+        logChildNotStarted();
+        return false;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -161,14 +194,30 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     }
 
     watchChild(process.hProcess);
-    WaitForSingleObject(process.hProcess, limitMs);
+    // Waited for in poll-sized steps, so that terminate is seen within one.
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(RUNNER_POLL_MS, deadline > now ? deadline - now : 0));
+        if (WaitForSingleObject(process.hProcess, step) != WAIT_TIMEOUT) break;
+        if (terminating() || step == 0) break;
+    }
+    if (terminating()) stopChild(process.hProcess);
     forgetChild();
+    hold.release();
+
     DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
     BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
     if (queried && exitCode == 0) {
         closeIfOpen(process.hProcess);
         closeIfOpen(process.hThread);
         return true;
+    }
+    if (terminating()) {
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
+        logChildStopped();
+        return false;
     }
     logSystemError(LAST_SYSTEM_ERROR, GetLastError());
     closeIfOpen(process.hProcess);
