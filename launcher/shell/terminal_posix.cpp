@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -56,6 +57,13 @@ bool windowClosed = false;
 bool inputClosed = false;
 
 std::thread::id loopThread;
+// Set once the exit command runs. A window's thread busy with it serves no other thread's
+// updates before the window is gone; neither does this one, so a worker that ends meanwhile
+// cannot put "failed to start" over "Removing temporary files...".
+std::atomic<bool> exiting{false};
+
+bool ignoredWhileExiting() { return exiting.load() && std::this_thread::get_id() != loopThread; }
+
 int wakeRead = -1;
 int wakeWrite = -1;  // also written by the signal handler
 bool inputIsTerminal = false;
@@ -133,6 +141,7 @@ void writeLine(const std::string& line) { writeAll(STDOUT_FILENO, line + "\n"); 
 // --- the front end's operations ---
 
 void frontSetStatusText(const std::wstring& text) {
+    if (ignoredWhileExiting()) return;
     std::lock_guard<std::mutex> guard(screenLock);
     statusText = text;
     if (outputIsTerminal) redraw();
@@ -140,6 +149,7 @@ void frontSetStatusText(const std::wstring& text) {
 }
 
 void frontEnableButton(bool enabled) {
+    if (ignoredWhileExiting()) return;
     std::lock_guard<std::mutex> guard(screenLock);
     if (buttonEnabled == enabled) return;
     buttonEnabled = enabled;
@@ -177,7 +187,10 @@ void showAbout() {
 void runCommand(int commandId) {
     switch (commandId) {
     case IDM_ABOUT: showAbout(); break;
-    case IDM_EXIT: terminateLauncher(); break;
+    case IDM_EXIT:
+        exiting = true;
+        terminateLauncher();
+        break;
     case IDM_SHOW_LOG: showLog(); break;
     case IDM_DOWNLOAD_LOG: std::thread(saveLogAs).detach(); break;
     default: break;
@@ -354,6 +367,7 @@ bool makeWakePipe() {
 bool openTerminalWindow() {
     if (!makeWakePipe()) return false;
     loopThread = std::this_thread::get_id();
+    exiting = false;
     outputIsTerminal = isatty(STDOUT_FILENO) == 1;
     inputIsTerminal = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &originalModes) == 0;
     if (inputIsTerminal && tcgetpgrp(STDIN_FILENO) != getpgrp()) {
