@@ -12,6 +12,7 @@ import argparse
 import datetime
 import os
 import platform
+import resource
 import shlex
 import shutil
 import subprocess
@@ -378,6 +379,7 @@ class Bench:
         try:
             files = data.make_copy_tree(disc, COPY_BYTES)
             measured = {"lumidra": [], "cp": []}
+            cpu = {"lumidra": [], "cp": []}
             # Round -1 warms both up and is not counted.
             for repeat in range(-1, self.args.repeats):
                 for name in (("cp", "lumidra") if repeat % 2 == 0 else ("lumidra", "cp")):
@@ -390,17 +392,21 @@ class Bench:
                     else:
                         command = [self.copier, disc, target]
                     self.note_command(command)
+                    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
                     start = time.perf_counter()
                     done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
                     seconds = time.perf_counter() - start
+                    after = resource.getrusage(resource.RUSAGE_CHILDREN)
                     if done.returncode != 0:
                         log("%s copy failed: %s" % (name, done.stderr.decode(errors="replace")))
                     elif repeat >= 0:
                         measured[name].append(COPY_BYTES / seconds / 1e6)
+                        cpu[name].append(after.ru_utime + after.ru_stime - usage.ru_utime - usage.ru_stime)
                     data.remove(target)
             self.results["copy"] = {
                 "tree": "1 GiB", "files": files,
                 "lumidra": summarize(measured["lumidra"]), "cp": summarize(measured["cp"]),
+                "cpu": {name: summarize(values) for name, values in cpu.items()},
                 "note": "Source and target on the same disk (%s); the source tree sits in the page cache "
                         "(written just before), `sync` runs untimed before every copy, and the time ends "
                         "when the copier exits (its data may still be in the page cache). One round of "

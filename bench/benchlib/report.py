@@ -198,9 +198,10 @@ def render(results):
     if copy:
         out.append("## 4. Deferred copy: %s in %d files of 512 KiB\n" % (copy["tree"], copy["files"]))
         share = ratio(median(copy.get("lumidra")), median(copy.get("cp")))
-        out.append(table(["copier", "MB/s", "÷ cp -r"], [
-            ["copyRemainingFiles", with_spread(copy.get("lumidra")), times(share)],
-            ["cp -r", with_spread(copy.get("cp")), "1.00×"],
+        cpu = copy.get("cpu", {})
+        out.append(table(["copier", "MB/s", "÷ cp -r", "CPU seconds (user + system)"], [
+            ["copyRemainingFiles", with_spread(copy.get("lumidra")), times(share), with_spread(cpu.get("lumidra"), 2)],
+            ["cp -r", with_spread(copy.get("cp")), "1.00×", with_spread(cpu.get("cp"), 2)],
         ]))
         out.append("\n" + copy["note"] + "\n")
 

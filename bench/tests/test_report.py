@@ -52,6 +52,7 @@ def sample_results():
         "study": {"files": 500, "clients": 6, "servers": {"lumiserv": summarize([0.1, 0.12, 0.11]),
                                                           "nginx": summarize([0.09, 0.1, 0.095])}},
         "copy": {"tree": "1 GiB", "files": 2048, "lumidra": summarize([970.0]), "cp": summarize([1000.0]),
+                 "cpu": {"lumidra": summarize([0.5, 0.7, 0.6]), "cp": summarize([0.4])},
                  "note": "copy note"},
         "memory": [
             {"name": "host", "peak_kib": 7600, "rss_before_kib": 7600, "rss_after_kib": 7600,
@@ -105,6 +106,7 @@ class Rendering(unittest.TestCase):
         self.assertIn("| 1 KiB | 8 | 110 (100–120) | 100 (95–105) | 12 (11–13) |", text)
         self.assertIn("| 512 KiB | 32 | 90 (90–90) | failed |", text)
         self.assertIn("| 1.10× | 9.17× | 8.33× | 16.0 µs/req | 18.0 µs/req |", text)
+        self.assertIn("| copyRemainingFiles | 970 (970–970) | 0.97× | 0.60 (0.50–0.70) |", text)
         self.assertIn("| 1 KiB | 32 | 95 (90–99) | 100 (100–100) | 1 (1–1) | 0.95× |", text)
         self.assertIn("| 1 KiB | 8 | failed | 1 (1–1) | failed | – |", text)
         self.assertIn("| Lumiserv (host) | 0.110 (0.100–0.120) | 0.86× |", text)
