@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures Lumidra beside its peers in one run and writes bench/REPORT.md.
 
-    python3 bench/bench.py [--build-dir build/bench] [--repeats 3] [--seconds 2] [--quick]
+    python3 bench/bench.py [--build-dir build/bench] [--repeats 5] [--seconds 1] [--quick]
 
 Needs an optimised build of the launcher and the bench drivers in --build-dir (./run bench
 makes it), nginx, wrk, cp and a 7-Zip. Serving runs over loopback only; every process started
