@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/ (run it again after
-changing it; the files are kept in the repository so that a plain checkout can fuzz and replay)."""
+"""Writes the hand-made seeds of every fuzz target into fuzz/corpus/<target>/, each named by its
+SHA-1 as libFuzzer names its own finds. The folders also keep inputs that fuzzing found and that
+added coverage (merged in with -merge=1); writing the seeds again leaves those alone."""
 
 import base64
 import hashlib
 import os
-import shutil
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
@@ -116,8 +116,7 @@ def config_seeds():
 
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
+    os.makedirs(folder, exist_ok=True)
     for seed in seeds:
         name = hashlib.sha1(seed).hexdigest()
         with open(os.path.join(folder, name), "wb") as out:

@@ -15,15 +15,23 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
+  // Named before the target may change the current directory in its initialisation.
+  std::vector<fs::path> given;
+  for (int i = 1; i < argc; ++i) {
+    given.push_back(fs::absolute(argv[i]));
+    if (!fs::exists(given.back())) {
+      std::fprintf(stderr, "no such input: %s\n", argv[i]);
+      return 2;
+    }
+  }
   if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
   std::vector<fs::path> inputs;
-  for (int i = 1; i < argc; ++i) {
-    fs::path given = fs::absolute(argv[i]);
-    if (fs::is_directory(given)) {
-      for (const auto& entry : fs::recursive_directory_iterator(given))
+  for (const fs::path& path : given) {
+    if (fs::is_directory(path)) {
+      for (const auto& entry : fs::recursive_directory_iterator(path))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
     } else {
-      inputs.push_back(given);
+      inputs.push_back(path);
     }
   }
   if (inputs.empty()) {
