@@ -8,9 +8,10 @@ import shutil
 import signal
 import socket
 import tempfile
+import time
 import unittest
 
-from hardening_support import Launcher, http_get, make_disc, replace_extractor
+from hardening_support import Launcher, exchange, http_get, make_disc, replace_extractor
 
 
 class ProcessFaults(unittest.TestCase):
@@ -75,6 +76,28 @@ class ProcessFaults(unittest.TestCase):
         # The new run removes its own workspace and leaves the old one alone.
         self.assertEqual(os.listdir(second.tmpdir), [first_id])
         self.assertEqual(second.sanitizer_reports(), [])
+
+    def test_a_flood_of_exit_requests(self):
+        # Each accepted exit request starts its own delayed exit; hundreds of them in the second
+        # before the first one lands end the launcher once, cleanly.
+        launcher = self.start()
+        launcher.wait_for_status("DICOM Lumidra started")
+        port, launch_id = launcher.port_and_id()
+        launcher.wait_for_copy_end(port)
+        request = b"POST /cmd/exit?uniqueId=" + launch_id.encode() + b" HTTP/1.1\r\nContent-Length: 0\r\n\r\n"
+        answered = 0
+        deadline = time.monotonic() + 0.8
+        while time.monotonic() < deadline:
+            try:
+                reply = exchange(port, request, timeout=5)
+            except OSError:
+                break
+            if (reply.status, reply.body) == (200, b"OK"):
+                answered += 1
+        self.assertGreater(answered, 50)
+        self.assertEqual(launcher.wait_exit(20), 0)
+        self.assertEqual(os.listdir(launcher.tmpdir), [])
+        self.assertEqual(launcher.sanitizer_reports(), [])
 
 
 if __name__ == "__main__":
