@@ -21,11 +21,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-fs::path makeFolder() {
-  std::string templ = (fs::temp_directory_path() / "lumidra-runner-stop-XXXXXX").string();
-  if (!mkdtemp(templ.data())) return {};
-  return templ;
-}
+struct ScratchFolder {
+  fs::path path;
+  ScratchFolder() {
+    std::string templ = (fs::temp_directory_path() / "lumidra-runner-stop-XXXXXX").string();
+    if (mkdtemp(templ.data())) path = templ;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
 
 fs::path writeScript(const fs::path& folder, const std::string& name, const std::string& body) {
   fs::path file = folder / name;
@@ -39,7 +45,8 @@ std::wstring commandFor(const fs::path& script) { return L"/bin/sh " + script.ws
 }  // namespace
 
 TEST(StopCommands, EndsTheRunningChildAndEveryLaterOne) {
-  fs::path folder = makeFolder();
+  ScratchFolder scratch;
+  const fs::path& folder = scratch.path;
   ASSERT_FALSE(folder.empty());
   fs::path pidFile = folder / "child.pid";
   fs::path hanging = writeScript(folder, "hang.sh", "echo $$ > '" + pidFile.string() + "'\nexec sleep 60\n");
@@ -62,11 +69,13 @@ TEST(StopCommands, EndsTheRunningChildAndEveryLaterOne) {
     runner.join();
     EXPECT_FALSE(result);
     EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 5s);
-    if (fs::exists(pidFile)) {
-      int pid = 0;
-      std::ifstream(pidFile) >> pid;
-      ASSERT_GT(pid, 0);
-      // Ended and reaped: no such process any more.
+    // A child ended at once may not have written its number; one that did is gone.
+    int pid = 0;
+    if (fs::exists(pidFile)) std::ifstream(pidFile) >> pid;
+    if (captured) {
+      EXPECT_GT(pid, 0);
+    }
+    if (pid > 0) {
       EXPECT_NE(kill(pid, 0), 0) << "the child " << pid << " outlived the stop";
     }
   }
@@ -78,5 +87,4 @@ TEST(StopCommands, EndsTheRunningChildAndEveryLaterOne) {
   EXPECT_FALSE(runAndWait(commandFor(slowWriter)));
   std::this_thread::sleep_for(1500ms);
   EXPECT_FALSE(fs::exists(marker));
-  fs::remove_all(folder);
 }
