@@ -4,8 +4,11 @@ checked; then 100,000 mixed requests with the launcher's resident size and descr
 
 import os
 import shutil
+import socket
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 from hardening_support import Launcher, make_disc, sha256_of
@@ -69,6 +72,53 @@ class Load(unittest.TestCase):
         self.assertEqual(figures["fds_end"], figures["fds_before"])
         self.assertLess(figures["rss_kib_end"] - figures["rss_kib_after_1000"], RSS_GROWTH_LIMIT_KIB)
         self.assertIsNone(self.launcher.process.poll())
+
+
+class TerminateUnderLoad(unittest.TestCase):
+    def test_terminate_while_every_slot_downloads(self):
+        root = tempfile.mkdtemp(prefix="lumidra-load-stop-")
+        self.addCleanup(shutil.rmtree, root, True)
+        disc = make_disc(os.path.join(root, "disc"), "--large-file-mb", str(LARGE_MB))
+        launcher = Launcher(disc)
+        self.addCleanup(launcher.close)
+        launcher.wait_for_status("DICOM Lumidra started")
+        port, launch_id = launcher.port_and_id()
+        results = []
+        # Slow readers keep every slot busy sending when the stop comes.
+        threads = [threading.Thread(target=lambda: results.append(slow_download(port))) for _ in range(CLIENTS)]
+        for thread in threads:
+            thread.start()
+        time.sleep(1)
+        started = time.monotonic()
+        self.assertEqual(launcher.terminate(timeout=30), 0)
+        self.assertLess(time.monotonic() - started, 15)
+        for thread in threads:
+            thread.join(30)
+        self.assertEqual(len(results), CLIENTS)
+        # Every client saw its connection end; none got more than the file.
+        self.assertTrue(all(length <= LARGE_MB << 20 for length in results), results)
+        self.assertFalse(os.path.exists(launcher.workspace(launch_id)))
+        self.assertEqual(launcher.sanitizer_reports(), [])
+
+
+def slow_download(port):
+    """Reads a large file slowly until the server ends the connection; returns the body length."""
+    sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+    received = 0
+    try:
+        sock.sendall(b"GET /DICOM/LARGE.BIN HTTP/1.1\r\n\r\n")
+        while True:
+            piece = sock.recv(65536)
+            if not piece:
+                break
+            received += len(piece)
+            time.sleep(0.02)
+    except OSError:
+        pass
+    finally:
+        sock.close()
+    return max(0, received - 200)  # less the header
 
 
 if __name__ == "__main__":
