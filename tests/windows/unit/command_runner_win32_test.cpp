@@ -1,11 +1,16 @@
 #include "unpack/command_runner.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "shell/status.h"
+#include "staging/workspace.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -15,6 +20,24 @@ std::wstring fakeChild(const std::wstring& steps) {
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+int runningFakeChildren() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, L"fake_child.exe") == 0) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
 
 }  // namespace
 
@@ -92,4 +115,55 @@ TEST(CommandRunnerWin32, SystemErrorText) {
     std::string notFound = systemErrorText(ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(notFound.empty());
     EXPECT_NE(notFound, systemErrorText(ERROR_ACCESS_DENIED));
+}
+
+// Terminate while the extractor runs: each runner ends its child, lets the workspace go at once
+// (the removal would otherwise wait three seconds for it), and no child starts afterwards.
+TEST(CommandRunnerWin32, TerminateEndsTheChildAndLetsTheWorkspaceGo) {
+    namespace fs = std::filesystem;
+    ScratchFolder scratch(L"terminate");
+    StatusCapture::install();
+    for (bool captured : {true, false}) {
+        SCOPED_TRACE(captured ? "runWithProgress" : "runAndWait");
+        keepRunning = true;
+        workspaceDir = scratch.path() / L"LUMIDRA_7e57";
+        fs::create_directories(workspaceDir / L"DATA");
+        const int before = runningFakeChildren();
+        ASSERT_GE(before, 0);
+        LogMark mark;
+        std::atomic<bool> finished{false};
+        bool result = true;
+        const std::wstring command = fakeChild(L"sleep 30000 exit 0");
+        std::thread runner([&] {
+            result = captured ? runWithProgress(command) : runAndWait(command);
+            finished = true;
+        });
+        for (int i = 0; i < 200 && runningFakeChildren() <= before; ++i) Sleep(50);
+        EXPECT_EQ(runningFakeChildren(), before + 1);
+
+        keepRunning = false;
+        const DWORD from = GetTickCount();
+        removeWorkspace();
+        EXPECT_LT(GetTickCount() - from, 2500u) << "removal waited for a runner that kept its hold";
+        for (int i = 0; i < 100 && !finished; ++i) Sleep(50);
+        EXPECT_TRUE(finished) << "the runner went on waiting for its child";
+        runner.join();
+        EXPECT_FALSE(result);
+        EXPECT_LE(runningFakeChildren(), before) << "the child outlived terminate";
+        EXPECT_FALSE(fs::exists(scratch.path() / L"LUMIDRA_7e57"));
+        const std::string lines = mark.since();
+        EXPECT_EQ(occurrences(lines, " WARN: 7z stopped: terminating\n"), 1u) << lines;
+        EXPECT_FALSE(contains(lines, " ERROR: ")) << lines;
+    }
+
+    const int before = runningFakeChildren();
+    LogMark refused;
+    EXPECT_FALSE(runWithProgress(fakeChild(L"sleep 30000 exit 0")));
+    EXPECT_FALSE(runAndWait(fakeChild(L"sleep 30000 exit 0")));
+    EXPECT_LE(runningFakeChildren(), before);
+    EXPECT_EQ(occurrences(refused.since(), " WARN: 7z not started: terminating\n"), 2u) << refused.since();
+    for (const std::wstring& text : StatusCapture::snapshot())
+        EXPECT_EQ(text.find(L"Retrying"), std::wstring::npos);
+    keepRunning = true;
+    installFrontEnd(FrontEnd{});
 }
