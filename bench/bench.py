@@ -10,6 +10,7 @@ here is stopped again, and the run folder (build-dir/run) keeps only the reusabl
 
 import argparse
 import datetime
+import json
 import os
 import platform
 import resource
@@ -474,12 +475,23 @@ class Bench:
             "Peak = VmHWM after wrk with 32 clients downloading the 64 MiB file; then 10,000 warm-up "
             "requests for the 1 KiB file, VmRSS, %s more requests from 32 clients, VmRSS again. Growth "
             "is the difference (0 when the process gave pages back)." % "{:,}".format(MEMORY_REQUESTS))
+        with open(os.path.join(self.run_dir, "results.json"), "w") as saved:
+            json.dump(self.results, saved, indent=1)
+        self.write_report()
+
+    def write_report(self):
         if self.args.changes and os.path.exists(self.args.changes):
             with open(self.args.changes) as text:
                 self.results["changes"] = text.read().strip()
         with open(self.args.out, "w") as out:
             out.write(report.render(self.results))
         log("wrote %s" % self.args.out)
+
+    def render_saved(self):
+        """Writes the report again from the last run's figures (after editing changes.md)."""
+        with open(os.path.join(self.run_dir, "results.json")) as saved:
+            self.results = json.load(saved)
+        self.write_report()
 
 
 def main():
@@ -492,11 +504,16 @@ def main():
     parser.add_argument("--changes", default=os.path.join(SOURCE_DIR, "bench", "changes.md"),
                         help="text on performance changes to include in the report")
     parser.add_argument("--quick", action="store_true", help="one repeat of one second each")
+    parser.add_argument("--render", action="store_true",
+                        help="measure nothing; write the report again from the last run's figures")
     args = parser.parse_args()
     if args.quick:
         args.repeats, args.seconds = 1, 1
     args.sections = set(args.sections.split(","))
-    Bench(args).run()
+    if args.render:
+        Bench(args).render_saved()
+    else:
+        Bench(args).run()
 
 
 if __name__ == "__main__":
