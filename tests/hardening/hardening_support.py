@@ -145,7 +145,18 @@ class Launcher:
                 self.changed.wait(remaining)
 
     def wait_for_status(self, text, timeout=120):
-        return self.wait_for_line("^Status: " + re.escape(text) + "$", timeout)
+        try:
+            return self.wait_for_line("^Status: " + re.escape(text) + "$", timeout)
+        except AssertionError as failure:
+            raise AssertionError("%s\nThe launcher's log:\n%s" % (failure, self.log_text_if_alive())) from None
+
+    def log_text_if_alive(self):
+        if self.process.poll() is not None:
+            return "(the launcher has ended)"
+        try:
+            return "\n".join("%s: %s" % entry for entry in self.log(timeout=10))
+        except (AssertionError, OSError) as failure:
+            return "(no log: %s)" % failure
 
     def statuses(self):
         with self.changed:
@@ -193,6 +204,8 @@ class Launcher:
         wait_until(lambda: http_get(port, "/cmd/uniqueId")[0] == 200, timeout, "the deferred copy to end")
 
     def terminate(self, timeout=20):
+        # The button works once it is enabled, which comes just after the start's final status.
+        self.wait_for_line(r"^Button: Terminate DICOM Lumidra \(enabled\)$", 30)
         self.send("terminate")
         return self.wait_exit(timeout)
 
