@@ -235,10 +235,13 @@ class Launcher:
         self.process.send_signal(number)
 
     def wait_exit(self, timeout=15):
+        """The exit code, once the launcher has ended and everything it printed has been read."""
         try:
-            return self.process.wait(timeout)
+            code = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             raise AssertionError("the launcher did not exit within %ss; output:\n%s" % (timeout, self.transcript()))
+        self.reader.join(5)
+        return code
 
     def stderr_text(self):
         self.stderr.flush()
