@@ -7,7 +7,6 @@ import http.client
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -34,16 +33,21 @@ def make_disc(folder, *options):
     return folder
 
 
-def slow_extractor(disc, seconds):
-    """Puts an extractor on the disc that shows a first percentage, then takes its time before
-    the real 7-Zip does the work."""
+def replace_extractor(disc, script):
+    """Puts a shell script in place of the disc's extractor; the real one stays as BIN/7za.real."""
     real = os.path.join(disc, "BIN", "7za.real")
     fake = os.path.join(disc, "BIN", "7za")
     if not os.path.exists(real):
         os.rename(fake, real)
     with open(fake, "w") as out:
-        out.write("#!/bin/sh\nprintf 'Extracting  5%%%%'\nsleep %s\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n" % seconds)
+        out.write("#!/bin/sh\n" + script)
     os.chmod(fake, 0o755)
+
+
+def slow_extractor(disc, seconds):
+    """Puts an extractor on the disc that shows a first percentage, then takes its time before
+    the real 7-Zip does the work."""
+    replace_extractor(disc, "printf 'Extracting  5%%%%'\nsleep %s\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n" % seconds)
 
 
 class PortBlocker:
@@ -94,13 +98,20 @@ def listening_addresses(port):
 class Launcher:
     """One run of the launcher binary."""
 
-    def __init__(self, disc, locale="C", extra_env=None):
-        self.scratch = tempfile.mkdtemp(prefix="lumidra-e2e-")
-        self.tmpdir = os.path.join(self.scratch, "tmp")
+    def __init__(self, disc, locale="C", extra_env=None, tmpdir=None, command_prefix=(), preexec_fn=None,
+                 folders_open_to_all=False, sanitizer_logs=False, scratch_prefix="lumidra-e2e-"):
+        """command_prefix runs the launcher (setpriv, say); folders_open_to_all lets a launcher
+        run as another user write its temporary and home folders; with sanitizer_logs the
+        sanitizers' reports go to files in the scratch folder (see sanitizer_reports)."""
+        self.scratch = tempfile.mkdtemp(prefix=scratch_prefix)
+        self.tmpdir = tmpdir or os.path.join(self.scratch, "tmp")
         self.home = os.path.join(self.scratch, "home")
         self.browser_record = os.path.join(self.scratch, "browser.txt")
-        os.makedirs(self.tmpdir)
+        os.makedirs(self.tmpdir, exist_ok=True)
         os.makedirs(self.home)
+        if folders_open_to_all:
+            for folder in (self.scratch, self.tmpdir, self.home):
+                os.chmod(folder, 0o777)
         browser = os.path.join(self.scratch, "browser.sh")
         with open(browser, "w") as out:
             out.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$BROWSER_RECORD\"\n")
@@ -110,9 +121,14 @@ class Launcher:
         env.update(LANG=locale, TMPDIR=self.tmpdir, HOME=self.home, BROWSER=browser,
                    BROWSER_RECORD=self.browser_record)
         env.update(extra_env or {})
+        self.sanitizer_prefix = os.path.join(self.scratch, "sanitizer")
+        if sanitizer_logs:
+            for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+                env[name] = (env.get(name, "") + ":log_path=" + self.sanitizer_prefix).lstrip(":")
         self.stderr = open(os.path.join(self.scratch, "stderr.txt"), "wb")
-        self.process = subprocess.Popen([LAUNCHER], cwd=disc, env=env, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=self.stderr)
+        self.process = subprocess.Popen(list(command_prefix) + [LAUNCHER], cwd=disc, env=env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
+                                        preexec_fn=preexec_fn)
         self.lines = []
         self.changed = threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -174,7 +190,8 @@ class Launcher:
         return "(no log within 5 s)"
 
     def transcript(self):
-        return "\n".join(line for line in self.lines if line is not None)
+        with self.changed:
+            return "\n".join(line for line in self.lines if line is not None)
 
     def send(self, line):
         self.process.stdin.write((line + "\n").encode("utf-8"))
@@ -221,12 +238,8 @@ class Launcher:
             return [line.rstrip("\n") for line in record]
 
     def wait_for_browser(self, timeout=30):
-        deadline = time.monotonic() + timeout
-        while not self.browser_calls():
-            if time.monotonic() > deadline:
-                raise AssertionError("the browser was never called")
-            time.sleep(0.05)
-        return self.browser_calls()[0]
+        """The address the browser was first called with."""
+        return wait_until(lambda: (self.browser_calls() or [None])[0], timeout, "the browser to be called")
 
     def workspace_entries(self):
         return sorted(os.listdir(self.tmpdir))
@@ -242,6 +255,16 @@ class Launcher:
             raise AssertionError("the launcher did not exit within %ss; output:\n%s" % (timeout, self.transcript()))
         self.reader.join(5)
         return code
+
+    def sanitizer_reports(self):
+        """With sanitizer_logs: the text of every report the sanitizers wrote."""
+        folder = os.path.dirname(self.sanitizer_prefix)
+        reports = []
+        for name in sorted(os.listdir(folder)):
+            if name.startswith("sanitizer"):
+                with open(os.path.join(folder, name), errors="replace") as report:
+                    reports.append(report.read())
+        return reports
 
     def stderr_text(self):
         self.stderr.flush()
@@ -259,6 +282,8 @@ class Launcher:
                 pass
         self.reader.join(5)
         self.stderr.close()
+        # A test may have taken the owner's rights away somewhere inside.
+        subprocess.run(["chmod", "-R", "u+rwx", self.scratch], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.scratch, ignore_errors=True)
 
 
@@ -270,9 +295,12 @@ def port_of(log):
 
 
 def wait_until(condition, timeout, what):
+    """The condition's first true value; fails after timeout seconds without one."""
     deadline = time.monotonic() + timeout
-    while not condition():
+    while True:
+        value = condition()
+        if value:
+            return value
         if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
+            raise AssertionError("timed out after %ss waiting for %s" % (timeout, what))
         time.sleep(0.05)
-

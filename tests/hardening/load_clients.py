@@ -17,9 +17,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import hardening_support  # noqa: E402
 from hardening_support import (FORBIDDEN_PAGE, Launcher, descriptor_count, exchange, make_disc,  # noqa: E402
                                 resident_kib, sha256_of)
+import launcher_driver  # noqa: E402  (on the path once hardening_support is imported)
 
 
 def download(port, path, timeout=120):
@@ -210,7 +210,7 @@ def main():
     parser.add_argument("--launcher", help="the launcher binary (default: build/native/lumidra)")
     options = parser.parse_args()
     if options.launcher:
-        hardening_support.LAUNCHER = os.path.abspath(options.launcher)
+        launcher_driver.LAUNCHER = os.path.abspath(options.launcher)
     root = tempfile.mkdtemp(prefix="lumidra-load-")
     try:
         extra = ["--large-file-mb", str(options.file_mb)] if options.what == "download" else []

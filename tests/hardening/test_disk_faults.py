@@ -91,7 +91,7 @@ class DiskFaults(unittest.TestCase):
         self.assert_served_whole_from_disc(port, "/DICOM/LARGE.BIN", self.large_sha)
         self.assert_served_whole_from_disc(port, "/DICOMDIR", sha256_of(os.path.join(self.disc, "DATA", "DICOMDIR")))
         # A per-file failure adds no ERROR line; the status file is the only sign.
-        self.assertEqual([m for level, m in launcher.log() if level == "ERROR"], [])
+        self.assertEqual([m for level, m in launcher.show_log() if level == "ERROR"], [])
         self.finish(launcher, workspace)
 
     def add_disc_files(self, folder, names):
@@ -122,7 +122,7 @@ class DiskFaults(unittest.TestCase):
         self.assertEqual(files.get(os.path.join("DICOM", "LARGE.BIN")), LARGE_MB << 20)
         self.assert_nothing_half_written(workspace)
         self.assertEqual(http_get(port, "/DICOM/EXTRA/LOCKED.BIN")[0], 404)
-        self.assertEqual([m for level, m in launcher.log() if level == "ERROR"], [])
+        self.assertEqual([m for level, m in launcher.show_log() if level == "ERROR"], [])
         self.finish(launcher, workspace)
 
         # An unreadable folder ends the walk of its tree; the other tree is copied all the same.
@@ -135,7 +135,7 @@ class DiskFaults(unittest.TestCase):
         self.assertEqual(files.get(os.path.join("DW", "DW1.BIN")), 5000)
         self.assertNotIn(os.path.join("DICOM", "EXTRA", "A.BIN"), files)
         self.assert_nothing_half_written(workspace)
-        errors = [m for level, m in launcher.log() if level == "ERROR"]
+        errors = [m for level, m in launcher.show_log() if level == "ERROR"]
         self.assertEqual(errors, ["Error during copying remaining DICOM files..."])
         self.assert_served_whole_from_disc(port, "/DICOM/LARGE.BIN", self.large_sha)
         self.finish(launcher, workspace)

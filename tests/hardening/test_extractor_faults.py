@@ -41,7 +41,7 @@ class ExtractorFaults(unittest.TestCase):
         return launcher
 
     def messages(self, launcher, level=None):
-        return [m for l, m in launcher.log() if level is None or l == level]
+        return [m for l, m in launcher.show_log() if level is None or l == level]
 
     def test_killed_half_way_then_retried(self):
         replace_extractor(self.disc, KILLED_HALF_WAY.format(kills=2))

@@ -30,7 +30,7 @@ class ProcessFaults(unittest.TestCase):
         replace_extractor(self.disc, "printf '\\r  1%%'\nsleep 2\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
         launcher = self.start()
         launcher.wait_for_status("Copying browser  1%")
-        found = [m for _, m in launcher.log() if m.startswith("Found free port number: ")]
+        found = [m for _, m in launcher.show_log() if m.startswith("Found free port number: ")]
         port = int(found[0].rsplit(" ", 1)[1])
         squatter = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.addCleanup(squatter.close)
@@ -38,7 +38,7 @@ class ProcessFaults(unittest.TestCase):
         squatter.listen(1)
 
         launcher.wait_for_status("DICOM Lumidra failed to start", timeout=120)
-        log = launcher.log()
+        log = launcher.show_log()
         self.assertIn(("ERROR", "Lumiserv start failed!"), log)
         self.assertNotIn(("INFO", "Lumiserv started"), log)
         self.assertNotIn(("INFO", "Opening browser"), log)
