@@ -5,11 +5,11 @@
 #include "shell/socket_library.h"
 #include "shell/status.h"
 #include "staging/workspace.h"
-#include "unpack/command_runner.h"
 
 void terminateLauncher() {
+    // A running extractor sees this within one poll, ends its child and lets the workspace go,
+    // which removeWorkspace waits for.
     keepRunning = false;
-    stopCommands();  // before the workspace goes: an extractor would write it back
     enableTerminateButton(false);
     showStatus(UiText::RemovingTempFiles);
     stopLocalServer();

@@ -30,7 +30,9 @@ void showRetryStatus() {
     showStatus(stageTextId.load(), uiText(uiLanguage, UiText::RetrySuffix));
 }
 
-ChildWorkspaceHold::ChildWorkspaceHold() : held(holdWorkspace()) {}
+ChildWorkspaceHold::ChildWorkspaceHold() : held(holdWorkspace()) {
+    if (!held) logWarn("7z not started: terminating");
+}
 
 ChildWorkspaceHold::~ChildWorkspaceHold() { release(); }
 
@@ -41,10 +43,6 @@ void ChildWorkspaceHold::release() {
 
 bool terminating() { return !keepRunning.load(); }
 
-void logChildNotStarted() { logWarn("7z not started: terminating"); }
-
-void logChildStopped() { logWarn("7z stopped: terminating"); }
-
 void logSystemError(const char* prefix, uint32_t code) {
     logError(prefix + std::to_string(code) + ": " + systemErrorText(code));
 }
@@ -52,4 +50,31 @@ void logSystemError(const char* prefix, uint32_t code) {
 void logCommandFailed(uint32_t exitCode, int queryResult) {
     logError("Command failed with exit code: " + std::to_string(exitCode) +
              ", exit code result: " + std::to_string(queryResult));
+}
+
+namespace {
+
+// Ended by terminate: nothing will be retried, and the status line is terminate's.
+bool stoppedByTerminate() {
+    if (!terminating()) return false;
+    logWarn("7z stopped: terminating");
+    return true;
+}
+
+}  // namespace
+
+bool capturedRunResult(bool succeeded) {
+    if (succeeded) return true;
+    if (stoppedByTerminate()) return false;
+    showRetryStatus();
+    logSystemError(LAST_SYSTEM_ERROR, lastSystemError());
+    return false;
+}
+
+bool waitedRunResult(bool succeeded, uint32_t exitCode, int queryResult) {
+    if (succeeded) return true;
+    if (stoppedByTerminate()) return false;
+    logSystemError(LAST_SYSTEM_ERROR, lastSystemError());
+    logCommandFailed(exitCode, queryResult);
+    return false;
 }

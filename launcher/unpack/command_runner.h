@@ -19,11 +19,6 @@ bool runAndWait(const std::wstring& commandLine);
 // runAndWait with the waiting limit as a parameter; each platform provides this one.
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs);
 
-// Ends the child a runner is waiting for, if any, and every child a runner starts from now on.
-// Terminate calls it before the workspace is removed: an extractor left running would write
-// the workspace back after it is gone, and outlive the launcher.
-void stopCommands();
-
 // The system's message text for an error code; empty for code 0.
 std::string systemErrorText(uint32_t code);
 
@@ -51,9 +46,11 @@ void handleProgressChunk(const char* chunk, size_t size);
 void showRetryStatus();
 
 // While its child runs, a runner holds the workspace (holdWorkspace), so that terminate's
-// removal waits until the child is gone. The hold is refused once terminate has begun, and then
-// no child may start. It is let go as soon as the child has ended and been reaped, before any
-// status update: on Windows that reaches the window's thread, which may be the one waiting.
+// removal waits until the child is gone: an extractor left running would write the workspace
+// back after it is gone, and outlive the launcher. Once terminate has begun the hold is refused
+// (with the WARN line) and no child may start, and a runner ends its child within one poll.
+// The hold is let go as soon as the child has ended and been reaped, before any status update:
+// on Windows that reaches the window's thread, which may be the one waiting.
 struct ChildWorkspaceHold {
     ChildWorkspaceHold();
     ~ChildWorkspaceHold();
@@ -66,15 +63,20 @@ struct ChildWorkspaceHold {
 // True once terminate has begun: a runner then ends its child instead of waiting for it.
 bool terminating();
 
-// WARN lines of a runner that terminate kept from starting, or made to end its child.
-void logChildNotStarted();
-void logChildStopped();
-
 // ERROR prefix + code + ": " + systemErrorText(code).
 void logSystemError(const char* prefix, uint32_t code);
 
 // ERROR "Command failed with exit code: " + exitCode + ", exit code result: " + queryResult.
 void logCommandFailed(uint32_t exitCode, int queryResult);
+
+// The calling thread's last system error code (errno, GetLastError); each platform provides it.
+uint32_t lastSystemError();
+
+// What a runner returns once its child has ended and the workspace is let go: true for a run
+// that succeeded; otherwise false, after the lines and status of a failed run, or only the
+// WARN line of a run that terminate ended.
+bool capturedRunResult(bool succeeded);
+bool waitedRunResult(bool succeeded, uint32_t exitCode, int queryResult);
 
 constexpr const char* CREATE_PROCESS_FAILED = "Create process failed with code ";
 constexpr const char* LAST_SYSTEM_ERROR = "Last system error message: ";

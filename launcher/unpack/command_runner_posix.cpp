@@ -123,37 +123,11 @@ uint32_t exitCodeOf(int status) {
 
 enum class Query { Obtained, Interrupted, Lost };
 
-// The child a runner waits for, so that terminate can end it. The lock is held while the child
-// is reaped as well, so a pid is never signalled after the system may have given it to another.
-std::mutex childLock;
-pid_t watchedChild = 0;
-bool commandsStopped = false;
-
-// A child started after stopCommands is ended at once.
-void watchChild(pid_t child) {
-    std::lock_guard<std::mutex> guard(childLock);
-    watchedChild = child;
-    if (commandsStopped) kill(child, SIGKILL);
-}
-
-void forgetChild(pid_t child) {
-    std::lock_guard<std::mutex> guard(childLock);
-    if (watchedChild == child) watchedChild = 0;
-}
-
 // One exit-code query that does not block: EXIT_CODE_STILL_ACTIVE while the child runs. The
 // query that sees the child's end reaps it.
 Query queryExitCode(pid_t child, uint32_t& exitCode) {
     int status = 0;
-    pid_t result;
-    int error;
-    {
-        std::lock_guard<std::mutex> guard(childLock);
-        result = waitpid(child, &status, WNOHANG);
-        error = errno;
-        if (result == child && watchedChild == child) watchedChild = 0;
-    }
-    errno = error;
+    const pid_t result = waitpid(child, &status, WNOHANG);
     if (result == 0) {
         exitCode = EXIT_CODE_STILL_ACTIVE;
         return Query::Obtained;
@@ -167,7 +141,6 @@ Query queryExitCode(pid_t child, uint32_t& exitCode) {
 
 // A child that is left running is still reaped once it ends, on a thread of its own.
 void reapLater(pid_t child) {
-    forgetChild(child);
     try {
         std::thread([child] {
             int status;
@@ -179,10 +152,9 @@ void reapLater(pid_t child) {
     }
 }
 
-// Ends a child that the runner still waits for, and reaps it. It is given up first, so that
-// stopCommands cannot signal its id once the system may have handed it on.
+// Ends a child that the runner still waits for, and reaps it. Only its runner signals it, and
+// never once it has been reaped, so the id cannot have been handed on.
 void stopChild(pid_t child) {
-    forgetChild(child);
     kill(child, SIGKILL);
     int status;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -201,12 +173,11 @@ std::string systemErrorText(uint32_t code) {
     return std::system_category().message(static_cast<int>(code));
 }
 
+uint32_t lastSystemError() { return static_cast<uint32_t>(errno); }
+
 bool runWithProgress(const std::wstring& commandLine) {
     ChildWorkspaceHold hold;
-    if (!hold.held) {
-        logChildNotStarted();
-        return false;
-    }
+    if (!hold.held) return false;
     int pipeEnds[2] = {-1, -1};
     if (pipe(pipeEnds) != 0) {
         logWarn("Cannot create 7z stdout pipe");
@@ -233,7 +204,6 @@ bool runWithProgress(const std::wstring& commandLine) {
         return false;
     }
 
-    watchChild(child);
     auto capture = std::make_shared<Capture>();
     capture->readEnd = readEnd;
     capture->reading = true;
@@ -260,30 +230,16 @@ bool runWithProgress(const std::wstring& commandLine) {
         }
     } while (last == Query::Interrupted || (last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE));
 
-    forgetChild(child);
     hold.release();
     capture->reading = false;
     closeDescriptor(writeEnd);
     waitForReader(capture);
-
-    if (last == Query::Obtained && exitCode == 0) return true;
-    // Ended by terminate: nothing will be retried, and the status line is terminate's.
-    if (terminating()) {
-        logChildStopped();
-        return false;
-    }
-
-    showRetryStatus();
-    logSystemError(LAST_SYSTEM_ERROR, static_cast<uint32_t>(errno));
-    return false;
+    return capturedRunResult(last == Query::Obtained && exitCode == 0);
 }
 
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     ChildWorkspaceHold hold;
-    if (!hold.held) {
-        logChildNotStarted();
-        return false;
-    }
+    if (!hold.held) return false;
     pid_t child = 0;
     int failure = spawnCommand(commandLine, -1, child);
     if (failure != 0) {
@@ -293,7 +249,6 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         return false;
     }
 
-    watchChild(child);
     uint32_t exitCode = EXIT_CODE_NOT_OBTAINED;
     Query last = Query::Lost;
     bool stopped = false;
@@ -311,22 +266,6 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         std::this_thread::sleep_for(WAIT_STEP);
     }
     if (!stopped && last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) reapLater(child);
-    forgetChild(child);
     hold.release();
-
-    if (last == Query::Obtained && exitCode == 0) return true;
-    if (terminating()) {
-        logChildStopped();
-        return false;
-    }
-
-    logSystemError(LAST_SYSTEM_ERROR, static_cast<uint32_t>(errno));
-    logCommandFailed(exitCode, last == Query::Obtained ? 1 : 0);
-    return false;
-}
-
-void stopCommands() {
-    std::lock_guard<std::mutex> guard(childLock);
-    commandsStopped = true;
-    if (watchedChild > 0) kill(watchedChild, SIGKILL);
+    return waitedRunResult(last == Query::Obtained && exitCode == 0, exitCode, last == Query::Obtained ? 1 : 0);
 }

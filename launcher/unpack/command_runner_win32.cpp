@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,32 +25,19 @@ void closeIfOpen(HANDLE& handle) {
     handle = nullptr;
 }
 
-// The child a runner waits for, so that terminate can end it. Its handle is given up under the
-// lock before it is closed, so terminate never reaches a closed or reused handle.
-std::mutex childLock;
-HANDLE watchedChild = nullptr;
-bool commandsStopped = false;
-
-// A child started after stopCommands is ended at once.
-void watchChild(HANDLE child) {
-    std::lock_guard<std::mutex> guard(childLock);
-    watchedChild = child;
-    if (commandsStopped) TerminateProcess(child, 1);
-}
-
-void forgetChild() {
-    std::lock_guard<std::mutex> guard(childLock);
-    watchedChild = nullptr;
+// Both handles of a started child are closed on every path, once the run's result is known.
+bool closeChildHandles(PROCESS_INFORMATION& process, bool result) {
+    closeIfOpen(process.hProcess);
+    closeIfOpen(process.hThread);
+    return result;
 }
 
 // TerminateProcess only begins the end; the child's files in the workspace are closed once its
 // handle is signalled.
 constexpr DWORD CHILD_END_WAIT_MS = 5000;
 
-// Ends a child that the runner still waits for. It is given up first, so that stopCommands
-// never reaches the handle once the runner closes it.
+// Ends a child that the runner still waits for.
 void stopChild(HANDLE child) {
-    forgetChild();
     TerminateProcess(child, 1);
     WaitForSingleObject(child, CHILD_END_WAIT_MS);
 }
@@ -87,12 +73,11 @@ std::string systemErrorText(uint32_t code) {
     return text;
 }
 
+uint32_t lastSystemError() { return GetLastError(); }
+
 bool runWithProgress(const std::wstring& commandLine) {
     ChildWorkspaceHold hold;
-    if (!hold.held) {
-        logChildNotStarted();
-        return false;
-    }
+    if (!hold.held) return false;
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -125,7 +110,6 @@ bool runWithProgress(const std::wstring& commandLine) {
         return false;
     }
 
-    watchChild(process.hProcess);
     auto reading = std::make_shared<std::atomic<bool>>(true);
     try {
         std::thread(progressReader, readEnd, reading).detach();
@@ -147,39 +131,18 @@ bool runWithProgress(const std::wstring& commandLine) {
     } while (exitCode == EXIT_CODE_STILL_ACTIVE && !terminating());
     // After terminate the child is ended if it still runs, and waited for either way.
     if (terminating()) stopChild(process.hProcess);
-    forgetChild();
     hold.release();
 
     reading->store(false);
     // Without our copy of the write end, the reader's last read ends the stream instead of
     // blocking.
     closeIfOpen(writeEnd);
-
-    if (queried && exitCode == 0) {
-        closeIfOpen(process.hProcess);
-        closeIfOpen(process.hThread);
-        return true;
-    }
-    // Ended by terminate: nothing will be retried, and the status line is terminate's.
-    if (terminating()) {
-        closeIfOpen(process.hProcess);
-        closeIfOpen(process.hThread);
-        logChildStopped();
-        return false;
-    }
-    showRetryStatus();
-    logSystemError(LAST_SYSTEM_ERROR, GetLastError());
-    closeIfOpen(process.hProcess);
-    closeIfOpen(process.hThread);
-    return false;
+    return closeChildHandles(process, capturedRunResult(queried && exitCode == 0));
 }
 
 bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     ChildWorkspaceHold hold;
-    if (!hold.held) {
-        logChildNotStarted();
-        return false;
-    }
+    if (!hold.held) return false;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -193,7 +156,6 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         return false;
     }
 
-    watchChild(process.hProcess);
     // Waited for in poll-sized steps, so that terminate is seen within one.
     const ULONGLONG deadline = GetTickCount64() + limitMs;
     for (;;) {
@@ -203,31 +165,9 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         if (terminating() || step == 0) break;
     }
     if (terminating()) stopChild(process.hProcess);
-    forgetChild();
     hold.release();
 
     DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
     BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
-    if (queried && exitCode == 0) {
-        closeIfOpen(process.hProcess);
-        closeIfOpen(process.hThread);
-        return true;
-    }
-    if (terminating()) {
-        closeIfOpen(process.hProcess);
-        closeIfOpen(process.hThread);
-        logChildStopped();
-        return false;
-    }
-    logSystemError(LAST_SYSTEM_ERROR, GetLastError());
-    closeIfOpen(process.hProcess);
-    closeIfOpen(process.hThread);
-    logCommandFailed(exitCode, queried ? 1 : 0);
-    return false;
-}
-
-void stopCommands() {
-    std::lock_guard<std::mutex> guard(childLock);
-    commandsStopped = true;
-    if (watchedChild) TerminateProcess(watchedChild, 1);
+    return closeChildHandles(process, waitedRunResult(queried && exitCode == 0, exitCode, queried ? 1 : 0));
 }
