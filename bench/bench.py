@@ -444,8 +444,8 @@ class Bench:
         busy_after, load_after = cpu_busy(), load_average()
         self.results["machine"] = {"date": started.strftime("%Y-%m-%d %H:%M"), "facts": machine_facts(self.build)}
         self.results["contention"] = (
-            "The machine's cores were shared with other engineers' builds and tests during the run: "
-            "before it, %.0f %% of all cores were busy (load average %s); after it, %.0f %% (load "
+            "Other work on the machine shares its cores with the benchmark: "
+            "before the run, %.0f %% of all cores were busy (load average %s); after it, %.0f %% (load "
             "average %s). The run took %.0f s. Peers ran interleaved with Lumidra so that both saw the "
             "same contention; the spread in brackets shows how much it moved the figures."
             % (busy_before * 100, load_before, busy_after * 100, load_after,
