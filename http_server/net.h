@@ -12,6 +12,10 @@
 int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
               std::uint16_t* boundPortOut);
 
+// A new stream socket, prepared to listen (non-blocking, not inherited by child processes), or
+// -1. netListen binds it.
+SocketHandle netOpenListener();
+
 // Accepts one pending connection; returns the socket (<= 0 when none) and the peer's IPv4
 // address in host order.
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress);

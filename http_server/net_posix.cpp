@@ -47,8 +47,7 @@ int prepareDescriptor(int fd) {
 
 }  // namespace
 
-int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
-              std::uint16_t* boundPortOut) {
+SocketHandle netOpenListener() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
   fd = prepareDescriptor(fd);
@@ -57,22 +56,7 @@ int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, Socket
   // port held by another listener still fails to bind.
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = bindAddress;
-  address.sin_port = htons(port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, backlog < 1 ? 1 : backlog) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t length = sizeof address;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    *boundPortOut = ntohs(address.sin_port);
-  else
-    *boundPortOut = port;
-  *socketOut = fd;
-  return 0;
+  return fd;
 }
 
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {

@@ -19,27 +19,11 @@ void prepareSocket(SOCKET socket) {
 
 }  // namespace
 
-int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
-              std::uint16_t* boundPortOut) {
+SocketHandle netOpenListener() {
   SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
   if (listener == INVALID_SOCKET) return -1;
   prepareSocket(listener);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = bindAddress;
-  address.sin_port = htons(port);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, backlog < 1 ? 1 : backlog) != 0) {
-    closesocket(listener);
-    return -1;
-  }
-  int length = sizeof address;
-  if (getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    *boundPortOut = ntohs(address.sin_port);
-  else
-    *boundPortOut = port;
-  *socketOut = static_cast<SocketHandle>(listener);
-  return 0;
+  return static_cast<SocketHandle>(listener);
 }
 
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {

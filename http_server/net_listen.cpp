@@ -1,0 +1,26 @@
+// Opening the listening socket: the same calls on every system once the socket exists.
+
+#include "net.h"
+#include "net_system.h"
+
+int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
+              std::uint16_t* boundPortOut) {
+  SocketHandle listener = netOpenListener();
+  if (listener < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = bindAddress;
+  address.sin_port = htons(port);
+  if (bind(nativeSocket(listener), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(nativeSocket(listener), backlog < 1 ? 1 : backlog) != 0) {
+    netClose(listener);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  if (getsockname(nativeSocket(listener), reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    *boundPortOut = ntohs(address.sin_port);
+  else
+    *boundPortOut = port;
+  *socketOut = listener;
+  return 0;
+}
