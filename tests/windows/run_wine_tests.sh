@@ -248,27 +248,23 @@ check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
 check "the workspace is gone" test ! -e "$WORKSPACE"
 stopLeftovers
 
-echo "WM_CLOSE (the task bar's close) goes through the terminate sequence"
-startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
-check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
-readRun
-check "workspace $ID exists" test -n "$ID" -a -d "$WORKSPACE"
-probe wm-close >/dev/null
-check "the launcher ends after WM_CLOSE" waitLauncherExit 30
-check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
-check "the workspace is gone, not left with the study in it" test ! -e "$WORKSPACE"
-stopLeftovers
+# Starts the launcher, lets it start, then ends it from outside with one probe command; the
+# terminate sequence must run: exit code 0 and no workspace left with the study in it.
+checkEndedFromOutside() {  # <title> <probe command> <what ends it>
+    echo "$1"
+    startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
+    check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+    readRun
+    check "workspace $ID exists" test -n "$ID" -a -d "$WORKSPACE"
+    probe "$2" >/dev/null
+    check "the launcher ends $3" waitLauncherExit 30
+    check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+    check "the workspace is gone, not left with the study in it" test ! -e "$WORKSPACE"
+    stopLeftovers
+}
 
-echo "The end of the Windows session goes through the terminate sequence"
-startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
-check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
-readRun
-check "workspace $ID exists" test -n "$ID" -a -d "$WORKSPACE"
-probe end-session >/dev/null
-check "the launcher ends with the session" waitLauncherExit 30
-check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
-check "the workspace is gone" test ! -e "$WORKSPACE"
-stopLeftovers
+checkEndedFromOutside "WM_CLOSE (the task bar's close) goes through the terminate sequence" wm-close "after WM_CLOSE"
+checkEndedFromOutside "The end of the Windows session goes through the terminate sequence" end-session "with the session"
 
 echo "A corrupt viewer archive: three attempts, a failed start, terminate still works"
 # A folder name outside Latin-1 once converted (the euro sign is byte 0x80 in code page 1252):
