@@ -134,23 +134,6 @@ int netSendFile(SocketHandle socket, int file, int length) {
 #endif
 }
 
-bool netSendAll(SocketHandle socket, const char* data, int length) {
-  int stalls = 0;
-  while (length > 0) {
-    int sent = netSend(socket, data, length);
-    if (sent < 0) return false;
-    if (sent == 0) {
-      if (++stalls > 3) return false;
-      pollfd entry{static_cast<int>(socket), POLLOUT, 0};
-      if (poll(&entry, 1, 1000) < 0 && errno != EINTR) return false;
-      continue;
-    }
-    data += sent;
-    length -= sent;
-  }
-  return true;
-}
-
 void netClose(SocketHandle socket) {
   if (socket > 0) close(static_cast<int>(socket));
 }

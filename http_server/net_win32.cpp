@@ -59,26 +59,6 @@ int netSend(SocketHandle socket, const char* data, int length) {
 // sent instead.
 int netSendFile(SocketHandle, int, int) { return -1; }
 
-bool netSendAll(SocketHandle socket, const char* data, int length) {
-  int stalls = 0;
-  while (length > 0) {
-    int sent = netSend(socket, data, length);
-    if (sent < 0) return false;
-    if (sent == 0) {
-      if (++stalls > 3) return false;
-      fd_set writeSet;
-      FD_ZERO(&writeSet);
-      FD_SET(toSocket(socket), &writeSet);
-      timeval timeout{1, 0};
-      if (select(0, nullptr, &writeSet, nullptr, &timeout) == SOCKET_ERROR) return false;
-      continue;
-    }
-    data += sent;
-    length -= sent;
-  }
-  return true;
-}
-
 void netClose(SocketHandle socket) {
   if (socket > 0) closesocket(toSocket(socket));
 }

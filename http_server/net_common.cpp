@@ -1,4 +1,4 @@
-// Opening the listening socket: the same calls on every system once the socket exists.
+// The socket routines that BSD sockets and Windows Sockets spell alike, over the platform layer.
 
 #include "net.h"
 #include "net_system.h"
@@ -23,4 +23,21 @@ int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, Socket
     *boundPortOut = port;
   *socketOut = listener;
   return 0;
+}
+
+bool netSendAll(SocketHandle socket, const char* data, int length) {
+  int stalls = 0;
+  while (length > 0) {
+    int sent = netSend(socket, data, length);
+    if (sent < 0) return false;
+    if (sent == 0) {
+      if (++stalls > 3) return false;
+      NetWaitEntry entry{socket, false, true, false, false};
+      if (netWait(&entry, 1, 1000) < 0) return false;
+      continue;
+    }
+    data += sent;
+    length -= sent;
+  }
+  return true;
 }
