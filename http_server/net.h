@@ -39,6 +39,15 @@ bool netSendAll(SocketHandle socket, const char* data, int length);
 
 void netClose(SocketHandle socket);
 
+// Stops sending: the peer reads what was sent, then the end of the stream.
+void netShutdownSend(SocketHandle socket);
+
+// Ends a client's connection so that the client reads every byte sent and then an orderly end.
+// Closing a socket whose input nobody read makes the system answer with a reset, which the client
+// may see in place of the reply: the sending side is ended first, and what has arrived unread is
+// read and dropped before the close.
+void netCloseConnection(SocketHandle socket);
+
 // Makes a wait on the listening socket return early, without releasing the handle.
 void netInterrupt(SocketHandle listener);
 

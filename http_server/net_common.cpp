@@ -41,3 +41,12 @@ bool netSendAll(SocketHandle socket, const char* data, int length) {
   }
   return true;
 }
+
+void netCloseConnection(SocketHandle socket) {
+  if (socket <= 0) return;
+  netShutdownSend(socket);
+  char unread[4096];
+  for (int reads = 0; reads < 16 && netReceive(socket, unread, sizeof unread) > 0; ++reads) {
+  }
+  netClose(socket);
+}

@@ -138,6 +138,10 @@ void netClose(SocketHandle socket) {
   if (socket > 0) close(static_cast<int>(socket));
 }
 
+void netShutdownSend(SocketHandle socket) {
+  if (socket > 0) shutdown(static_cast<int>(socket), SHUT_WR);
+}
+
 void netInterrupt(SocketHandle listener) {
   if (listener > 0) shutdown(static_cast<int>(listener), SHUT_RDWR);
 }

@@ -63,6 +63,10 @@ void netClose(SocketHandle socket) {
   if (socket > 0) closesocket(toSocket(socket));
 }
 
+void netShutdownSend(SocketHandle socket) {
+  if (socket > 0) shutdown(toSocket(socket), SD_SEND);
+}
+
 // A listening socket cannot be shut down here; the loop's one-second wait notices the stop.
 void netInterrupt(SocketHandle) {}
 

@@ -58,7 +58,7 @@ void acceptConnection(ServerConfig* server, std::int64_t now) {
   if (!freeSlot) {
     serverPrintf("[%d] connection denied\n", static_cast<int>(socket));
     sendForbidden(socket);
-    netClose(socket);
+    netCloseConnection(socket);
     return;
   }
   if (server->socketRcvBufKb) netSetReceiveBuffer(socket, server->socketRcvBufKb * 1024);
@@ -229,7 +229,7 @@ void closeConnection(ServerConfig* server, ConnectionSlot* slot) {
   std::free(slot->path);
   slot->path = nullptr;
   if (slot->flags & FLAG_CLOSE) {
-    netClose(slot->socket);
+    netCloseConnection(slot->socket);
     slot->socket = 0;
     if (server->clientCount > 0) --server->clientCount;
     slot->requestsServed = 0;

@@ -152,6 +152,19 @@ def descriptor_count(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
 
 
+def settled_descriptor_count(pid, interval=0.3, tries=20):
+    """The launcher's open descriptors once the count holds still: a client has read the end of
+    its reply a moment before the server thread closes its side."""
+    count = descriptor_count(pid)
+    for _ in range(tries):
+        time.sleep(interval)
+        again = descriptor_count(pid)
+        if again == count:
+            break
+        count = again
+    return count
+
+
 def resident_kib(pid):
     with open("/proc/%d/status" % pid) as status:
         for line in status:

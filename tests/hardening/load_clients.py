@@ -18,7 +18,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hardening_support import (FORBIDDEN_PAGE, Launcher, descriptor_count, exchange, make_disc,  # noqa: E402
-                                resident_kib, sha256_of)
+                                resident_kib, settled_descriptor_count, sha256_of)
 import launcher_driver  # noqa: E402  (on the path once hardening_support is imported)
 
 
@@ -181,7 +181,7 @@ def soak(port, pid, requests, threads=8, progress=None):
             if progress and number % 10000 == 0:
                 progress(number)
 
-    before_fds = descriptor_count(pid)
+    before_fds = settled_descriptor_count(pid)
     started = time.monotonic()
     workers = [threading.Thread(target=client, args=(i,)) for i in range(threads)]
     for worker in workers:
@@ -192,10 +192,10 @@ def soak(port, pid, requests, threads=8, progress=None):
     checkpoint["fds"] = descriptor_count(pid)
     for worker in workers:
         worker.join()
-    time.sleep(1.5)  # one turn of the server loop closes what the last clients left
+    end_fds = settled_descriptor_count(pid)
     figures = {
         "requests": requests, "answered": counter["answered"], "seconds": round(time.monotonic() - started, 1),
-        "fds_before": before_fds, "fds_after_1000": checkpoint["fds"], "fds_end": descriptor_count(pid),
+        "fds_before": before_fds, "fds_after_1000": checkpoint["fds"], "fds_end": end_fds,
         "rss_kib_after_1000": checkpoint["rss_kib"], "rss_kib_end": resident_kib(pid),
     }
     return figures, problems

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -122,11 +123,14 @@ inline bool sendText(int fd, const std::string& text) {
 }
 
 // Reads until the server closes the connection (or 10 s pass without data).
-inline std::string readAll(int fd) {
+// Reads until the connection ends; `resetOut`, when given, tells whether it ended by a reset
+// rather than the server's orderly close.
+inline std::string readAll(int fd, bool* resetOut = nullptr) {
   std::string text;
   char chunk[65536];
   for (;;) {
     ssize_t count = ::recv(fd, chunk, sizeof chunk, 0);
+    if (count < 0 && resetOut) *resetOut = errno == ECONNRESET;
     if (count <= 0) break;
     text.append(chunk, static_cast<std::size_t>(count));
   }
