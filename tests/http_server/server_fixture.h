@@ -7,8 +7,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -122,9 +122,8 @@ inline bool sendText(int fd, const std::string& text) {
   return true;
 }
 
-// Reads until the server closes the connection (or 10 s pass without data).
-// Reads until the connection ends; `resetOut`, when given, tells whether it ended by a reset
-// rather than the server's orderly close.
+// Reads until the connection ends (or 10 s pass without data); `resetOut`, when given, tells
+// whether it ended by a reset rather than the server's orderly close.
 inline std::string readAll(int fd, bool* resetOut = nullptr) {
   std::string text;
   char chunk[65536];
