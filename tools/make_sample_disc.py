@@ -29,7 +29,8 @@ sys.path.insert(0, TOOLS_DIR)
 from sample_study import build_study, write_study  # noqa: E402
 
 SOURCE_DIR = os.path.dirname(TOOLS_DIR)
-VIEWER_DIR = os.path.join(SOURCE_DIR, "viewer")
+# The viewer page as built by ./run viewer.
+VIEWER_DIR = os.environ.get("LUMIDRA_VIEWER_DIR", os.path.join(SOURCE_DIR, "build", "viewer"))
 WINDOWS_7ZA = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin", "win", "x64", "7za.exe")
 SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
 STANDALONE_7ZZ = "/usr/bin/7zz"
@@ -103,7 +104,7 @@ def pack_viewer(seven_zip, archive):
             raise DiscError("%s does not name localhost:8000" % config)
     entries = sorted(os.listdir(VIEWER_DIR))
     if "index.html" not in entries:
-        raise DiscError("viewer/index.html is missing")
+        raise DiscError("%s/index.html is missing; run ./run viewer first" % VIEWER_DIR)
     os.makedirs(os.path.dirname(archive), exist_ok=True)
     run([seven_zip, "a", "-t7z", "-bd", "-y", archive, "--"] + entries, cwd=VIEWER_DIR)
 
