@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Builds a sample Lumidra study disc in a folder.
+"""Builds the project's sample disc in a folder: the synthetic study (tools/sample_study.py) made
+into a disc by the disc builder (tools/make_disc.py), then the variations tests ask for.
 
     python3 tools/make_sample_disc.py build/sample-disc [options]
 
@@ -7,25 +8,32 @@ The folder then looks like the root of a real disc:
 
     BIN/7za (or BIN/7za.exe with --windows)  the 7-Zip console extractor
     DATA/7z/viewer.7z                          the viewer page, index.html at its root
-    DATA/DICOMDIR, DATA/DICOM/...              the whole study
+    DICOMDIR, DATA/DICOMDIR, DATA/DICOM/...    the whole study
     DATA/DW/...                                a couple of small extra files
     data.zip                                   DATA/DICOMDIR and the first series
 
-Needs Python 3, a 7-Zip (7zz, 7za or 7z) and dcmtk's dcmmkdir.
+The launchers are not put on it: tests start the one they built. Needs what the disc builder
+needs (pydicom, dcmtk, a 7-Zip).
 """
 
 import argparse
 import os
 import shutil
 import stat
-import subprocess
 import sys
 import tempfile
-import zipfile
 
 TOOLS_DIR = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, TOOLS_DIR)
 
+from disc.interpreter import ensure_pydicom  # noqa: E402
+
+ensure_pydicom()
+
+from disc import DiscError  # noqa: E402
+from disc.archives import find_seven_zip  # noqa: E402
+from disc.build import DiscRequest, build_disc as build_from_folder  # noqa: E402
+from disc.progress import Progress  # noqa: E402
 from sample_study import build_study, write_study  # noqa: E402
 
 SOURCE_DIR = os.path.dirname(TOOLS_DIR)
@@ -33,41 +41,19 @@ SOURCE_DIR = os.path.dirname(TOOLS_DIR)
 VIEWER_DIR = os.environ.get("LUMIDRA_VIEWER_DIR", os.path.join(SOURCE_DIR, "build", "viewer"))
 WINDOWS_7ZA = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin", "win", "x64", "7za.exe")
 SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
+SAMPLE_LABEL = "LUMIDRA_SAMPLE"
 STANDALONE_7ZZ = "/usr/bin/7zz"
-CONFIG_IN_VIEWER = os.path.join("data", "config", "config-lumidra.json")
 DISC_MARKER = os.path.join("DATA", "7z", "viewer.7z")
 
 
-class DiscError(Exception):
-    pass
-
-
-def find_seven_zip():
-    for name in SEVEN_ZIP_NAMES:
-        path = shutil.which(name)
-        if path:
-            return path
-    raise DiscError("no 7-Zip found on PATH (tried %s)" % ", ".join(SEVEN_ZIP_NAMES))
-
-
-def run(command, cwd=None):
-    result = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    if result.returncode != 0:
-        raise DiscError("%s failed (exit %d):\n%s" % (
-            " ".join(command), result.returncode, result.stdout.decode("utf-8", "replace")))
-    return result.stdout
-
-
-def prepare_output(folder):
-    """An empty output folder; an old sample disc in it is replaced, anything else is refused."""
+def check_output(folder):
+    """An old sample disc in folder may be replaced; anything else in it is refused."""
     if os.path.lexists(folder):
         if not os.path.isdir(folder):
             raise DiscError("%s exists and is not a folder" % folder)
         if os.listdir(folder) and not os.path.exists(os.path.join(folder, DISC_MARKER)):
             raise DiscError("%s is not empty and does not look like a sample disc; "
                             "refusing to replace it" % folder)
-        shutil.rmtree(folder)
-    os.makedirs(folder)
 
 
 def install_extractor(disc, windows):
@@ -97,18 +83,6 @@ def install_extractor(disc, windows):
     return described
 
 
-def pack_viewer(seven_zip, archive):
-    config = os.path.join(VIEWER_DIR, CONFIG_IN_VIEWER)
-    with open(config, encoding="utf-8") as handle:
-        if "localhost:8000" not in handle.read():
-            raise DiscError("%s does not name localhost:8000" % config)
-    entries = sorted(os.listdir(VIEWER_DIR))
-    if "index.html" not in entries:
-        raise DiscError("%s/index.html is missing; run ./run viewer first" % VIEWER_DIR)
-    os.makedirs(os.path.dirname(archive), exist_ok=True)
-    run([seven_zip, "a", "-t7z", "-bd", "-y", archive, "--"] + entries, cwd=VIEWER_DIR)
-
-
 def corrupt_archive(archive):
     """Keeps the 7z signature but damages the headers and cuts the end off,
     so that any extractor fails on it."""
@@ -122,22 +96,7 @@ def corrupt_archive(archive):
         handle.write(bytes(data))
 
 
-def make_dicomdir(data_dir):
-    run(["dcmmkdir", "-q", "+r", "+F", "LUMIDRA", "+D", "DICOMDIR", "DICOM"], cwd=data_dir)
-
-
-def make_data_zip(disc, data_dir, first_series):
-    """data.zip holds, under DATA/, the index and the first series."""
-    members = [os.path.join(data_dir, "DICOMDIR")] + first_series
-    with zipfile.ZipFile(os.path.join(disc, "data.zip"), "w", zipfile.ZIP_DEFLATED) as archive:
-        for path in members:
-            relative = os.path.relpath(path, os.path.dirname(data_dir))
-            archive.write(path, relative.replace(os.sep, "/"))
-    return len(members)
-
-
-def write_dw(data_dir):
-    dw = os.path.join(data_dir, "DW")
+def write_dw(dw):
     os.makedirs(dw, exist_ok=True)
     with open(os.path.join(dw, "README.TXT"), "w", newline="\r\n") as out:
         out.write("Lumidra sample disc\n"
@@ -158,32 +117,31 @@ def add_large_file(data_dir, megabytes):
 
 def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_dw=False,
                windows=False):
-    prepare_output(disc)
-    seven_zip = find_seven_zip()
-    data_dir = os.path.join(disc, "DATA")
-    notes = [install_extractor(disc, windows)]
-
-    with tempfile.TemporaryDirectory() as scratch:
-        study_data = os.path.join(scratch, "DATA")
+    check_output(disc)
+    find_seven_zip()
+    with tempfile.TemporaryDirectory(prefix="lumidra-sample-") as scratch:
+        study = os.path.join(scratch, "study")
         series = build_study()
-        written = write_study(series, os.path.join(study_data, "DICOM"))
-        make_dicomdir(study_data)
-        count = make_data_zip(disc, study_data, written[0])
-        notes.append("data.zip (%d files: DICOMDIR and the first series)" % count)
-        shutil.copytree(study_data, data_dir)
+        written = write_study(series, study)
+        extras = ""
+        if not no_dw:
+            extras = os.path.join(scratch, "DW")
+            write_dw(extras)
+        request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
+                              label=SAMPLE_LABEL, extras=extras, force=True)
+        result = build_from_folder(request, Progress(_Quiet()))
+    data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)
-    notes.append("DATA/DICOM (%d images in %d series) and DATA/DICOMDIR" % (images, len(series)))
-
+    notes = [install_extractor(disc, windows),
+             "data.zip (%d files: DICOMDIR and the first series)" % (1 + len(result.catalogue.series[0].images)),
+             "DATA/DICOM (%d images in %d series), DICOMDIR and DATA/DICOMDIR" % (images, len(series))]
     archive = os.path.join(disc, DISC_MARKER)
-    pack_viewer(seven_zip, archive)
     if corrupt_viewer:
         corrupt_archive(archive)
         notes.append("DATA/7z/viewer.7z (deliberately corrupt)")
     else:
         notes.append("DATA/7z/viewer.7z")
-
     if not no_dw:
-        write_dw(data_dir)
         notes.append("DATA/DW")
     if large_file_mb > 0 and not no_dicom:
         add_large_file(data_dir, large_file_mb)
@@ -192,6 +150,17 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
         shutil.rmtree(os.path.join(data_dir, "DICOM"))
         notes.append("no DATA/DICOM")
     return notes
+
+
+class _Quiet:
+    def write(self, _text):
+        pass
+
+    def flush(self):
+        pass
+
+    def isatty(self):
+        return False
 
 
 def main(argv=None):

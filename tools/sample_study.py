@@ -12,14 +12,13 @@ import random
 import sys
 import uuid
 
-from dicom_writer import write_part10
+from study_files import write_part10
 
 CT_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.2"
 MR_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.4"
 CR_IMAGE_STORAGE = "1.2.840.10008.5.1.4.1.1.1"
 
 CHARSET_TERM = "ISO_IR 192"
-CHARSET_CODEC = "utf-8"
 
 PATIENT_NAME = "Nováková^Jana"
 PATIENT_ID = "LUM0001"
@@ -260,7 +259,7 @@ def write_study(series_list, dicom_dir):
         paths = []
         for number, elements in enumerate(series.images, start=1):
             path = os.path.join(folder, "IM%06d" % number)
-            write_part10(path, elements, CHARSET_CODEC)
+            write_part10(path, elements)
             paths.append(path)
         written.append(paths)
     return written

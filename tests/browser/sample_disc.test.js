@@ -36,7 +36,7 @@ test('sample disc', async (t) => {
   const output = buildDisc(disc);
   t.after(() => fs.rmSync(path.dirname(disc), { recursive: true, force: true }));
   const files = listFiles(disc);
-  const images = files.filter((f) => /^DATA\/DICOM\/ST000001\/SE\d{6}\/IM\d{6}$/.test(f));
+  const images = files.filter((f) => /^DATA\/DICOM\/PA000001\/ST000001\/SE\d{6}\/IM\d{6}$/.test(f));
 
   await t.test('has the layout the launcher reads', () => {
     assert.match(output, /Sample disc in/);
@@ -69,7 +69,7 @@ test('sample disc', async (t) => {
   await t.test('data.zip holds the index and exactly the first series, under DATA/', () => {
     const entries = zipEntries(path.join(disc, 'data.zip')).filter((e) => !e.endsWith('/'));
     const expected = ['DATA/DICOMDIR', ...images.filter((f) => f.includes('/SE000001/'))].sort();
-    assert.deepEqual(entries.filter((e) => !/^DATA(\/DICOM(\/ST000001(\/SE000001)?)?)?$/.test(e)).sort(), expected);
+    assert.deepEqual(entries.filter((e) => !/^DATA(\/DICOM(\/PA000001(\/ST000001(\/SE000001)?)?)?)?$/.test(e)).sort(), expected);
     assert.equal(expected.length, CT_IMAGES + 1);
   });
 
@@ -112,7 +112,7 @@ test('sample disc', async (t) => {
     for (const f of images) {
       const out = dump(path.join(disc, f), tags).stdout;
       studyUids.add(dumpValue(out, '0020,000d'));
-      const folder = f.split('/')[3];
+      const folder = f.split('/')[4];
       seriesUids.set(folder, (seriesUids.get(folder) || new Set()).add(dumpValue(out, '0020,000e')));
       instances.add(dumpValue(out, '0008,0018'));
       if (folder === 'SE000001') ct.push(out);
@@ -134,7 +134,7 @@ test('sample disc', async (t) => {
   });
 
   await t.test('the CT phantom changes along the slices', () => {
-    const pixels = (n) => fs.readFileSync(path.join(disc, 'DATA/DICOM/ST000001/SE000001', 'IM' + String(n).padStart(6, '0'))).subarray(-128 * 128 * 2);
+    const pixels = (n) => fs.readFileSync(path.join(disc, 'DATA/DICOM/PA000001/ST000001/SE000001', 'IM' + String(n).padStart(6, '0'))).subarray(-128 * 128 * 2);
     const first = pixels(1);
     const middle = pixels(CT_IMAGES / 2);
     let differing = 0;

@@ -144,7 +144,7 @@ test('a copy that ends with "0" is shown as incomplete', async (t) => {
 
 test('a damaged image is reported and the others still show', async (t) => {
   const { page, errors, data } = await launch(t, 'damaged');
-  const second = path.join(data, 'DICOM', 'ST000001', 'SE000001', 'IM000002');
+  const second = path.join(data, 'DICOM', 'PA000001', 'ST000001', 'SE000001', 'IM000002');
   fs.writeFileSync(second, fs.readFileSync(second).subarray(0, 2000));
   await waitForImage(page, 1);
   await page.keyboard.press('ArrowDown');

@@ -21,7 +21,7 @@ buildDisc(disc);
 test.after(() => fs.rmSync(work, { recursive: true, force: true }));
 
 const DATA = path.join(disc, 'DATA');
-const CT = (n) => path.join(DATA, 'DICOM', 'ST000001', 'SE000001', 'IM' + String(n).padStart(6, '0'));
+const CT = (n) => path.join(DATA, 'DICOM', 'PA000001', 'ST000001', 'SE000001', 'IM' + String(n).padStart(6, '0'));
 
 function tree(buffer) {
   return Dicomdir.readDicomdir(Dicom.parseDicom(buffer)).patients;

@@ -1,0 +1,63 @@
+"""The two archives the launcher unpacks first: DATA/7z/viewer.7z (the viewer page) and
+data.zip (the DICOMDIR and the series the viewer shows first, under DATA/)."""
+
+import json
+import os
+import shutil
+import subprocess
+import zipfile
+
+from . import DiscError
+
+CONFIG_IN_VIEWER = os.path.join("data", "config", "config-lumidra.json")
+SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
+
+
+def find_seven_zip():
+    for name in SEVEN_ZIP_NAMES:
+        path = shutil.which(name)
+        if path:
+            return path
+    raise DiscError("no 7-Zip found on PATH (tried %s)" % ", ".join(SEVEN_ZIP_NAMES))
+
+
+def check_viewer(viewer_dir):
+    """The page must be laid out with index.html at its root and a config naming port 8000,
+    which the launcher rewrites to the port it got."""
+    if not os.path.isfile(os.path.join(viewer_dir, "index.html")):
+        raise DiscError("%s/index.html is missing; run ./run viewer first" % viewer_dir)
+    config = os.path.join(viewer_dir, CONFIG_IN_VIEWER)
+    try:
+        with open(config, encoding="utf-8") as handle:
+            text = handle.read()
+        json.loads(text)
+    except (OSError, ValueError) as error:
+        raise DiscError("%s is missing or not JSON: %s" % (config, error))
+    if "localhost:8000" not in text:
+        raise DiscError("%s does not name localhost:8000" % config)
+
+
+def pack_viewer(viewer_dir, archive, progress):
+    progress.stage("Viewer")
+    check_viewer(viewer_dir)
+    seven_zip = find_seven_zip()
+    os.makedirs(os.path.dirname(archive), exist_ok=True)
+    entries = sorted(os.listdir(viewer_dir))
+    result = subprocess.run([seven_zip, "a", "-t7z", "-bd", "-y", os.path.abspath(archive), "--"] + entries,
+                            cwd=viewer_dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if result.returncode != 0:
+        raise DiscError("7-Zip could not pack the viewer (exit %d):\n%s" % (
+            result.returncode, result.stdout.decode("utf-8", "replace")))
+    progress.done()
+
+
+def make_data_zip(root, first_series, progress):
+    """data.zip: DATA/DICOMDIR and the images of the first series. They are stored, not
+    deflated: DICOM pixel data gains little and the launcher unpacks it while the user waits."""
+    progress.stage("data.zip")
+    members = ["DATA/DICOMDIR"] + [name for _image, name in first_series.images]
+    with zipfile.ZipFile(os.path.join(root, "data.zip"), "w", zipfile.ZIP_STORED) as archive:
+        for name in members:
+            archive.write(os.path.join(root, *name.split("/")), name)
+    progress.done()
+    return len(members)

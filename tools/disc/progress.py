@@ -1,0 +1,60 @@
+"""What the builder shows while it works: on a terminal, one bar per stage redrawn in place with
+files and bytes; elsewhere (a log, a pipe) one line per finished stage."""
+
+import sys
+import time
+
+_BAR = 24
+_REDRAW_SECONDS = 0.1
+
+
+def megabytes(count):
+    return "%.1f MB" % (count / 1e6)
+
+
+class Progress:
+    def __init__(self, stream=None, terminal=None):
+        self.stream = stream or sys.stderr
+        self.terminal = self.stream.isatty() if terminal is None else terminal
+        self.name = ""
+        self.files = self.bytes = self.done_files = self.done_bytes = 0
+        self.drawn = 0.0
+        self.started = 0.0
+
+    def stage(self, name, files=0, total_bytes=0):
+        self.name, self.files, self.bytes = name, files, total_bytes
+        self.done_files = self.done_bytes = 0
+        self.started = time.monotonic()
+        if self.terminal:
+            self._draw()
+
+    def advance(self, count_bytes):
+        self.done_files += 1
+        self.done_bytes += count_bytes
+        if self.terminal and time.monotonic() - self.drawn >= _REDRAW_SECONDS:
+            self._draw()
+
+    def done(self):
+        seconds = time.monotonic() - self.started
+        if self.terminal:
+            self._draw()
+            self.stream.write("\n")
+        else:
+            counts = ""
+            if self.files:
+                counts = ": %d files, %s" % (self.done_files, megabytes(self.done_bytes))
+            self.stream.write("%s%s (%.1f s)\n" % (self.name, counts, seconds))
+        self.stream.flush()
+
+    def _draw(self):
+        self.drawn = time.monotonic()
+        if self.files:
+            share = self.done_bytes / self.bytes if self.bytes else self.done_files / self.files
+            filled = int(_BAR * min(1.0, share))
+            line = "%-18s [%s%s] %d/%d files  %s/%s" % (
+                self.name, "#" * filled, "." * (_BAR - filled), self.done_files, self.files,
+                megabytes(self.done_bytes), megabytes(self.bytes))
+        else:
+            line = "%-18s ..." % self.name
+        self.stream.write("\r" + line + "\033[K")
+        self.stream.flush()

@@ -1,0 +1,142 @@
+"""Tells a DICOM image from anything else by its content, reading only its header.
+
+A file is read with pydicom up to its pixel data, whose value is skipped over, never loaded, so
+a study of any size is read in constant memory. The result is an Image (what the disc needs to
+know about it) or a Skipped file with the reason a user can act on.
+"""
+
+import os
+import re
+import warnings
+from dataclasses import dataclass
+
+import pydicom
+from pydicom.errors import InvalidDicomError
+
+MEDIA_DIRECTORY_STORAGE = "1.2.840.10008.1.3.10"
+_UID = re.compile(r"^[0-9]+(\.[0-9]+)*$")
+# Values larger than this are left on disk; only their offset and length are read.
+_DEFER_BYTES = 1024
+# First groups a bare data set (no preamble) can start with: file meta or identifying elements.
+_BARE_FIRST_GROUPS = (0x0002, 0x0008)
+_REQUIRED = (("SOPClassUID", "SOP Class UID"), ("SOPInstanceUID", "SOP Instance UID"),
+             ("StudyInstanceUID", "Study Instance UID"), ("SeriesInstanceUID", "Series Instance UID"))
+
+
+@dataclass
+class Image:
+    path: str
+    size: int
+    part10: bool  # False: a bare data set, which gets a meta header on the disc
+    transfer_syntax: str
+    sop_class: str
+    sop_instance: str
+    patient_id: str
+    patient_name: str  # as the file's character set decodes it
+    study_uid: str
+    study_date: str
+    study_time: str
+    study_description: str
+    series_uid: str
+    series_number: int
+    modality: str
+    instance_number: int
+
+
+@dataclass
+class Skipped:
+    path: str
+    reason: str
+
+
+def _text(dataset, keyword):
+    try:
+        value = dataset.get(keyword)
+    except Exception:  # a value pydicom cannot decode is left out, the file still counts
+        return ""
+    return "" if value is None else str(value).strip()
+
+
+def _number(dataset, keyword):
+    try:
+        value = dataset.get(keyword)
+        return int(value) if value not in (None, "") else 0
+    except (TypeError, ValueError, OverflowError):
+        return 0
+
+
+def _looks_like_bare_data_set(head):
+    if len(head) < 8:
+        return False
+    group = int.from_bytes(head[0:2], "little")
+    big_endian_group = int.from_bytes(head[0:2], "big")
+    return group in _BARE_FIRST_GROUPS or big_endian_group in _BARE_FIRST_GROUPS
+
+
+def _truncation(dataset, size, caught):
+    """Why the file stops before its data set does, or None."""
+    for warning in caught:
+        if "End of file" in str(warning.message) or "delimiter" in str(warning.message):
+            return "truncated: ends inside an element"
+    for element in dataset._dict.values():
+        tell = getattr(element, "value_tell", None)
+        length = getattr(element, "length", 0)
+        if tell is not None and length != 0xFFFFFFFF and tell + length > size:
+            return "truncated: %s needs %d bytes, the file ends after %d" % (
+                element.tag, tell + length, size)
+    if "Rows" in dataset and "Columns" in dataset and not any(
+            tag in dataset for tag in (0x7FE00010, 0x7FE00008, 0x7FE00009)):
+        return "truncated: image without pixel data"
+    return None
+
+
+def _read(path, force):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        dataset = pydicom.dcmread(path, defer_size=_DEFER_BYTES, force=force)
+    return dataset, caught
+
+
+def recognise(path):
+    """An Image, or a Skipped with its reason."""
+    try:
+        size = os.path.getsize(path)
+        with open(path, "rb") as handle:
+            head = handle.read(132)
+    except OSError as error:
+        return Skipped(path, "unreadable: %s" % (error.strerror or error))
+    part10 = len(head) == 132 and head[128:132] == b"DICM"
+    if not part10 and not _looks_like_bare_data_set(head):
+        return Skipped(path, "not DICOM")
+    try:
+        dataset, caught = _read(path, force=not part10)
+    except (InvalidDicomError, EOFError) as error:
+        return Skipped(path, "not DICOM" if not part10 else "unreadable: %s" % error)
+    except Exception as error:  # pydicom raises many kinds on damaged input
+        return Skipped(path, "unreadable: %s" % (str(error).splitlines() or [type(error).__name__])[0])
+    meta = getattr(dataset, "file_meta", None)
+    if meta is not None and _text(meta, "MediaStorageSOPClassUID") == MEDIA_DIRECTORY_STORAGE:
+        return Skipped(path, "a DICOMDIR of the input (the disc gets its own)")
+    truncated = _truncation(dataset, size, caught)
+    if truncated:
+        return Skipped(path, truncated)
+    for keyword, name in _REQUIRED:
+        if not _UID.match(_text(dataset, keyword)) or len(_text(dataset, keyword)) > 64:
+            return Skipped(path, "not DICOM" if not part10 else "unreadable: no valid %s" % name)
+    if part10:
+        syntax = _text(meta, "TransferSyntaxUID")
+    elif dataset.is_implicit_VR:
+        syntax = pydicom.uid.ImplicitVRLittleEndian
+    else:
+        syntax = pydicom.uid.ExplicitVRLittleEndian if dataset.is_little_endian \
+            else pydicom.uid.ExplicitVRBigEndian
+    return Image(
+        path=path, size=size, part10=part10, transfer_syntax=syntax,
+        sop_class=_text(dataset, "SOPClassUID"), sop_instance=_text(dataset, "SOPInstanceUID"),
+        patient_id=_text(dataset, "PatientID"), patient_name=_text(dataset, "PatientName"),
+        study_uid=_text(dataset, "StudyInstanceUID"), study_date=_text(dataset, "StudyDate"),
+        study_time=_text(dataset, "StudyTime"),
+        study_description=_text(dataset, "StudyDescription"),
+        series_uid=_text(dataset, "SeriesInstanceUID"),
+        series_number=_number(dataset, "SeriesNumber"), modality=_text(dataset, "Modality"),
+        instance_number=_number(dataset, "InstanceNumber"))

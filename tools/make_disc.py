@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Turns a folder of DICOM files into the root of a Lumidra study disc, and an ISO image of it.
+
+    python3 tools/make_disc.py STUDY_FOLDER OUTPUT_FOLDER [--iso FILE] [--label TEXT]
+                               [--extras FOLDER] [--force]
+
+Every file below STUDY_FOLDER is looked at, whatever its name; DICOM is recognised by content.
+Files that are not DICOM, DICOMDIRs of the input, damaged files and second copies of an image
+are left out and named in the summary with the reason. The disc folder holds:
+
+    lumidra.exe, BIN/7za.exe          the launcher and extractor for Windows
+    lumidra, BIN/7za                  the launcher and extractor for x86-64 Linux
+    AUTORUN.INF, README.TXT
+    DICOMDIR                          the index for DICOM readers (paths from the root)
+    DATA/DICOMDIR                     the same index for the viewer (paths from DATA)
+    DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file
+    DATA/7z/viewer.7z                 the viewer page
+    data.zip                          DATA/DICOMDIR and the first series
+    DATA/DW                           the files given with --extras
+
+Needs pydicom, dcmtk (dcmmkdir), a 7-Zip (7zz, 7za or 7z) and, for --iso, xorriso. `./run disc`
+installs them and builds the launchers and the viewer first.
+"""
+
+import argparse
+import os
+import sys
+
+TOOLS_DIR = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(TOOLS_DIR)
+sys.path.insert(0, TOOLS_DIR)
+
+from disc.interpreter import ensure_pydicom  # noqa: E402
+
+ensure_pydicom()
+
+from disc import DiscError  # noqa: E402
+from disc.build import DiscRequest, Program, build_disc  # noqa: E402
+from disc.progress import Progress  # noqa: E402
+
+SEVEN_ZIP_BIN = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin")
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(
+        prog="make_disc.py", description="Make a Lumidra study disc from any folder of DICOM files.",
+        epilog="Exit status: 0 when the disc was made, 1 when it was not (nothing is left "
+               "behind), 2 for a wrong command line.")
+    parser.add_argument("study_folder", help="folder of DICOM files, searched recursively")
+    parser.add_argument("output_folder", help="the disc's root folder (made; must be empty)")
+    parser.add_argument("--iso", metavar="FILE", default="",
+                        help="also write an ISO 9660 image (Joliet, Rock Ridge) of the disc")
+    parser.add_argument("--label", metavar="TEXT", default="",
+                        help="volume label (default: from the patient and the study)")
+    parser.add_argument("--extras", metavar="FOLDER", default="",
+                        help="files to carry in DATA/DW (reports, documents)")
+    parser.add_argument("--force", action="store_true",
+                        help="replace the content of a non-empty OUTPUT_FOLDER and an existing ISO")
+    parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
+                        help="the viewer page to pack (default: build/viewer, from ./run viewer)")
+    parser.add_argument("--windows-launcher", metavar="FILE",
+                        default=os.path.join(SOURCE_DIR, "build", "windows", "lumidra.exe"))
+    parser.add_argument("--linux-launcher", metavar="FILE",
+                        default=os.path.join(SOURCE_DIR, "build", "native", "lumidra"))
+    parser.add_argument("--windows-7za", metavar="FILE",
+                        default=os.path.join(SEVEN_ZIP_BIN, "win", "x64", "7za.exe"))
+    parser.add_argument("--linux-7za", metavar="FILE",
+                        default=os.path.join(SEVEN_ZIP_BIN, "linux", "x64", "7za"))
+    parser.add_argument("--quiet", action="store_true", help="no progress, only the summary")
+    return parser.parse_args(argv)
+
+
+def request_of(args):
+    programs = [
+        Program(args.windows_launcher, "lumidra.exe", False),
+        Program(args.windows_7za, "BIN/7za.exe", False),
+        Program(args.linux_launcher, "lumidra", True),
+        Program(args.linux_7za, "BIN/7za", True),
+    ]
+    return DiscRequest(
+        input_folder=os.path.abspath(args.study_folder), output_folder=os.path.abspath(args.output_folder),
+        viewer_folder=os.path.abspath(args.viewer), programs=programs,
+        iso_file=os.path.abspath(args.iso) if args.iso else "", label=args.label,
+        extras=os.path.abspath(args.extras) if args.extras else "", force=args.force)
+
+
+class _Silent:
+    def write(self, _text):
+        pass
+
+    def flush(self):
+        pass
+
+    def isatty(self):
+        return False
+
+
+def main(argv=None):
+    args = parse_arguments(argv)
+    progress = Progress(_Silent() if args.quiet else sys.stderr)
+    try:
+        result = build_disc(request_of(args), progress)
+    except DiscError as error:
+        print("make_disc: %s" % error, file=sys.stderr)
+        return 1
+    except OSError as error:
+        print("make_disc: %s" % error, file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("\nmake_disc: stopped; the partial disc was removed", file=sys.stderr)
+        return 130
+    print("\n".join(result.summary))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
