@@ -1,48 +1,45 @@
-// The viewer page: study list, image display with window / level and scrolling, and the
-// launcher's state and exit.
+// The viewer page: loads the study index, shows the chosen series image by image and frame by
+// frame, and ties the keys, tools, overlay, cine and the launcher's state together.
 (function () {
   'use strict';
 
-  const Dicom = window.LumidraDicom;
-  const Dicomdir = window.LumidraDicomdir;
-  const Imaging = window.LumidraImaging;
+  const Images = window.LumidraImages;
   const Launcher = window.LumidraLauncher;
   const Format = window.LumidraFormat;
+  const Keys = window.LumidraKeys;
+  const Viewport = window.LumidraViewport;
+  const Overlay = window.LumidraOverlay;
+  const Cine = window.LumidraCine;
 
   const $ = (id) => document.getElementById(id);
-  const PRELOAD_PARALLEL = 3;
   const INDEX_ATTEMPTS = 4;
-  const WHEEL_STEP = 100;
-  const CLOSE_WATCH_SECONDS = 20;
-  // Decoded images kept for scrolling; the least recently shown go first beyond this.
-  const CACHE_BYTES = 256 * 1024 * 1024;
-
-  const COPY_TEXTS = {
-    unknown: 'unknown',
-    copying: 'copying from the disc…',
-    complete: 'complete',
-    incomplete: 'incomplete – some files are read from the disc',
-  };
+  // Image headers kept (the decoded pixels have their own bounded cache).
+  const HEADER_LIMIT = 4096;
+  const PRELOAD_AHEAD = 8;
+  const PRELOAD_BEHIND = 3;
+  // A load shorter than this shows no loading text, so that scrolling does not flicker.
+  const LOADING_TEXT_DELAY_MS = 150;
+  const ZOOM_STEP = 1.25;
 
   const state = {
     launcher: null,
-    launchId: null,
     pageLaunchId: new URLSearchParams(location.search).get('uniqueId'),
+    allSeries: [],
     series: null,
-    seriesButtons: new Map(),
     index: 0,
-    window: null,
-    windowChanged: false,
-    current: null,
+    display: null,
+    // The user's window, invert, zoom and pan stay while scrolling through a series.
+    viewChanged: false,
+    presets: [],
+    presetName: '',
+    headers: new Map(),
     showToken: 0,
-    preloadToken: 0,
-    images: new Map(),
-    imageBytes: new Map(),
-    cachedBytes: 0,
-    rendered: null,
     drawPending: false,
-    wheel: 0,
     closing: false,
+    list: null,
+    tools: null,
+    cine: null,
+    help: null,
   };
 
   class HttpError extends Error {
@@ -58,147 +55,345 @@
     el.className = kind || '';
   }
 
+  // Loading and error texts in the middle of the image area.
+  function showImageStatus(text, kind) {
+    const el = $('image-status');
+    el.textContent = text || '';
+    el.className = kind || '';
+    el.hidden = !text;
+  }
+
+  function urlOf(path) {
+    return Launcher.joinUrl(state.launcher.base, path);
+  }
+
   async function fetchBuffer(path) {
-    const response = await fetch(Launcher.joinUrl(state.launcher.base, path), { cache: 'no-store' });
+    const response = await fetch(urlOf(path), { cache: 'no-store' });
     if (!response.ok) throw new HttpError(response.status, path);
     return response.arrayBuffer();
   }
 
-  // ---- launcher state -------------------------------------------------------------------
+  // ---- images -------------------------------------------------------------------------
 
-  function showCopyStatus(status) {
-    const el = $('copy-status');
-    el.dataset.state = status;
-    el.textContent = COPY_TEXTS[status] || status;
-  }
-
-  function followLauncher() {
-    const launcher = state.launcher;
-    launcher.waitForLaunchId((attempt) => {
-      $('launch-id').textContent = 'waiting for the launcher… (' + attempt + ')';
-    }).then((id) => {
-      if (!id) return;
-      state.launchId = id;
-      const el = $('launch-id');
-      el.textContent = id;
-      el.dataset.state = 'ready';
-      if (state.pageLaunchId && state.pageLaunchId !== id) {
-        showMessage('This page was opened for another launch; it now follows launch ' + id + '.', 'warn');
-      }
-    });
-    launcher.followCopyStatus(showCopyStatus, () => state.launchId !== null);
-  }
-
-  async function exitLauncher() {
-    const id = state.launchId || state.pageLaunchId;
-    if (!id) {
-      showMessage('Lumidra has not given its launch id yet. Please try again in a moment.', 'warn');
-      return;
-    }
-    const button = $('exit-button');
-    button.disabled = true;
-    button.textContent = 'Closing…';
-    const result = await state.launcher.requestExit(id);
-    if (result === 'closing') {
-      showClosing();
-      return;
-    }
-    button.disabled = false;
-    button.textContent = 'Exit Lumidra';
-    if (result === 'refused') {
-      showMessage('Lumidra did not accept the request to close. It accepts it once the study has ' +
-        'been copied; you can also close it with the Terminate button in its window.', 'warn');
+  function openImage(path) {
+    const url = urlOf(path);
+    let promise = state.headers.get(url);
+    if (promise) {
+      state.headers.delete(url);
     } else {
-      showMessage('Lumidra could not be reached; it may have closed already.', 'error');
+      promise = Images.open(url);
+      promise.catch(() => {
+        if (state.headers.get(url) === promise) state.headers.delete(url);
+      });
+    }
+    state.headers.set(url, promise);
+    if (state.headers.size > HEADER_LIMIT) state.headers.delete(state.headers.keys().next().value);
+    return promise;
+  }
+
+  function preloadAround(series, index) {
+    const urls = [];
+    for (let i = 1; i <= PRELOAD_AHEAD; i++) if (series.images[index + i]) urls.push(urlOf(series.images[index + i].path));
+    for (let i = 1; i <= PRELOAD_BEHIND; i++) if (series.images[index - i]) urls.push(urlOf(series.images[index - i].path));
+    Images.preload(urls);
+  }
+
+  // "Image 3 could not be shown (series 2 · T2 axial, file DICOM/…): reason"
+  function failureText(series, index, reason) {
+    return 'Image ' + (index + 1) + ' could not be shown (' + Overlay.seriesTitle(series).replace(/^Series/, 'series') +
+      ', file ' + series.images[index].path + '): ' + reason;
+  }
+
+  async function showImage(index) {
+    const series = state.series;
+    if (!series || !series.images.length) return;
+    state.index = Math.max(0, Math.min(series.images.length - 1, index));
+    state.cine.stop();
+    const token = ++state.showToken;
+    updateControls();
+    const loadingTimer = setTimeout(() => {
+      if (token === state.showToken) showImageStatus('Loading image ' + (state.index + 1) + '…', 'loading');
+    }, LOADING_TEXT_DELAY_MS);
+    let image;
+    try {
+      image = await openImage(series.images[state.index].path);
+      await image.loadFrame(0);
+    } catch (e) {
+      clearTimeout(loadingTimer);
+      if (token !== state.showToken) return;
+      state.display = null;
+      const text = failureText(series, state.index, e.message);
+      showImageStatus(text, 'error');
+      showMessage(text, 'error');
+      updateControls();
+      scheduleDraw();
+      return;
+    }
+    clearTimeout(loadingTimer);
+    if (token !== state.showToken) return;
+    showImageStatus('');
+    if ($('message').className === 'error') showMessage('');
+    const old = state.display;
+    const keep = state.viewChanged && old && old.image.isColor === image.isColor;
+    state.display = {
+      image,
+      frame: 0,
+      view: keep ? Object.assign({}, old.view) : Images.defaultView(image, 0),
+      zoom: old ? old.zoom : null,
+      pan: old ? old.pan : { x: 0, y: 0 },
+      measurement: null,
+    };
+    if (!keep) state.presetName = '';
+    fillPresets(image);
+    updateControls();
+    scheduleDraw();
+    preloadAround(series, state.index);
+  }
+
+  async function showFrame(frame) {
+    const display = state.display;
+    if (!display || display.image.frameCount < 2) return false;
+    const image = display.image;
+    const f = Math.max(0, Math.min(image.frameCount - 1, frame));
+    const token = state.showToken;
+    try {
+      await image.loadFrame(f);
+    } catch (e) {
+      if (token !== state.showToken) return false;
+      showMessage(failureText(state.series, state.index, 'frame ' + (f + 1) + ': ' + e.message), 'error');
+      return false;
+    }
+    if (token !== state.showToken || state.display !== display) return false;
+    display.frame = f;
+    updateControls();
+    scheduleDraw();
+    return true;
+  }
+
+  function step(delta) {
+    if (state.series) showImage(state.index + delta);
+  }
+
+  function stepFrame(delta) {
+    const display = state.display;
+    if (!display || display.image.frameCount < 2) return;
+    state.cine.stop();
+    showFrame(display.frame + delta);
+  }
+
+  async function selectSeries(series) {
+    if (!series) return;
+    state.series = series;
+    state.viewChanged = false;
+    state.display = null;
+    state.presetName = '';
+    state.list.markSelected(series);
+    const slider = $('slice-slider');
+    slider.max = String(Math.max(0, series.images.length - 1));
+    slider.disabled = series.images.length < 2;
+    if (!series.images.length) {
+      state.cine.stop();
+      updateControls();
+      scheduleDraw();
+      showImageStatus('Series ' + series.number + ' has no images.', 'error');
+      return;
+    }
+    await showImage(0);
+  }
+
+  function stepSeries(delta) {
+    const i = state.allSeries.indexOf(state.series) + delta;
+    if (i >= 0 && i < state.allSeries.length) selectSeries(state.allSeries[i]);
+  }
+
+  // A thumbnail from the middle image of the series, its first frame, in its own window.
+  async function drawThumbnail(series, canvas) {
+    const image = await openImage(series.images[Math.floor((series.images.length - 1) / 2)].path);
+    await image.loadFrame(0);
+    const full = Viewport.renderToCanvas(image, 0, Images.defaultView(image, 0), document.createElement('canvas'));
+    const ctx = canvas.getContext('2d');
+    const scale = Math.min(canvas.width / image.columns, canvas.height / (image.rows * aspectOf(image)));
+    const w = image.columns * scale;
+    const h = image.rows * aspectOf(image) * scale;
+    ctx.fillStyle = '#000';
+    ctx.fillRect(0, 0, canvas.width, canvas.height);
+    ctx.imageSmoothingEnabled = true;
+    ctx.drawImage(full, (canvas.width - w) / 2, (canvas.height - h) / 2, w, h);
+  }
+
+  function aspectOf(image) {
+    return image.pixelSpacing ? image.pixelSpacing[0] / image.pixelSpacing[1] : 1;
+  }
+
+  // ---- window, presets, zoom ----------------------------------------------------------
+
+  function fillPresets(image) {
+    const presets = image.isColor ? [] : Images.presets(image);
+    const select = $('preset-select');
+    const key = JSON.stringify(presets);
+    if (select.dataset.key !== key) {
+      select.dataset.key = key;
+      select.length = 1;
+      presets.forEach((p, i) => {
+        select.add(new Option(p.name + ' (W ' + Format.number(p.width) + ' L ' + Format.number(p.center) + ')', String(i)));
+      });
+    }
+    state.presets = presets;
+    select.disabled = !presets.length;
+    select.value = String(presets.findIndex((p) => p.name === state.presetName));
+    if (select.selectedIndex < 0) select.value = '';
+  }
+
+  function applyPreset(i) {
+    const display = state.display;
+    const preset = state.presets[i];
+    if (!display || !preset) return;
+    display.view = Object.assign({}, display.view, { center: preset.center, width: preset.width });
+    state.viewChanged = true;
+    state.presetName = preset.name;
+    $('preset-select').value = String(i);
+    viewChanged();
+  }
+
+  function nextPreset() {
+    if (!state.presets.length) return;
+    const now = state.presets.findIndex((p) => p.name === state.presetName);
+    applyPreset((now + 1) % state.presets.length);
+  }
+
+  function invert() {
+    const display = state.display;
+    if (!display) return;
+    display.view = Object.assign({}, display.view, { invert: !display.view.invert });
+    state.viewChanged = true;
+    viewChanged();
+  }
+
+  function resetView() {
+    const display = state.display;
+    if (!display) return;
+    display.view = Images.defaultView(display.image, display.frame);
+    display.zoom = null;
+    display.pan = { x: 0, y: 0 };
+    state.viewChanged = false;
+    state.presetName = '';
+    fillPresets(display.image);
+    viewChanged();
+  }
+
+  function setZoom(zoom) {
+    const display = state.display;
+    if (!display) return;
+    const canvas = $('image-canvas');
+    if (zoom === null) {
+      display.zoom = null;
+      display.pan = { x: 0, y: 0 };
+    } else {
+      Viewport.zoomAround(display, zoom, canvas.width / 2, canvas.height / 2, canvas.width, canvas.height);
+    }
+    viewChanged();
+  }
+
+  function zoomBy(factor) {
+    const display = state.display;
+    if (!display) return;
+    const canvas = $('image-canvas');
+    setZoom(Viewport.layout(display, canvas.width, canvas.height).zoom * factor);
+  }
+
+  function actualSize() {
+    const display = state.display;
+    if (!display) return;
+    display.zoom = 1;
+    display.pan = { x: 0, y: 0 };
+    viewChanged();
+  }
+
+  function clearMeasurement() {
+    if (state.help.isOpen()) state.help.close();
+    else if (state.display && state.display.measurement) {
+      state.display.measurement = null;
+      viewChanged();
     }
   }
 
-  // Tells the user that the launcher is going, then that it has gone once its server stops.
-  async function showClosing() {
-    state.closing = true;
-    state.preloadToken++;
-    document.body.dataset.phase = 'closing';
-    $('closing').hidden = false;
-    $('closing-title').textContent = 'Lumidra is closing';
-    $('closing-text').textContent = 'The launcher is stopping its server and removing its ' +
-      'temporary files. You can close this browser tab.';
-    for (let i = 0; i < CLOSE_WATCH_SECONDS; i++) {
-      await Launcher.sleep(1000);
-      if (!(await state.launcher.isServing())) {
-        document.body.dataset.phase = 'closed';
-        $('closing-title').textContent = 'Lumidra has closed';
-        $('closing-text').textContent = 'The launcher has ended. You can close this browser tab now.';
-        return;
-      }
+  // After the window, zoom, pan, invert or measurement changed.
+  function viewChanged(what) {
+    if (what === 'view') {
+      state.viewChanged = true;
+      state.presetName = '';
+      $('preset-select').value = '';
     }
+    scheduleDraw();
   }
 
-  // ---- study list -----------------------------------------------------------------------
-
-  function element(tag, className, text) {
-    const el = document.createElement(tag);
-    if (className) el.className = className;
-    if (text !== undefined) el.textContent = text;
-    return el;
+  function toggleCine() {
+    const display = state.display;
+    if (!display || display.image.frameCount < 2) return;
+    if (state.cine.isPlaying()) state.cine.stop();
+    else state.cine.play(Cine.frameRate(display.image.frameTime).fps);
   }
 
-  function seriesTitle(series) {
-    return 'Series ' + (series.number === null ? '?' : series.number) +
-      (series.description ? ' · ' + series.description : '');
-  }
+  // ---- what the page shows --------------------------------------------------------------
 
-  function showPatientDetails(patient) {
-    const details = ['ID ' + (patient.id || '–')];
-    if (patient.birthDate) details.push('born ' + Format.date(patient.birthDate));
-    if (patient.sex) details.push(Format.sex(patient.sex));
-    patient.detailsElement.textContent = details.filter(Boolean).join(' · ');
-  }
-
-  function renderStudyList(patients) {
-    const list = $('study-list');
-    list.textContent = '';
-    state.seriesButtons.clear();
-    for (const patient of patients) {
-      const p = element('div', 'patient');
-      p.appendChild(element('div', 'patient-name', Format.personName(patient.name) || '(no name)'));
-      const details = element('div', 'patient-details');
-      patient.detailsElement = details;
-      showPatientDetails(patient);
-      p.appendChild(details);
-      for (const study of patient.studies) {
-        const s = element('div', 'study');
-        s.appendChild(element('div', 'study-title', study.description || 'Study'));
-        const when = [Format.date(study.date), Format.time(study.time)].filter(Boolean).join(' ');
-        s.appendChild(element('div', 'study-details', [when, study.accession && 'Acc. ' + study.accession]
-          .filter(Boolean).join(' · ')));
-        const ul = element('ul', 'series-list');
-        for (const series of study.series) {
-          const li = element('li');
-          const button = element('button', 'series');
-          button.type = 'button';
-          button.setAttribute('aria-pressed', 'false');
-          button.appendChild(element('span', 'modality', series.modality || '?'));
-          button.appendChild(element('span', 'series-title', seriesTitle(series)));
-          button.appendChild(element('span', 'series-count',
-            series.images.length + (series.images.length === 1 ? ' image' : ' images')));
-          button.addEventListener('click', () => selectSeries(series));
-          state.seriesButtons.set(series, button);
-          li.appendChild(button);
-          ul.appendChild(li);
-        }
-        s.appendChild(ul);
-        p.appendChild(s);
-      }
-      list.appendChild(p);
+  function updateControls() {
+    const series = state.series;
+    const count = series ? series.images.length : 0;
+    $('slice-slider').value = String(state.index);
+    $('slice-number').textContent = count ? (state.index + 1) + ' / ' + count : '–';
+    const display = state.display;
+    const image = display && display.image;
+    const frames = image ? image.frameCount : 1;
+    $('frame-controls').hidden = frames < 2;
+    if (frames > 1) {
+      const slider = $('frame-slider');
+      slider.max = String(frames - 1);
+      slider.value = String(display.frame);
+      $('frame-number').textContent = (display.frame + 1) + ' / ' + frames;
+      const rate = Cine.frameRate(image.frameTime);
+      $('cine-rate').textContent = Format.number(rate.fps) + ' fps' + (rate.fromFile ? '' : ' (file gives no frame time)');
     }
-    list.dataset.state = 'ready';
-    const first = patients[0];
-    if (first) {
-      $('patient-banner').textContent = [Format.personName(first.name), first.id,
-        first.birthDate && Format.date(first.birthDate)].filter(Boolean).join(' · ');
-      document.title = 'Lumidra Viewer – ' + Format.personName(first.name);
-    }
+    $('reset-window').disabled = !display;
+    const invertButton = $('invert-button');
+    invertButton.disabled = !display;
+    invertButton.setAttribute('aria-pressed', String(Boolean(display && display.view.invert)));
+    updateOverlay();
   }
+
+  function updateOverlay() {
+    const display = state.display;
+    const canvas = $('image-canvas');
+    // Screen pixels per image pixel: 100% is 1:1.
+    const zoom = display ? Viewport.layout(display, canvas.width, canvas.height).zoom : 1;
+    Overlay.show({
+      patient: $('overlay-patient'), image: $('image-info'), window: $('wl-info'),
+      view: $('view-info'), measure: $('measure-info'),
+    }, { series: state.series, index: state.index, count: state.series ? state.series.images.length : 0,
+      frame: display ? display.frame : 0 }, display, zoom, state.presetName);
+  }
+
+  function draw() {
+    state.drawPending = false;
+    const canvas = $('image-canvas');
+    const display = state.display;
+    const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source);
+    if (drawn) {
+      canvas.dataset.image = String(state.index + 1);
+      canvas.dataset.frame = String(display.frame + 1);
+    } else {
+      delete canvas.dataset.image;
+      delete canvas.dataset.frame;
+    }
+    updateControls();
+  }
+
+  function scheduleDraw() {
+    if (state.drawPending) return;
+    state.drawPending = true;
+    requestAnimationFrame(draw);
+  }
+
+  // ---- study index ----------------------------------------------------------------------
 
   // The index need not name series descriptions, birth dates or sex; the first image of each
   // series has them.
@@ -209,15 +404,15 @@
           if (!series.images.length || state.closing) continue;
           if (series.description && (patient.birthDate || patient.sex)) continue;
           try {
-            const image = await loadImage(series.images[0].path);
+            const image = await openImage(series.images[0].path);
             if (!patient.birthDate && !patient.sex && (image.patientBirthDate || image.patientSex)) {
               patient.birthDate = image.patientBirthDate;
-              patient.sex = image.patientSex;
-              showPatientDetails(patient);
+              patient.sex = image.patientSex || '';
+              state.list.patientChanged(patient);
             }
             series.description = series.description || image.seriesDescription;
-            const button = state.seriesButtons.get(series);
-            if (button) button.querySelector('.series-title').textContent = seriesTitle(series);
+            state.list.seriesChanged(series);
+            if (series === state.series) updateOverlay();
           } catch (e) {
             // The series entry keeps its number only; showing the image reports the error.
           }
@@ -226,21 +421,31 @@
     }
   }
 
+  function showStudy(patients) {
+    state.allSeries = patients.flatMap((p) => p.studies.flatMap((s) => s.series));
+    state.list = window.LumidraSeriesList.createSeriesList($('study-list'), patients, {
+      select: selectSeries, drawThumbnail,
+    });
+    const first = patients[0];
+    if (first) {
+      $('patient-banner').textContent = [Format.personName(first.name), first.id,
+        first.birthDate && Format.date(first.birthDate)].filter(Boolean).join(' · ');
+      document.title = 'Lumidra Viewer – ' + Format.personName(first.name);
+    }
+  }
+
   async function loadStudy(path) {
     let lastError = null;
     for (let attempt = 1; attempt <= INDEX_ATTEMPTS; attempt++) {
       try {
-        const parsed = Dicom.parseDicom(await fetchBuffer(path));
-        const directory = Dicomdir.readDicomdir(parsed);
+        const directory = Images.readDirectory(await fetchBuffer(path));
         const patients = directory.patients;
         if (!patients.length) throw new Error('the study index lists no patient');
-        renderStudyList(patients);
+        showStudy(patients);
         if (directory.skipped) {
           showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
         }
-        const firstSeries = patients.flatMap((p) => p.studies.flatMap((s) => s.series))
-          .find((s) => s.images.length);
-        if (firstSeries) await selectSeries(firstSeries);
+        await selectSeries(state.allSeries.find((s) => s.images.length));
         fillSeriesDescriptions(patients);
         return;
       } catch (e) {
@@ -255,261 +460,99 @@
     const list = $('study-list');
     list.dataset.state = 'error';
     list.textContent = 'The study index could not be read.';
+    showImageStatus('No study to show: the study index could not be read.', 'error');
     showMessage('The study index (' + path + ' on ' + new URL(state.launcher.base).host +
       ') could not be read: ' + lastError.message, 'error');
   }
 
-  // ---- images ---------------------------------------------------------------------------
-
-  function forgetImage(path) {
-    state.cachedBytes -= state.imageBytes.get(path) || 0;
-    state.imageBytes.delete(path);
-    state.images.delete(path);
-  }
-
-  // Drops the least recently used decoded images (Map order) until the cache fits again.
-  function trimCache(keep) {
-    for (const path of state.images.keys()) {
-      if (state.cachedBytes <= CACHE_BYTES) return;
-      if (path !== keep && state.imageBytes.has(path)) forgetImage(path);
-    }
-  }
-
-  function loadImage(path) {
-    let promise = state.images.get(path);
-    if (promise) {
-      state.images.delete(path);
-      state.images.set(path, promise);
-    } else {
-      promise = fetchBuffer(path).then((buffer) => {
-        const parsed = Dicom.parseDicom(buffer);
-        const ds = parsed.dataset;
-        return {
-          pixels: Imaging.decodeImage(ds, parsed.transferSyntax),
-          seriesDescription: ds.string(0x0008103e) || '',
-          modality: ds.string(0x00080060) || '',
-          patientBirthDate: ds.string(0x00100030) || '',
-          patientSex: ds.string(0x00100040) || '',
-          instanceNumber: ds.number(0x00200013),
-          sliceLocation: ds.number(0x00201041),
-        };
-      });
-      promise.then((image) => {
-        if (state.images.get(path) !== promise) return;
-        state.imageBytes.set(path, image.pixels.values.byteLength);
-        state.cachedBytes += image.pixels.values.byteLength;
-        trimCache(path);
-      }, () => {
-        if (state.images.get(path) === promise) forgetImage(path);
-      });
-      state.images.set(path, promise);
-    }
-    return promise;
-  }
-
-  async function preloadSeries(series) {
-    const token = ++state.preloadToken;
-    const queue = series.images.map((image) => image.path);
-    const worker = async () => {
-      while (queue.length && token === state.preloadToken && state.cachedBytes < CACHE_BYTES * 0.75) {
-        try {
-          await loadImage(queue.shift());
-        } catch (e) {
-          // Reported when the image is shown.
-        }
-      }
-    };
-    await Promise.all(Array.from({ length: PRELOAD_PARALLEL }, worker));
-  }
-
-  async function selectSeries(series) {
-    state.series = series;
-    state.window = null;
-    state.windowChanged = false;
-    for (const [s, button] of state.seriesButtons) button.setAttribute('aria-pressed', String(s === series));
-    const slider = $('slice-slider');
-    slider.max = String(Math.max(0, series.images.length - 1));
-    slider.disabled = series.images.length < 2;
-    $('reset-window').disabled = false;
-    preloadSeries(series);
-    await showImage(0);
-  }
-
-  function updateImageText() {
-    const series = state.series;
-    const count = series ? series.images.length : 0;
-    $('slice-slider').value = String(state.index);
-    $('slice-number').textContent = count ? (state.index + 1) + ' / ' + count : '–';
-    const lines = [];
-    if (series) {
-      lines.push(seriesTitle(series) + (series.modality ? ' · ' + series.modality : ''));
-      lines.push('Image ' + (state.index + 1) + ' / ' + count);
-    }
-    const current = state.current;
-    if (current && current.pixels.frames > 1) lines.push('frame 1 of ' + current.pixels.frames);
-    if (current && current.sliceLocation !== null) lines.push('Location ' + Format.number(current.sliceLocation) + ' mm');
-    $('image-info').textContent = lines.join('\n');
-    const w = state.window;
-    $('wl-info').textContent = w ? 'W ' + Format.number(w.width) + '  L ' + Format.number(w.center) : '';
-  }
-
-  async function showImage(index) {
-    const series = state.series;
-    if (!series || !series.images.length) return;
-    state.index = Math.max(0, Math.min(series.images.length - 1, index));
-    const token = ++state.showToken;
-    updateImageText();
-    let image;
-    try {
-      image = await loadImage(series.images[state.index].path);
-    } catch (e) {
-      if (token !== state.showToken) return;
-      state.current = null;
-      state.rendered = null;
-      clearCanvas();
-      updateImageText();
-      showMessage('Image ' + (state.index + 1) + ' could not be shown: ' + e.message, 'error');
-      return;
-    }
-    if (token !== state.showToken) return;
-    state.current = image;
-    if (!state.windowChanged || !state.window) state.window = Imaging.defaultWindow(image.pixels, 0);
-    if ($('message').className === 'error') showMessage('');
-    state.rendered = null;
-    updateImageText();
-    draw();
-  }
-
-  function step(delta) {
-    if (state.series) showImage(state.index + delta);
-  }
-
-  // ---- drawing --------------------------------------------------------------------------
-
-  function clearCanvas() {
-    const canvas = $('image-canvas');
-    const ctx = canvas.getContext('2d');
-    ctx.fillStyle = '#000';
-    ctx.fillRect(0, 0, canvas.width, canvas.height);
-    delete canvas.dataset.image;
-  }
-
-  // The image at its own size, redrawn only when the image or the window changed.
-  function renderedImage() {
-    const current = state.current;
-    const w = state.window;
-    const r = state.rendered;
-    if (r && r.image === current && r.center === w.center && r.width === w.width) return r.canvas;
-    const pixels = current.pixels;
-    const canvas = r && r.canvas.width === pixels.columns && r.canvas.height === pixels.rows
-      ? r.canvas : document.createElement('canvas');
-    canvas.width = pixels.columns;
-    canvas.height = pixels.rows;
-    const ctx = canvas.getContext('2d');
-    const data = ctx.createImageData(pixels.columns, pixels.rows);
-    Imaging.renderFrame(pixels, 0, w, data.data);
-    ctx.putImageData(data, 0, 0);
-    state.rendered = { image: current, center: w.center, width: w.width, canvas };
-    return canvas;
-  }
-
-  function draw() {
-    state.drawPending = false;
-    const canvas = $('image-canvas');
-    const box = $('viewport').getBoundingClientRect();
-    const scale = window.devicePixelRatio || 1;
-    const width = Math.max(1, Math.round(box.width * scale));
-    const height = Math.max(1, Math.round(box.height * scale));
-    if (canvas.width !== width || canvas.height !== height) {
-      canvas.width = width;
-      canvas.height = height;
-    }
-    clearCanvas();
-    if (!state.current || !state.window) return;
-    const pixels = state.current.pixels;
-    const source = renderedImage();
-    // Physical proportions: rows are rowSpacing apart, columns columnSpacing apart.
-    const physicalWidth = pixels.columns * pixels.columnSpacing;
-    const physicalHeight = pixels.rows * pixels.rowSpacing;
-    const fit = Math.min(width / physicalWidth, height / physicalHeight);
-    const w = physicalWidth * fit;
-    const h = physicalHeight * fit;
-    const ctx = canvas.getContext('2d');
-    ctx.imageSmoothingEnabled = true;
-    ctx.drawImage(source, (width - w) / 2, (height - h) / 2, w, h);
-    canvas.dataset.image = String(state.index + 1);
-  }
-
-  function scheduleDraw() {
-    if (state.drawPending) return;
-    state.drawPending = true;
-    requestAnimationFrame(draw);
-  }
-
   // ---- input ----------------------------------------------------------------------------
 
-  function installInput() {
-    const viewport = $('viewport');
-    const canvas = $('image-canvas');
-    let drag = null;
+  const ACTIONS = {
+    previousImage: () => step(-1),
+    nextImage: () => step(1),
+    backTen: () => step(-10),
+    forwardTen: () => step(10),
+    firstImage: () => showImage(0),
+    lastImage: () => state.series && showImage(state.series.images.length - 1),
+    previousSeries: () => stepSeries(-1),
+    nextSeries: () => stepSeries(1),
+    previousFrame: () => stepFrame(-1),
+    nextFrame: () => stepFrame(1),
+    toggleCine,
+    zoomIn: () => zoomBy(ZOOM_STEP),
+    zoomOut: () => zoomBy(1 / ZOOM_STEP),
+    fit: () => setZoom(null),
+    actualSize,
+    invert,
+    nextPreset,
+    reset: resetView,
+    toolWindow: () => state.tools.setTool('window'),
+    toolPan: () => state.tools.setTool('pan'),
+    toolZoom: () => state.tools.setTool('zoom'),
+    toolMeasure: () => state.tools.setTool('measure'),
+    clear: clearMeasurement,
+    help: () => state.help.toggle(),
+  };
 
-    viewport.addEventListener('wheel', (event) => {
-      event.preventDefault();
-      const unit = event.deltaMode === 1 ? 40 : event.deltaMode === 2 ? 400 : 1;
-      state.wheel += event.deltaY * unit;
-      while (Math.abs(state.wheel) >= WHEEL_STEP) {
-        const direction = Math.sign(state.wheel);
-        state.wheel -= direction * WHEEL_STEP;
-        step(direction);
-      }
-    }, { passive: false });
-
-    canvas.addEventListener('pointerdown', (event) => {
-      if (event.button !== 0 || !state.window) return;
-      viewport.focus();
-      drag = { x: event.clientX, y: event.clientY, center: state.window.center, width: state.window.width };
-      canvas.setPointerCapture(event.pointerId);
-    });
-    canvas.addEventListener('pointermove', (event) => {
-      if (!drag) return;
-      // Right widens the window, down raises the level; faster for wide windows.
-      const speed = Math.max(drag.width, 64) / 256;
-      state.window = {
-        center: drag.center + (event.clientY - drag.y) * speed,
-        width: Math.max(1, drag.width + (event.clientX - drag.x) * speed * 2),
-      };
-      state.windowChanged = true;
-      updateImageText();
-      scheduleDraw();
-    });
-    const endDrag = () => { drag = null; };
-    canvas.addEventListener('pointerup', endDrag);
-    canvas.addEventListener('pointercancel', endDrag);
-
-    document.addEventListener('keydown', (event) => {
-      // Also when the slider has the focus, so that the arrows mean the same everywhere.
-      if (event.altKey || event.ctrlKey || event.metaKey) return;
-      const moves = { ArrowUp: -1, ArrowLeft: -1, ArrowDown: 1, ArrowRight: 1, PageUp: -10, PageDown: 10 };
-      if (event.key in moves) step(moves[event.key]);
-      else if (event.key === 'Home') showImage(0);
-      else if (event.key === 'End' && state.series) showImage(state.series.images.length - 1);
-      else if (event.key === 'r' || event.key === 'R') resetWindow();
-      else return;
-      event.preventDefault();
-    });
-
-    $('slice-slider').addEventListener('input', (event) => showImage(Number(event.target.value)));
-    $('reset-window').addEventListener('click', resetWindow);
-    $('exit-button').addEventListener('click', exitLauncher);
-    new ResizeObserver(scheduleDraw).observe(viewport);
+  function onKey(event) {
+    const action = Keys.actionFor(event);
+    if (!action) return;
+    const target = event.target;
+    // Controls keep their own keys: a list moves its choice, a button presses on Space.
+    if (target.tagName === 'SELECT' && action !== 'help' && action !== 'clear') return;
+    if (target.tagName === 'BUTTON' && action === 'toggleCine') return;
+    if (state.help.isOpen() && action !== 'help' && action !== 'clear') return;
+    event.preventDefault();
+    ACTIONS[action]();
   }
 
-  function resetWindow() {
-    if (!state.current) return;
-    state.windowChanged = false;
-    state.window = Imaging.defaultWindow(state.current.pixels, 0);
-    updateImageText();
-    scheduleDraw();
+  function installInput() {
+    const canvas = $('image-canvas');
+    state.source = Viewport.createRenderer();
+    state.tools = window.LumidraTools.installTools(canvas, {
+      display: () => state.display,
+      changed: viewChanged,
+      step,
+      stepFrame,
+      toolChanged(name) {
+        for (const button of document.querySelectorAll('.tool')) {
+          button.setAttribute('aria-pressed', String(button.dataset.tool === name));
+        }
+      },
+    });
+    state.cine = Cine.createCine({
+      advance: () => {
+        const display = state.display;
+        return display ? showFrame((display.frame + 1) % display.image.frameCount) : Promise.resolve(false);
+      },
+      playingChanged(playing) {
+        const button = $('cine-button');
+        button.textContent = playing ? 'Stop' : 'Play';
+        button.setAttribute('aria-pressed', String(playing));
+      },
+    });
+    state.help = window.LumidraHelp.createHelp($('help'), $('help-keys'), $('help-mouse'), $('viewport'));
+
+    document.addEventListener('keydown', onKey);
+    for (const button of document.querySelectorAll('.tool')) {
+      button.addEventListener('click', () => state.tools.setTool(button.dataset.tool));
+    }
+    $('zoom-fit').addEventListener('click', () => setZoom(null));
+    $('zoom-actual').addEventListener('click', actualSize);
+    $('invert-button').addEventListener('click', invert);
+    $('preset-select').addEventListener('change', (event) => {
+      if (event.target.value !== '') applyPreset(Number(event.target.value));
+    });
+    $('reset-window').addEventListener('click', resetView);
+    $('help-button').addEventListener('click', () => state.help.toggle());
+    $('help-close').addEventListener('click', () => state.help.close());
+    $('slice-slider').addEventListener('input', (event) => showImage(Number(event.target.value)));
+    $('frame-slider').addEventListener('input', (event) => {
+      state.cine.stop();
+      showFrame(Number(event.target.value));
+    });
+    $('cine-button').addEventListener('click', toggleCine);
+    new ResizeObserver(scheduleDraw).observe($('viewport'));
   }
 
   // ---- start ----------------------------------------------------------------------------
@@ -538,7 +581,10 @@
       base, pollMilliseconds: config.pollMilliseconds, copyStatus: config.copyStatus,
     });
     document.body.dataset.phase = 'running';
-    followLauncher();
+    window.LumidraLauncherStatus.followLauncher(state.launcher, state.pageLaunchId, showMessage, () => {
+      state.closing = true;
+      state.cine.stop();
+    });
     await loadStudy(config.dicomdir);
   }
 

@@ -1,0 +1,44 @@
+// The keyboard help: a dialog listing every key and mouse gesture from the key table.
+(function (root) {
+  'use strict';
+
+  const Keys = root.LumidraKeys;
+
+  function row(shown, label) {
+    const tr = document.createElement('tr');
+    const key = document.createElement('th');
+    key.scope = 'row';
+    const kbd = document.createElement('kbd');
+    kbd.textContent = shown;
+    key.appendChild(kbd);
+    const what = document.createElement('td');
+    what.textContent = label;
+    tr.append(key, what);
+    return tr;
+  }
+
+  function fillTable(table, entries) {
+    table.textContent = '';
+    for (const entry of entries) table.appendChild(row(entry.shown, entry.label));
+  }
+
+  // dialog: the help's container; keysTable, mouseTable: its two tables; returnFocus: the
+  // element that gets the focus back when the help closes.
+  function createHelp(dialog, keysTable, mouseTable, returnFocus) {
+    fillTable(keysTable, Keys.KEYS);
+    fillTable(mouseTable, Keys.MOUSE);
+    const isOpen = () => !dialog.hidden;
+    function open() {
+      dialog.hidden = false;
+      dialog.focus();
+    }
+    function close() {
+      if (!isOpen()) return;
+      dialog.hidden = true;
+      returnFocus.focus();
+    }
+    return { open, close, isOpen, toggle: () => (isOpen() ? close() : open()) };
+  }
+
+  root.LumidraHelp = { createHelp };
+})(typeof self !== 'undefined' ? self : this);

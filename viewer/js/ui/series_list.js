@@ -1,0 +1,127 @@
+// The study list: patients, studies and their series, each series a button with a thumbnail
+// drawn from its middle image once the button scrolls into view.
+(function (root) {
+  'use strict';
+
+  const Format = root.LumidraFormat;
+  const Overlay = root.LumidraOverlay;
+  const THUMBNAIL_SIZE = 64;
+
+  function element(tag, className, text) {
+    const el = document.createElement(tag);
+    if (className) el.className = className;
+    if (text !== undefined) el.textContent = text;
+    return el;
+  }
+
+  function patientDetails(patient) {
+    return [
+      'ID ' + (patient.id || '–'),
+      patient.birthDate && 'born ' + Format.date(patient.birthDate),
+      Format.sex(patient.sex),
+    ].filter(Boolean).join(' · ');
+  }
+
+  // options: { select(series), drawThumbnail(series, canvas): Promise (draws the series'
+  // picture into the canvas; rejects when it cannot) }
+  function createSeriesList(container, patients, options) {
+    const buttons = new Map();
+    const detailElements = new Map();
+    const waiting = [];
+    let drawing = false;
+
+    // One thumbnail at a time, so that they never hold up the image being looked at for long.
+    async function drawNext() {
+      if (drawing) return;
+      drawing = true;
+      while (waiting.length) {
+        const { series, canvas } = waiting.shift();
+        try {
+          await options.drawThumbnail(series, canvas);
+          canvas.dataset.state = 'drawn';
+        } catch (e) {
+          canvas.dataset.state = 'failed';
+          canvas.title = 'No preview: ' + e.message;
+        }
+      }
+      drawing = false;
+    }
+
+    const observer = new IntersectionObserver((entries) => {
+      for (const entry of entries) {
+        if (!entry.isIntersecting) continue;
+        observer.unobserve(entry.target);
+        waiting.push({ series: entry.target.series, canvas: entry.target });
+      }
+      drawNext();
+    }, { root: container.closest('nav') || null });
+
+    function seriesButton(series) {
+      const button = element('button', 'series');
+      button.type = 'button';
+      button.setAttribute('aria-pressed', 'false');
+      const thumbnail = element('canvas', 'thumbnail');
+      thumbnail.width = THUMBNAIL_SIZE;
+      thumbnail.height = THUMBNAIL_SIZE;
+      thumbnail.dataset.state = 'waiting';
+      thumbnail.setAttribute('aria-hidden', 'true');
+      thumbnail.series = series;
+      button.appendChild(thumbnail);
+      const text = element('span', 'series-text');
+      text.appendChild(element('span', 'modality', series.modality || '?'));
+      text.appendChild(element('span', 'series-title', Overlay.seriesTitle(series)));
+      text.appendChild(element('span', 'series-count',
+        series.images.length + (series.images.length === 1 ? ' image' : ' images')));
+      button.appendChild(text);
+      button.addEventListener('click', () => options.select(series));
+      buttons.set(series, button);
+      if (series.images.length) observer.observe(thumbnail);
+      else thumbnail.dataset.state = 'failed';
+      return button;
+    }
+
+    container.textContent = '';
+    for (const patient of patients) {
+      const p = element('div', 'patient');
+      p.appendChild(element('div', 'patient-name', Format.personName(patient.name) || '(no name)'));
+      const details = element('div', 'patient-details', patientDetails(patient));
+      detailElements.set(patient, details);
+      p.appendChild(details);
+      for (const study of patient.studies) {
+        const s = element('div', 'study');
+        s.appendChild(element('div', 'study-title', study.description || 'Study'));
+        const when = [Format.date(study.date), Format.time(study.time)].filter(Boolean).join(' ');
+        s.appendChild(element('div', 'study-details', [when, study.accession && 'Acc. ' + study.accession]
+          .filter(Boolean).join(' · ')));
+        const ul = element('ul', 'series-list');
+        for (const series of study.series) {
+          const li = element('li');
+          li.appendChild(seriesButton(series));
+          ul.appendChild(li);
+        }
+        s.appendChild(ul);
+        p.appendChild(s);
+      }
+      container.appendChild(p);
+    }
+    container.dataset.state = 'ready';
+
+    return {
+      markSelected(series) {
+        for (const [s, button] of buttons) button.setAttribute('aria-pressed', String(s === series));
+        const button = buttons.get(series);
+        if (button) button.scrollIntoView({ block: 'nearest' });
+      },
+      seriesChanged(series) {
+        const button = buttons.get(series);
+        if (button) button.querySelector('.series-title').textContent = Overlay.seriesTitle(series);
+      },
+      patientChanged(patient) {
+        const details = detailElements.get(patient);
+        if (details) details.textContent = patientDetails(patient);
+      },
+    };
+  }
+
+  root.LumidraSeriesList = { createSeriesList, THUMBNAIL_SIZE };
+})(typeof self !== 'undefined' ? self : this);
