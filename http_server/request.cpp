@@ -326,6 +326,12 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
       slot->flags |= FLAG_CLOSE;
       return -1;
     }
+    // A request without "Host: " (HTTP/1.0 clients) is served: no browser page sends one.
+    if (slot->host && !hostIsLoopback(slot->host)) {
+      serverPrintf("[%d] Host not allowed\n", static_cast<int>(slot->socket));
+      sendForbidden(slot->socket);
+      return -1;
+    }
     if (server->maxClientsPerIp && connectionsFromAddress(server, slot) > server->maxClientsPerIp) {
       serverPrintf("[%d] Too many connections from this IP\n", static_cast<int>(slot->socket));
       sendForbidden(slot->socket);

@@ -37,6 +37,9 @@ void sendRedirect(ConnectionSlot* slot, const char* location);
 int receiveStep(ServerConfig* server, ConnectionSlot* slot);
 int parseHeader(ServerConfig* server, ConnectionSlot* slot);
 int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot);
+// True when a "Host: " value (ended by "\r" or NUL) names this machine by a loopback name:
+// localhost, 127.0.0.1 or [::1], in any letter case, optionally with a ":" and a decimal port.
+bool hostIsLoopback(const char* value);
 
 // Local paths and content lookup (local_path.cpp).
 struct LocalPath {

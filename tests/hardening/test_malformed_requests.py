@@ -9,7 +9,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from hardening_support import NOT_FOUND_BODY, Launcher, exchange, http_get, make_disc
+from hardening_support import FORBIDDEN_PAGE, NOT_FOUND_BODY, Launcher, exchange, http_get, make_disc
 
 SLOT_BUFFER = 131072
 
@@ -47,6 +47,21 @@ class MalformedRequests(unittest.TestCase):
             with self.subTest(method=method):
                 self.assertEqual(reply.data, b"")
                 self.assertTrue(reply.closed)
+
+    def test_other_site_names_get_the_forbidden_page(self):
+        # A page of another site whose name resolves to 127.0.0.1 (DNS rebinding) reads neither
+        # the study nor the launch id, and cannot post the exit.
+        exit_path = b"/cmd/exit?uniqueId=" + self.launch_id.encode()
+        for method, path in ((b"GET", b"/copy_status.txt"), (b"GET", b"/cmd/uniqueId"), (b"POST", exit_path)):
+            request = (method + b" " + path + b" HTTP/1.1\r\nHost: rebind.example:%d\r\n"
+                       b"Content-Length: 0\r\n\r\n" % self.port)
+            with self.subTest(path=path):
+                self.assertEqual(exchange(self.port, request).data, FORBIDDEN_PAGE)
+        # An accepted exit would end the launcher one second later.
+        time.sleep(1.5)
+        self.assertIsNone(self.launcher.process.poll())
+        reply = exchange(self.port, b"GET /copy_status.txt HTTP/1.1\r\nHost: LOCALHOST:%d\r\n\r\n" % self.port)
+        self.assertEqual(reply.status, 200, reply)
 
     def test_header_without_blank_line_that_fills_the_buffer(self):
         # No end of header ever arrives: once the buffer is full the server stops reading and

@@ -1,5 +1,5 @@
 // Server start and stop, connection slots, the 403 for a full server, idle expiry and the
-// refusals that end a connection before any answer.
+// refusals that end a connection before any answer or with the 403 page.
 
 #include <gtest/gtest.h>
 
@@ -129,6 +129,52 @@ TEST(ServerCore, PerAddressLimitAndForwardedAddress) {
   std::string reply = get(server.config.port, "/stats", "X-Forwarded-For: 10.1.2\r\n");
   EXPECT_NE(reply.find("<ClientIP>10.1.2.0</ClientIP>"), std::string::npos) << reply;
   ::close(holder);
+}
+
+int hookCalls = 0;
+int countingHook(HandlerRequest*) {
+  ++hookCalls;
+  return 0;
+}
+
+TEST(ServerCore, OnlyLoopbackHostNamesAreServed) {
+  TestServer server;
+  TempDir root;
+  writeFile(root / "study.txt", "patient data");
+  setRoot(server.config.documentRoot, root.path);
+  UrlHandler handlers[] = {{"cmd", hookHandler, nullptr, 0}, {nullptr, nullptr, nullptr, 0}};
+  server.config.urlHandlers = handlers;
+  urlHook.store(countingHook);
+  hookCalls = 0;
+  ASSERT_EQ(server.start(), 0);
+  std::uint16_t port = server.config.port;
+  auto withHost = [port](const std::string& method, const std::string& target,
+                         const std::string& hostLine) {
+    return roundTrip(port, method + " " + target + " HTTP/1.1\r\n" + hostLine +
+                               "Content-Length: 0\r\n\r\n");
+  };
+
+  // A page of another site that resolves to this machine reads nothing and cannot post the exit.
+  for (const char* host :
+       {"rebind.example", "rebind.example:8000", "localhost.rebind.example", "127.0.0.1.nip.io",
+        "localhostx", "127.0.0.10", "[::1].example", "[::2]", "localhost:80x", "localhost:",
+        "localhost:8000:1", "", "127.0.0.1 :80"}) {
+    std::string hostLine = std::string("Host: ") + host + "\r\n";
+    EXPECT_EQ(withHost("GET", "/study.txt", hostLine), kForbiddenReply) << host;
+    EXPECT_EQ(withHost("POST", "/cmd/exit?uniqueId=x", hostLine), kForbiddenReply) << host;
+  }
+  EXPECT_EQ(hookCalls, 0);
+  EXPECT_NE(server.log().find("] Host not allowed\n"), std::string::npos);
+
+  // The loopback names, in any letter case, with or without a port; and no Host at all.
+  for (const char* hostLine :
+       {"Host: localhost\r\n", "Host: LocalHost:8000\r\n", "Host: 127.0.0.1:80\r\n",
+        "Host: [::1]\r\n", "Host: [::1]:8099\r\n", "host:  localhost:8000 \r\n", ""}) {
+    EXPECT_EQ(bodyOf(withHost("GET", "/study.txt", hostLine)), "patient data") << hostLine;
+  }
+  EXPECT_EQ(bodyOf(withHost("POST", "/cmd/exit?uniqueId=x", "Host: localhost:8000\r\n")), "OK");
+  EXPECT_EQ(hookCalls, 1);
+  urlHook.store(nullptr);
 }
 
 int idleCalls = 0;
