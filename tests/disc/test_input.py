@@ -1,0 +1,168 @@
+"""What the tool does with the files it is given: which it takes, which it leaves out and why,
+and that a build that cannot finish leaves nothing behind."""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from disc_support import (FIRST_PATIENT, SECOND_PATIENT, MessyInput, disc_command, run_disc,
+                          stand_in_programs)
+
+
+def setUpModule():
+    global WORK, INPUT, PROGRAMS
+    WORK = tempfile.mkdtemp(prefix="lumidra-disc-input-")
+    INPUT = MessyInput(os.path.join(WORK, "export with blanks"))
+    PROGRAMS = stand_in_programs(os.path.join(WORK, "programs"))
+
+
+def tearDownModule():
+    shutil.rmtree(WORK, ignore_errors=True)
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+class MessyExport(unittest.TestCase):
+    def test_summary_counts_the_study_and_names_every_skipped_file_with_its_reason(self):
+        output = os.path.join(WORK, "summary-disc")
+        code, out, err = run_disc(INPUT.folder, output, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        # The synthetic study (its three series and one per encoding), the second patient.
+        self.assertIn("patients: 2   studies: 2   series: %d   images: %d" % (
+            INPUT.series_count, INPUT.image_count), out)
+        self.assertIn("first patient: " + SECOND_PATIENT, out)
+        skipped_lines = [line.strip() for line in out.splitlines() if line.startswith("    ")]
+        self.assertEqual(len(skipped_lines), len(INPUT.skipped), out)
+        for path, reason in INPUT.skipped.items():
+            matching = [line for line in skipped_lines if line.startswith(path + ":")]
+            self.assertEqual(len(matching), 1, "%s not listed once in:\n%s" % (path, out))
+            self.assertIn(reason, matching[0])
+        duplicate = [line for line in skipped_lines if "duplicate" in line][0]
+        self.assertIn(os.path.relpath(INPUT.first_ct, INPUT.folder), duplicate)
+        self.assertRegex(out, r"disc size: [0-9.]+ MB, fits CD \(700 MB\)")
+        # Without a terminal the progress is one line per stage.
+        for stage in ("Reading: %d files" % (INPUT.image_count + len(INPUT.skipped)),
+                      "Copying: %d files" % INPUT.image_count, "DICOMDIR (STD-GEN-MIME)",
+                      "Viewer", "data.zip"):
+            self.assertIn(stage, err)
+
+    def test_names_in_other_character_sets_come_through_in_the_summary(self):
+        output = os.path.join(WORK, "names-disc")
+        only_first = os.path.join(WORK, "only first patient")
+        shutil.copytree(os.path.dirname(os.path.dirname(INPUT.first_ct)), only_first)
+        code, out, err = run_disc(only_first, output, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        self.assertIn("first patient: " + FIRST_PATIENT, out)
+
+
+class NothingUsable(unittest.TestCase):
+    def test_no_image_is_an_error_that_leaves_no_output(self):
+        study = os.path.join(WORK, "no images")
+        os.makedirs(os.path.join(study, "sub"))
+        shutil.copyfile(os.path.join(INPUT.folder, "damaged.dcm"), os.path.join(study, "damaged.dcm"))
+        shutil.copyfile(os.path.join(INPUT.folder, "DICOMDIR"), os.path.join(study, "sub", "DICOMDIR"))
+        with open(os.path.join(study, "report.pdf"), "wb") as out:
+            out.write(b"%PDF-1.4\n")
+        output = os.path.join(WORK, "never made")
+        iso = os.path.join(WORK, "never made.iso")
+        code, out, err = run_disc(study, output, PROGRAMS, "--iso", iso)
+        self.assertEqual(code, 1)
+        self.assertIn("no usable DICOM image in " + study, err)
+        self.assertIn("damaged.dcm: truncated", err)
+        self.assertIn("report.pdf: not DICOM", err)
+        self.assertEqual(out, "")
+        self.assertFalse(os.path.lexists(output))
+        self.assertFalse(os.path.lexists(iso))
+
+    def test_an_empty_folder_is_refused_too(self):
+        study = os.path.join(WORK, "empty study")
+        os.makedirs(study)
+        code, _out, err = run_disc(study, os.path.join(WORK, "empty disc"), PROGRAMS)
+        self.assertEqual(code, 1)
+        self.assertIn("no usable DICOM image", err)
+        self.assertFalse(os.path.lexists(os.path.join(WORK, "empty disc")))
+
+
+class OutputFolder(unittest.TestCase):
+    def test_a_folder_with_content_is_kept_unless_forced(self):
+        output = os.path.join(WORK, "in use")
+        os.makedirs(output)
+        with open(os.path.join(output, "letter.txt"), "w") as out:
+            out.write("keep me")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS)
+        self.assertEqual(code, 1)
+        self.assertIn("is not empty", err)
+        self.assertEqual(os.listdir(output), ["letter.txt"])
+
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--force")
+        self.assertEqual(code, 0, err)
+        self.assertFalse(os.path.exists(os.path.join(output, "letter.txt")))
+        self.assertTrue(os.path.isfile(os.path.join(output, "DATA", "DICOMDIR")))
+
+    def test_output_inside_the_study_is_refused(self):
+        code, _out, err = run_disc(INPUT.folder, os.path.join(INPUT.folder, "disc"), PROGRAMS)
+        self.assertEqual(code, 1)
+        self.assertIn("must not contain each other", err)
+        self.assertFalse(os.path.exists(os.path.join(INPUT.folder, "disc")))
+
+    def test_a_failing_stage_removes_the_partial_disc(self):
+        viewer = os.path.join(WORK, "viewer without config")
+        os.makedirs(viewer)
+        with open(os.path.join(viewer, "index.html"), "w") as out:
+            out.write("<!doctype html>")
+        output = os.path.join(WORK, "failed disc")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--viewer", viewer,
+                                   "--iso", output + ".iso")
+        self.assertEqual(code, 1)
+        self.assertIn("config-lumidra.json", err)
+        self.assertFalse(os.path.lexists(output))
+        self.assertFalse(os.path.lexists(output + ".iso"))
+
+
+class Interrupted(unittest.TestCase):
+    """Ctrl+C or a termination signal while the disc is half made removes what was made."""
+
+    def interrupt_while_packing(self, number, name):
+        # A 7-Zip that hangs holds the build in the viewer stage, after the images are copied.
+        fake_bin = os.path.join(WORK, "hanging-7zip-" + name)
+        os.makedirs(fake_bin)
+        with open(os.path.join(fake_bin, "7zz"), "w") as out:
+            out.write("#!/bin/sh\nexec sleep 60\n")
+        os.chmod(os.path.join(fake_bin, "7zz"), 0o755)
+        env = dict(os.environ, PATH=fake_bin + os.pathsep + os.environ["PATH"])
+        output = os.path.join(WORK, "interrupted " + name)
+        process = subprocess.Popen(disc_command(INPUT.folder, output, PROGRAMS), env=env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        try:
+            wait_for(lambda: os.path.isfile(os.path.join(output, "DATA", "DICOMDIR")), 60,
+                     "the DICOMDIR to be written")
+            # Ctrl+C reaches the whole foreground group, the tool and its 7-Zip alike.
+            os.killpg(process.pid, number)
+            _out, err = process.communicate(timeout=60)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.assertNotEqual(process.returncode, 0)
+        self.assertIn(b"the partial disc was removed", err)
+        self.assertFalse(os.path.lexists(output))
+
+    def test_ctrl_c(self):
+        self.interrupt_while_packing(signal.SIGINT, "sigint")
+
+    def test_termination_signal(self):
+        self.interrupt_while_packing(signal.SIGTERM, "sigterm")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,186 @@
+"""The disc folder made from a messy export: names, the images' bytes, the two DICOMDIRs as
+dcmtk reads them, the archives the launcher unpacks first, the programs and the texts."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, files_below,
+                          launcher_under_test, linux_extractor, read_header, referenced_files,
+                          run_disc, sha256, stand_in_programs, TOOLS_DIR)
+
+sys.path.insert(0, TOOLS_DIR)
+from disc.dicomdir import profile_for  # noqa: E402
+
+NAME = re.compile(r"^[A-Z0-9_]{1,8}$")
+
+
+def setUpModule():
+    global WORK, INPUT, PROGRAMS, DISC, EXTRAS, OUT
+    WORK = tempfile.mkdtemp(prefix="lumidra-disc-layout-")
+    INPUT = MessyInput(os.path.join(WORK, "export"))
+    PROGRAMS = stand_in_programs(os.path.join(WORK, "programs"))
+    EXTRAS = os.path.join(WORK, "extras")
+    os.makedirs(os.path.join(EXTRAS, "reports"))
+    with open(os.path.join(EXTRAS, "reports", "CT report.pdf"), "wb") as out:
+        out.write(b"%PDF-1.4 radiology report\n")
+    DISC = os.path.join(WORK, "disc")
+    code, OUT, err = run_disc(INPUT.folder, DISC, PROGRAMS, "--extras", EXTRAS)
+    if code != 0:
+        raise AssertionError("the disc was not made:\n" + err)
+
+
+def tearDownModule():
+    shutil.rmtree(WORK, ignore_errors=True)
+
+
+def disc_images():
+    return [f for f in files_below(DISC) if f.startswith("DATA/DICOM/")]
+
+
+class Names(unittest.TestCase):
+    def test_images_sit_in_patient_study_series_folders_of_short_upper_case_names(self):
+        images = disc_images()
+        self.assertEqual(len(images), INPUT.image_count)
+        for image in images:
+            parts = image.split("/")[2:]
+            self.assertEqual(len(parts), 4, image)
+            for part in parts:
+                self.assertRegex(part, NAME)
+        self.assertEqual(len({i.split("/")[2] for i in images}), 2)  # two patients
+
+
+class ImageBytes(unittest.TestCase):
+    def test_every_image_is_the_input_file_byte_for_byte(self):
+        on_disc = {}
+        for image in disc_images():
+            on_disc.setdefault(sha256(os.path.join(DISC, image)), []).append(image)
+        for path in INPUT.kept:
+            self.assertEqual(len(on_disc.get(sha256(path), [])), 1, path)
+
+    def test_every_encoding_keeps_its_transfer_syntax(self):
+        syntaxes = {read_header(os.path.join(DISC, i)).file_meta.TransferSyntaxUID for i in disc_images()}
+        for _name, _command, syntax in ENCODINGS:
+            self.assertIn(syntax, syntaxes)
+
+    def test_a_bare_data_set_gets_a_meta_header_in_front_of_its_unchanged_bytes(self):
+        with open(INPUT.bare[0], "rb") as handle:
+            bare = handle.read()
+        matches = []
+        for image in disc_images():
+            with open(os.path.join(DISC, image), "rb") as handle:
+                data = handle.read()
+            if data.endswith(bare):
+                matches.append(data)
+        self.assertEqual(len(matches), 1)
+        self.assertEqual(matches[0][128:132], b"DICM")
+        result = subprocess.run(["dcmdump", "-q", "+P", "0002,0010", "+P", "0008,0018", "-"],
+                                input=matches[0], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"LittleEndianExplicit", result.stdout)
+
+
+class Dicomdirs(unittest.TestCase):
+    def check_dicomdir(self, folder):
+        dicomdir = os.path.join(DISC, folder, "DICOMDIR")
+        referenced = referenced_files(dicomdir)
+        self.assertEqual(len(referenced), INPUT.image_count)
+        for file_id in referenced:
+            path = os.path.join(DISC, folder, file_id)
+            result = subprocess.run(["dcmdump", "-q", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            self.assertEqual((result.returncode, result.stderr), (0, b""), file_id)
+        self.assertEqual(sorted(os.path.normpath(os.path.join(folder, r)).replace(os.sep, "/")
+                                for r in referenced), disc_images())
+        return dicomdir
+
+    def test_the_viewers_dicomdir_names_every_image_from_data(self):
+        self.check_dicomdir("DATA")
+
+    def test_the_root_dicomdir_names_every_image_from_the_root(self):
+        dicomdir = self.check_dicomdir("")
+        self.assertTrue(all(r.startswith("DATA/DICOM/") for r in referenced_files(dicomdir)))
+
+    def test_patient_names_in_both_character_sets_are_intact(self):
+        for folder in ("", "DATA"):
+            dump = subprocess.run(["dcmdump", "-q", "+U8", "+P", "0010,0010",
+                                   os.path.join(DISC, folder, "DICOMDIR")],
+                                  check=True, stdout=subprocess.PIPE).stdout.decode("utf-8")
+            self.assertIn("[%s]" % FIRST_PATIENT, dump)
+            self.assertIn("[%s]" % SECOND_PATIENT, dump)
+
+    def test_the_profile_follows_the_transfer_syntaxes(self):
+        explicit, jpeg, j2k, rle = ("1.2.840.10008.1.2.1", "1.2.840.10008.1.2.4.70",
+                                    "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.5")
+        self.assertEqual(profile_for({explicit})[1], "STD-GEN-CD")
+        self.assertEqual(profile_for({explicit, jpeg})[1], "STD-GEN-DVD-JPEG")
+        self.assertEqual(profile_for({j2k})[1], "STD-GEN-DVD-J2K")
+        self.assertEqual(profile_for({jpeg, j2k})[1], "STD-GEN-MIME")
+        self.assertEqual(profile_for({explicit, rle})[1], "STD-GEN-MIME")
+        self.assertIn("DICOMDIR profile: STD-GEN-MIME", OUT)
+
+
+class FirstArchives(unittest.TestCase):
+    def test_data_zip_holds_the_dicomdir_and_exactly_the_first_series(self):
+        with zipfile.ZipFile(os.path.join(DISC, "data.zip")) as archive:
+            names = sorted(archive.namelist())
+            with archive.open("DATA/DICOMDIR") as member:
+                zipped_dicomdir = member.read()
+        with open(os.path.join(DISC, "DATA", "DICOMDIR"), "rb") as handle:
+            self.assertEqual(zipped_dicomdir, handle.read())
+        first_series = sorted(i for i in disc_images() if i.startswith("DATA/DICOM/PA000001/ST000001/SE000001/"))
+        self.assertEqual(names, sorted(["DATA/DICOMDIR"] + first_series))
+        # The second patient (by name) comes first: one CR image.
+        self.assertEqual(len(first_series), 1)
+        self.assertEqual(str(read_header(os.path.join(DISC, first_series[0])).PatientName), SECOND_PATIENT)
+
+    def test_viewer_archive_unpacks_with_its_config_naming_port_8000(self):
+        out = os.path.join(WORK, "viewer-out")
+        subprocess.run([os.path.join(DISC, "BIN", "7za"), "x", "-y", "-o" + out,
+                        os.path.join(DISC, "DATA", "7z", "viewer.7z")],
+                       check=True, stdout=subprocess.DEVNULL)
+        self.assertTrue(os.path.isfile(os.path.join(out, "index.html")))
+        with open(os.path.join(out, "data", "config", "config-lumidra.json"), encoding="utf-8") as config:
+            self.assertIn("localhost:8000", config.read())
+
+
+class RootFiles(unittest.TestCase):
+    def test_programs_are_carried_whole_and_the_linux_ones_runnable(self):
+        carried = {"lumidra.exe": PROGRAMS["lumidra.exe"], "BIN/7za.exe": PROGRAMS["7za.exe"],
+                   "lumidra": launcher_under_test(), "BIN/7za": linux_extractor()}
+        for on_disc, source in carried.items():
+            self.assertEqual(sha256(os.path.join(DISC, on_disc)), sha256(source), on_disc)
+        for runnable in ("lumidra", "BIN/7za"):
+            self.assertTrue(os.access(os.path.join(DISC, runnable), os.X_OK), runnable)
+        listing = subprocess.run([os.path.join(DISC, "BIN", "7za"), "l", os.path.join(DISC, "data.zip")],
+                                 stdout=subprocess.PIPE)
+        self.assertEqual(listing.returncode, 0)
+
+    def test_autorun_names_the_windows_launcher_and_the_readme_the_contents(self):
+        with open(os.path.join(DISC, "AUTORUN.INF"), "rb") as handle:
+            autorun = handle.read().decode("ascii")
+        self.assertTrue(autorun.startswith("[autorun]\r\n"))
+        self.assertIn("\r\nopen=lumidra.exe\r\n", autorun)
+        with open(os.path.join(DISC, "README.TXT"), encoding="utf-8") as handle:
+            readme = handle.read()
+        self.assertIn("lumidra.exe", readme)
+        self.assertIn("%d images" % INPUT.image_count, readme)
+
+    def test_extras_land_in_dw_unchanged(self):
+        self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["reports/CT report.pdf"])
+        self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "reports", "CT report.pdf")),
+                         sha256(os.path.join(EXTRAS, "reports", "CT report.pdf")))
+
+    def test_nothing_else_is_on_the_disc(self):
+        top = sorted(os.listdir(DISC))
+        self.assertEqual(top, ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "README.TXT", "data.zip",
+                               "lumidra", "lumidra.exe"])
+        self.assertEqual(sorted(os.listdir(os.path.join(DISC, "DATA"))), ["7z", "DICOM", "DICOMDIR", "DW"])
+
+
+if __name__ == "__main__":
+    unittest.main()
