@@ -1,0 +1,56 @@
+// Lays out the viewer page as the discs carry it: the page, its styles and scripts, the image
+// module and its decoding worker bundled with esbuild, and the WebAssembly codecs beside the
+// worker. Everything is loaded from the disc; nothing is fetched from elsewhere.
+// Usage: node viewer/build.mjs <output folder>
+import * as esbuild from 'esbuild';
+import fs from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const viewer = path.dirname(fileURLToPath(import.meta.url));
+const root = path.dirname(viewer);
+const out = path.resolve(process.argv[2] || path.join(root, 'build', 'viewer'));
+const modules = path.join(root, 'node_modules');
+const decoders = path.join(modules, '@cornerstonejs', 'dicom-image-loader', 'dist', 'esm', 'shared', 'decoders');
+const CODECS = [
+  ['codec-libjpeg-turbo-8bit', 'libjpegturbowasm_decode.wasm'],
+  ['codec-charls', 'charlswasm_decode.wasm'],
+  ['codec-openjpeg', 'openjpegwasm_decode.wasm'],
+  ['codec-openjph', 'openjphjs.wasm'],
+];
+// The page's own scripts that are not bundled.
+const PAGE_FILES = ['index.html', 'css', 'data', 'js'];
+
+// The loader's per-codec decoders are not among its package exports; they are reached by path.
+const cornerstoneDecoders = {
+  name: 'cornerstone-decoders',
+  setup(build) {
+    build.onResolve({ filter: /^cornerstone-decoders\// }, (args) => ({
+      path: path.join(decoders, args.path.slice('cornerstone-decoders/'.length)),
+    }));
+  },
+};
+
+const common = {
+  bundle: true,
+  minify: true,
+  legalComments: 'external',
+  target: ['chrome90', 'firefox90', 'safari15'],
+  logLevel: 'warning',
+  plugins: [cornerstoneDecoders],
+  // The codecs' start-up code also knows how to run under Node; the page never takes that path.
+  external: ['fs', 'path', 'crypto', 'module', 'url', 'worker_threads'],
+};
+
+fs.rmSync(out, { recursive: true, force: true });
+fs.mkdirSync(out, { recursive: true });
+for (const name of PAGE_FILES) {
+  const from = path.join(viewer, name);
+  if (fs.existsSync(from)) fs.cpSync(from, path.join(out, name), { recursive: true });
+}
+await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'images.mjs')], outfile: path.join(out, 'js', 'images.js'), format: 'iife' });
+await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'decode_worker.mjs')], outfile: path.join(out, 'js', 'decode-worker.js'), format: 'esm' });
+fs.mkdirSync(path.join(out, 'js', 'codecs'), { recursive: true });
+for (const [pkg, file] of CODECS) {
+  fs.copyFileSync(path.join(modules, '@cornerstonejs', pkg, 'dist', file), path.join(out, 'js', 'codecs', file));
+}

@@ -1,0 +1,168 @@
+// Reads a DICOM file (Part 10 or a bare data set) through dicom-parser, with the deflated
+// transfer syntax inflated by pako, and gives its values as text and numbers. Text follows the
+// file's Specific Character Set, which dicom-parser leaves to its caller.
+import dicomParser from 'dicom-parser';
+import pako from 'pako';
+
+export const IMPLICIT_LE = '1.2.840.10008.1.2';
+export const EXPLICIT_LE = '1.2.840.10008.1.2.1';
+export const EXPLICIT_BE = '1.2.840.10008.1.2.2';
+export const DEFLATED_LE = '1.2.840.10008.1.2.1.99';
+
+export class DicomError extends Error {}
+
+const CHARSETS = {
+  'ISO_IR 6': 'windows-1252', 'ISO_IR 100': 'windows-1252', 'ISO_IR 101': 'iso-8859-2',
+  'ISO_IR 109': 'iso-8859-3', 'ISO_IR 110': 'iso-8859-4', 'ISO_IR 144': 'iso-8859-5',
+  'ISO_IR 127': 'iso-8859-6', 'ISO_IR 126': 'iso-8859-7', 'ISO_IR 138': 'iso-8859-8',
+  'ISO_IR 148': 'windows-1254', 'ISO_IR 166': 'windows-874', 'ISO_IR 13': 'shift_jis',
+  'ISO_IR 192': 'utf-8', 'GB18030': 'gb18030', 'GBK': 'gbk',
+};
+// Texts that may hold characters beyond ASCII and so follow Specific Character Set.
+const CHARSET_VRS = new Set(['LO', 'LT', 'PN', 'SH', 'ST', 'UC', 'UT']);
+const IMPLICIT_TEXT_TAGS = new Set(['x00100010', 'x00080090', 'x00081030', 'x0008103e', 'x00080080',
+  'x00100020', 'x00081050', 'x00321032']);
+const VALID_VR = /^(AE|AS|AT|CS|DA|DS|DT|FD|FL|IS|LO|LT|OB|OD|OF|OL|OV|OW|PN|SH|SL|SQ|SS|ST|SV|TM|UC|UI|UL|UN|UR|US|UT|UV)$/;
+
+export function tagKey(tag) {
+  return 'x' + (tag >>> 0).toString(16).padStart(8, '0');
+}
+
+// dicom-parser throws strings as well as Errors; either becomes a DicomError with a reason.
+function reason(e) {
+  const text = typeof e === 'string' ? e : (e && e.exception) || (e && e.message) || String(e);
+  return String(text).replace(/^dicomParser\.\w+: /, '');
+}
+
+function inflate(byteArray, position) {
+  const inflated = pako.inflateRaw(byteArray.subarray(position));
+  const whole = new Uint8Array(position + inflated.length);
+  whole.set(byteArray.subarray(0, position), 0);
+  whole.set(inflated, position);
+  return whole;
+}
+
+function hasPart10Magic(bytes) {
+  return bytes.length >= 132 && bytes[128] === 0x44 && bytes[129] === 0x49 && bytes[130] === 0x43 && bytes[131] === 0x4d;
+}
+
+// A data set without file meta: explicit VR when the first element carries a VR, else implicit.
+function parseBare(bytes) {
+  const explicit = bytes.length >= 6 && VALID_VR.test(String.fromCharCode(bytes[4], bytes[5]));
+  const dataSet = explicit
+    ? dicomParser.parseDicomDataSetExplicit
+    : dicomParser.parseDicomDataSetImplicit;
+  const stream = new dicomParser.ByteStream(dicomParser.littleEndianByteArrayParser, bytes);
+  const ds = new dicomParser.DataSet(stream.byteArrayParser, bytes, {});
+  dataSet(ds, stream, bytes.length);
+  return { dataSet: ds, transferSyntax: explicit ? EXPLICIT_LE : IMPLICIT_LE };
+}
+
+// Parses a whole file; throws DicomError with a reason when it cannot be read.
+export function parse(arrayBuffer) {
+  const bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
+  try {
+    if (!hasPart10Magic(bytes)) return parseBare(bytes);
+    const dataSet = dicomParser.parseDicom(bytes, { inflater: inflate });
+    const transferSyntax = (dataSet.string('x00020010') || '').replace(/\0/g, '');
+    return { dataSet, transferSyntax };
+  } catch (e) {
+    throw new DicomError('not a readable DICOM file: ' + reason(e));
+  }
+}
+
+function charsetOf(dataSet, inherited) {
+  if (!dataSet.elements.x00080005 && inherited) return inherited;
+  const terms = (dataSet.string('x00080005') || '').split('\\').map((t) => t.trim().replace(/^ISO 2022 /, 'ISO_IR '));
+  // With code extensions the first value may be empty (ASCII); the next names the extended repertoire.
+  const term = terms.find((t) => t) || '';
+  let name = CHARSETS[term] || 'windows-1252';
+  try {
+    return new TextDecoder(name);
+  } catch (e) {
+    name = 'windows-1252';
+    return new TextDecoder(name);
+  }
+}
+
+// Values of one data set, read with the character set of the file it came from.
+export class Values {
+  constructor(dataSet, parent) {
+    this.ds = dataSet;
+    this.decoder = charsetOf(dataSet, parent && parent.decoder);
+  }
+
+  element(tag) { return this.ds.elements[typeof tag === 'string' ? tag : tagKey(tag)]; }
+  has(tag) { return Boolean(this.element(tag)); }
+
+  bytes(tag) {
+    const e = this.element(tag);
+    if (!e || e.length === undefined || e.length === 0xffffffff) return null;
+    if (e.dataOffset + e.length > this.ds.byteArray.length) return null;
+    return this.ds.byteArray.subarray(e.dataOffset, e.dataOffset + e.length);
+  }
+
+  // The whole value as text, leading and trailing blanks and NULs removed; '' when absent.
+  text(tag) {
+    const key = typeof tag === 'string' ? tag : tagKey(tag);
+    const e = this.ds.elements[key];
+    if (!e || e.items || e.fragments) return '';
+    const raw = this.bytes(key);
+    if (!raw) return '';
+    const wide = e.vr ? CHARSET_VRS.has(e.vr) : IMPLICIT_TEXT_TAGS.has(key);
+    let s;
+    if (wide) s = this.decoder.decode(raw);
+    else {
+      s = '';
+      for (const b of raw) s += String.fromCharCode(b);
+    }
+    return s.replace(/[\s\0]+$/, '').replace(/^[\s\0]+/, '');
+  }
+
+  texts(tag) {
+    const s = this.text(tag);
+    return s === '' ? [] : s.split('\\').map((v) => v.trim());
+  }
+
+  // A number from a text value (DS, IS) or, with binary set, a US/SS/UL value; null when absent.
+  number(tag, index = 0) {
+    const parts = this.texts(tag);
+    if (index >= parts.length || parts[index] === '') return null;
+    const value = Number(parts[index]);
+    return Number.isFinite(value) ? value : null;
+  }
+
+  numbers(tag) {
+    return this.texts(tag).map(Number).filter((v) => Number.isFinite(v));
+  }
+
+  uint16(tag, index = 0) {
+    const e = this.element(tag);
+    if (!e || e.length < (index + 1) * 2) return null;
+    return this.ds.uint16(typeof tag === 'string' ? tag : tagKey(tag), index);
+  }
+
+  int16(tag, index = 0) {
+    const e = this.element(tag);
+    if (!e || e.length < (index + 1) * 2) return null;
+    return this.ds.int16(typeof tag === 'string' ? tag : tagKey(tag), index);
+  }
+
+  uint32(tag, index = 0) {
+    const e = this.element(tag);
+    if (!e || e.length < (index + 1) * 4) return null;
+    return this.ds.uint32(typeof tag === 'string' ? tag : tagKey(tag), index);
+  }
+
+  items(tag) {
+    const e = this.element(tag);
+    return e && e.items ? e.items.map((item) => new Values(item.dataSet, this)) : [];
+  }
+
+  // Sequence items with where they start in the file (the item tag), as DICOMDIR offsets count.
+  itemsWithOffsets(tag) {
+    const e = this.element(tag);
+    if (!e || !e.items) return [];
+    return e.items.map((item) => ({ offset: item.dataOffset - 8, values: new Values(item.dataSet, this) }));
+  }
+}

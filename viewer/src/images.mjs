@@ -1,0 +1,166 @@
+// The page's images (window.LumidraImages): the study index, image headers read on the page,
+// pixels decoded in workers into a bounded cache, rendering under a view, window presets and
+// preloading of the images around the one shown.
+import { readDirectory } from './directory.mjs';
+import { readHeader, frameBytes, pixelLayout } from './image_header.mjs';
+import { renderFrame, defaultView as viewFor, presets as presetsFor } from './display.mjs';
+import { createPool } from './decode_pool.mjs';
+import { createFrameCache } from './frame_cache.mjs';
+
+const CACHE_BYTES = 512 * 1024 * 1024;
+const MAX_OPEN_IMAGES = 4096;
+const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/images.js', location.href).href;
+const workerCount = Math.max(1, Math.min(4, (navigator.hardwareConcurrency || 2) - 1));
+const pool = createPool(new URL('decode-worker.js', scriptUrl), workerCount);
+const cache = createFrameCache(CACHE_BYTES);
+const opened = new Map();
+const states = new WeakMap();
+let preloadGeneration = 0;
+
+async function fetchFile(url) {
+  let response;
+  try {
+    response = await fetch(url, { cache: 'no-store' });
+  } catch (e) {
+    throw new Error('could not read ' + url + ': ' + e.message);
+  }
+  if (!response.ok) throw new Error('HTTP ' + response.status + ' for ' + url);
+  return response.arrayBuffer();
+}
+
+async function loadHeader(url) {
+  return readHeader(await fetchFile(url));
+}
+
+// What drawing needs once the file itself has gone.
+function displayPart(h) {
+  return {
+    rows: h.rows, columns: h.columns, photometric: h.photometric, isColor: h.isColor, modality: h.modality,
+    voiLuts: h.voiLuts, frameTransforms: h.frameTransforms,
+  };
+}
+
+function makeImage(url, header) {
+  const state = { header: displayPart(header), source: header, decodedOnce: new Set(), pending: new Map() };
+  const key = (i) => url + '#' + i;
+  const validFrame = (i) => Number.isInteger(i) && i >= 0 && i < header.frameCount;
+  const image = Object.assign({
+    url,
+    rows: header.rows,
+    columns: header.columns,
+    frameCount: header.frameCount,
+    isColor: header.isColor,
+    photometric: header.photometric,
+    modality: header.modality,
+    bitsStored: header.bitsStored,
+    transferSyntax: header.transferSyntax,
+    pixelSpacing: header.pixelSpacing,
+    frameTime: header.frameTime,
+    windows: header.windows,
+  }, header.texts, {
+    instanceNumber: header.texts.instanceNumber === '' ? null : Number(header.texts.instanceNumber),
+    // Decodes frame i once; later calls find it in the cache until it is pushed out.
+    loadFrame(i, options) {
+      if (!validFrame(i)) return Promise.reject(new Error('the image has no frame ' + (Number(i) + 1)));
+      const preload = Boolean(options && options.preload);
+      if (cache.get(key(i))) return Promise.resolve();
+      const waiting = state.pending.get(i);
+      if (waiting) {
+        if (!preload) pool.promote(key(i));
+        return waiting;
+      }
+      const work = (async () => {
+        // Frames decoded before and since pushed out of the cache need the file again.
+        if (!state.source) state.source = await loadHeader(url);
+        const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
+        cache.put(key(i), decoded);
+        state.decodedOnce.add(i);
+        if (state.decodedOnce.size === header.frameCount) state.source = null;
+      })();
+      state.pending.set(i, work);
+      const forget = () => state.pending.delete(i);
+      work.then(forget, forget);
+      return work;
+    },
+    frameLoaded(i) {
+      return validFrame(i) && cache.has(key(i));
+    },
+    // The decoded frame: { kind: 'grey' (stored values) | 'rgb' (8-bit RGB), pixels, min, max }.
+    pixels(i) {
+      return cache.get(key(i)) || null;
+    },
+  });
+  states.set(image, state);
+  return image;
+}
+
+function open(url) {
+  const known = opened.get(url);
+  if (known) {
+    opened.delete(url);
+    opened.set(url, known);
+    return known;
+  }
+  const promise = loadHeader(url).then((header) => makeImage(url, header));
+  opened.set(url, promise);
+  promise.catch(() => opened.delete(url));
+  for (const old of opened.keys()) {
+    if (opened.size <= MAX_OPEN_IMAGES) break;
+    opened.delete(old);
+  }
+  return promise;
+}
+
+function loadedFrame(image, frame) {
+  const state = states.get(image);
+  const decoded = state && image.pixels(frame);
+  if (!decoded) throw new Error('frame ' + (frame + 1) + ' of ' + image.url + ' is not loaded');
+  return { header: state.header, decoded };
+}
+
+function render(image, frame, view, rgba) {
+  const { header, decoded } = loadedFrame(image, frame);
+  renderFrame(header, frame, decoded, view, rgba);
+}
+
+function defaultView(image, frame) {
+  const { header, decoded } = loadedFrame(image, frame);
+  return viewFor(header, frame, decoded);
+}
+
+function presets(image, frame) {
+  return presetsFor(states.get(image).header, frame || 0);
+}
+
+// Opens and decodes the first frame of each url in turn, behind every frame asked for. A new call
+// replaces the list; preloading stops before it would fill more than half of the cache.
+function preload(urls) {
+  pool.dropPreloads();
+  const generation = ++preloadGeneration;
+  const budget = cache.stats().limit / 2;
+  (async () => {
+    let planned = 0;
+    for (const url of urls) {
+      if (generation !== preloadGeneration) return;
+      try {
+        const image = await open(url);
+        if (generation !== preloadGeneration) return;
+        planned += image.rows * image.columns * (image.isColor ? 3 : 4);
+        if (planned > budget) return;
+        if (!image.frameLoaded(0)) image.loadFrame(0, { preload: true }).catch(() => {});
+      } catch (e) {
+        // An image that cannot be opened says why when it is shown.
+      }
+    }
+  })();
+}
+
+function configure(options) {
+  if (options && options.cacheBytes > 0) cache.setLimit(options.cacheBytes);
+}
+
+function stats() {
+  return Object.assign({ decoding: pool.waiting() }, cache.stats());
+}
+
+self.LumidraImages = { readDirectory, open, render, defaultView, presets, preload, configure, stats };
