@@ -2,18 +2,14 @@
 // connections, stop.
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <string>
 
 #include "file_io.h"
 #include "net.h"
 #include "server_internal.h"
-
-std::FILE* serverLog = nullptr;
 
 namespace {
 
@@ -125,16 +121,6 @@ void finishLoop(ServerConfig* server) {
 }
 
 }  // namespace
-
-void serverPrintf(const char* format, ...) {
-  if (!serverLog) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(serverLog, format, arguments);
-  va_end(arguments);
-}
-
-std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 void sendForbidden(SocketHandle socket) {
   sendFixedPage(socket,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lumiserv.h"
+#include "server_util.h"
 
 inline constexpr const char* kServerName = "Lumiserv";
 inline constexpr int kMaxPathChars = 512;       // a request path is shorter than this
@@ -13,15 +14,6 @@ inline constexpr int kMaxLocalPath = 259;       // characters of a local file pa
 inline constexpr int kMaxHeaderBytes = 512;     // a composed response header
 inline constexpr int kMaxPostBody = 262144;     // body of a plain POST
 inline constexpr int kMinOutputRoom = 1024;     // room left for the answer behind the request
-
-// Diagnostic line to serverLog.
-void serverPrintf(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::int64_t nowSeconds();
 
 // Slots and connections (server_core.cpp).
 bool resetSlot(ConnectionSlot* slot);
