@@ -107,7 +107,10 @@
   async function showImage(index) {
     const series = state.series;
     if (!series || !series.images.length) return;
-    state.index = Math.max(0, Math.min(series.images.length - 1, index));
+    const next = Math.max(0, Math.min(series.images.length - 1, index));
+    // Already there (the first or last image): the view, cine and measurement stay.
+    if (next === state.index && state.display && state.display.image.url === urlOf(series.images[next].path)) return;
+    state.index = next;
     state.cine.stop();
     const token = ++state.showToken;
     updateControls();

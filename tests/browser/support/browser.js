@@ -11,14 +11,16 @@ const CHROMIUM = process.env.LUMIDRA_CHROMIUM || '/usr/bin/chromium';
 const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-// A browser with a fresh profile; close() removes the profile too.
-async function openBrowser() {
+// A browser with a fresh profile; close() removes the profile too. options.deviceScaleFactor
+// stands in for a HiDPI screen.
+async function openBrowser(options = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'lumidra-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     args: ARGS,
     viewport: { width: 1200, height: 800 },
+    deviceScaleFactor: options.deviceScaleFactor || 1,
   });
   const page = context.pages()[0] || await context.newPage();
   const errors = [];

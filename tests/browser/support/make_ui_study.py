@@ -1,0 +1,110 @@
+#!/usr/bin/python3
+"""Writes a small study whose pixels the viewer's display can be checked against.
+
+    /usr/bin/python3 make_ui_study.py FOLDER
+
+FOLDER/DICOM/ST000001/SE00000n/IM00000m, explicit VR little endian:
+  series 1  pattern: 8-bit, 32 x 24, value (7x + 29y) mod 256, window 128/256 (shown as is)
+  series 2  spacing: 16-bit, 80 x 50, pixel spacing 0.8 mm between rows, 0.5 mm between columns
+  series 3  MONOCHROME1: the pattern of series 1
+  series 4  cine: 8-bit, 32 x 32; image 1 has 6 frames of value 30 + 40k and a frame time of
+            40 ms, image 2 has 3 frames and no frame time
+The DICOMDIR is made by dcmmkdir afterwards.
+"""
+
+import os
+import sys
+
+import numpy as np
+from pydicom.dataset import Dataset, FileMetaDataset
+from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+
+SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
+MULTIFRAME_BYTE_SC = "1.2.840.10008.5.1.4.1.1.7.2"
+STUDY_UID = generate_uid()
+
+
+def pattern(columns, rows):
+    x = np.arange(columns)[None, :]
+    y = np.arange(rows)[:, None]
+    return ((7 * x + 29 * y) % 256).astype(np.uint8)
+
+
+def base(series_number, description, instance, sop_class):
+    ds = Dataset()
+    ds.file_meta = FileMetaDataset()
+    ds.file_meta.MediaStorageSOPClassUID = sop_class
+    ds.file_meta.MediaStorageSOPInstanceUID = generate_uid()
+    ds.file_meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    ds.is_little_endian = True
+    ds.is_implicit_VR = False
+    ds.SOPClassUID = sop_class
+    ds.SOPInstanceUID = ds.file_meta.MediaStorageSOPInstanceUID
+    ds.PatientName = "Testová^Eva"
+    ds.PatientID = "UI0001"
+    ds.PatientBirthDate = "19800102"
+    ds.PatientSex = "F"
+    ds.SpecificCharacterSet = "ISO_IR 192"
+    ds.StudyInstanceUID = STUDY_UID
+    ds.StudyDate = "20250101"
+    ds.StudyTime = "120000"
+    ds.StudyID = "1"
+    ds.AccessionNumber = "UI1"
+    ds.StudyDescription = "UI CHECKS"
+    ds.SeriesInstanceUID = generate_uid(entropy_srcs=[STUDY_UID, str(series_number)])
+    ds.SeriesNumber = series_number
+    ds.SeriesDescription = description
+    ds.Modality = "OT"
+    ds.ConversionType = "WSD"
+    ds.InstanceNumber = instance
+    return ds
+
+
+def grayscale(ds, pixels, photometric="MONOCHROME2", window=(128, 256)):
+    frames = pixels.shape[0] if pixels.ndim == 3 else 1
+    ds.SamplesPerPixel = 1
+    ds.PhotometricInterpretation = photometric
+    ds.Rows = pixels.shape[-2]
+    ds.Columns = pixels.shape[-1]
+    ds.BitsAllocated = pixels.dtype.itemsize * 8
+    ds.BitsStored = ds.BitsAllocated
+    ds.HighBit = ds.BitsAllocated - 1
+    ds.PixelRepresentation = 0
+    if frames > 1:
+        ds.NumberOfFrames = frames
+    if window:
+        ds.WindowCenter = window[0]
+        ds.WindowWidth = window[1]
+    ds.PixelData = pixels.tobytes()
+    return ds
+
+
+def write(folder, series, image, ds):
+    path = os.path.join(folder, "DICOM", "ST000001", "SE%06d" % series, "IM%06d" % image)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    ds.save_as(path, write_like_original=False)
+
+
+def main(folder):
+    write(folder, 1, 1, grayscale(base(1, "Pattern", 1, SECONDARY_CAPTURE), pattern(32, 24)))
+
+    rows, columns = 50, 80
+    ramp = (np.arange(columns)[None, :] * 40 + np.arange(rows)[:, None] * 20).astype(np.uint16)
+    spaced = grayscale(base(2, "Spacing", 1, SECONDARY_CAPTURE), ramp, window=(2000, 4000))
+    spaced.PixelSpacing = [0.8, 0.5]
+    write(folder, 2, 1, spaced)
+
+    write(folder, 3, 1, grayscale(base(3, "Inverted pattern", 1, SECONDARY_CAPTURE), pattern(32, 24),
+                                  photometric="MONOCHROME1"))
+
+    frames = np.stack([np.full((32, 32), 30 + 40 * k, np.uint8) for k in range(6)])
+    cine = grayscale(base(4, "Cine", 1, MULTIFRAME_BYTE_SC), frames)
+    cine.FrameTime = 40
+    cine.FrameIncrementPointer = 0x00181063
+    write(folder, 4, 1, cine)
+    plain = np.stack([np.full((32, 32), 50 + 60 * k, np.uint8) for k in range(3)])
+    write(folder, 4, 2, grayscale(base(4, "Cine", 2, MULTIFRAME_BYTE_SC), plain))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
