@@ -38,7 +38,7 @@ class Progress:
         seconds = time.monotonic() - self.started
         if self.terminal:
             self._draw()
-            self.stream.write("\n")
+            self.stream.write("  %.1f s\n" % seconds)
         else:
             counts = ""
             if self.files:
@@ -55,6 +55,6 @@ class Progress:
                 self.name, "#" * filled, "." * (_BAR - filled), self.done_files, self.files,
                 megabytes(self.done_bytes), megabytes(self.bytes))
         else:
-            line = "%-18s ..." % self.name
+            line = "%-18s" % self.name
         self.stream.write("\r" + line + "\033[K")
         self.stream.flush()
