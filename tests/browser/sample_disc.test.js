@@ -58,7 +58,7 @@ test('sample disc', async (t) => {
       const config = fs.readFileSync(path.join(out, 'data', 'config', 'config-lumidra.json'), 'utf-8');
       assert.ok(config.includes('localhost:8000'));
       assert.ok(JSON.parse(config).server.endsWith('localhost:8000'));
-      for (const script of ['js/dicom.js', 'js/viewer.js', 'css/viewer.css']) {
+      for (const script of ['js/images.js', 'js/decode-worker.js', 'js/codecs/openjpegwasm_decode.wasm', 'js/viewer.js', 'css/viewer.css']) {
         assert.ok(fs.existsSync(path.join(out, script)), script + ' missing from the viewer');
       }
     } finally {
