@@ -1,11 +1,13 @@
 #include "server_hosting.h"
 
 #include <cstring>
+#include <optional>
 
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "serving/browser_launch.h"
 #include "serving/port_probe.h"
+#include "serving/server_root.h"
 #include "shell/socket_library.h"
 #include "shell/status.h"
 #include "staging/workspace.h"
@@ -23,14 +25,19 @@ UrlHandler launcherHandlers[] = {
 
 int ignoreForm(const FormFieldList*) { return 0; }
 
-// False when the path does not fit: a root cut short would name another folder.
+// False when the path cannot be given: a root cut short or with characters lost would name
+// another folder, and the viewer would get nothing but 404s while the start looked good.
 bool setRoot(char (&field)[256], const std::filesystem::path& folder) {
-    std::string narrow = pathToAnsi(folder);
-    if (narrow.size() >= sizeof field) {
-        logError("Lumiserv document root too long: " + narrow);
+    std::optional<std::string> narrow = narrowFolderPath(folder);
+    if (!narrow) {
+        logError("Lumiserv document root cannot be named in the system code page: " + pathToAnsi(folder));
         return false;
     }
-    std::memcpy(field, narrow.c_str(), narrow.size() + 1);
+    if (narrow->size() >= sizeof field) {
+        logError("Lumiserv document root too long: " + *narrow);
+        return false;
+    }
+    std::memcpy(field, narrow->c_str(), narrow->size() + 1);
     return true;
 }
 

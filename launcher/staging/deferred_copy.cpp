@@ -17,6 +17,7 @@ void copyRemainingFiles() {
     } release;
     // Without a workspace the target would be the disc's own DATA folder.
     if (workspaceDir.empty()) return;
+    CancellableCopyThread cancellable;
 
     try {
         logInfo("Copying remaining files...");

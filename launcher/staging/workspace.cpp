@@ -12,7 +12,11 @@
 #include "log/log.h"
 #include "shell/status.h"
 #include "staging/copy_engine.h"
+#include "staging/deferred_copy.h"
+#include "staging/stale_workspaces.h"
+#include "staging/workspace_lock.h"
 #include "staging/workspace_platform.h"
+#include "staging/workspace_removal.h"
 
 namespace fs = std::filesystem;
 
@@ -68,6 +72,7 @@ bool createWorkspaceFolder() {
         logError("TEMP dir [" + pathToAnsi(candidate) + "] cannot be created");
         return false;
     }
+    lockWorkspace(candidate);
     try {
         sourceRoot = fs::current_path();
     } catch (...) {
@@ -120,12 +125,14 @@ bool createWorkspace() {
         logError("Exception in creating TEMP dir");
     }
     if (!created) return false;
+    removeStaleWorkspaces(workspaceDir.parent_path(), workspaceDir);
     return stageNecessaryFiles();
 }
 
 void removeWorkspace() {
+    cancelBlockedCopyRead();
     waitForHolders();
     if (workspaceDir.empty()) return;
-    deleteFolderTree(workspaceDir);
+    removeWorkspaceFolder(workspaceDir, [] { return workspaceHolders.load() == 0; });
     workspaceDir.clear();
 }

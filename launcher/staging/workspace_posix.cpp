@@ -27,3 +27,6 @@ void deleteFolderTree(const fs::path& folder) noexcept {
         // Out of memory while forming a path: leave the rest in place.
     }
 }
+
+// Nothing deletes files at the next start here; the next launcher's sweep does it instead.
+bool deleteAtRestart(const fs::path&) noexcept { return false; }

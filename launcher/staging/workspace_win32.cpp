@@ -36,3 +36,7 @@ void deleteFolderTree(const fs::path& folder) noexcept {
         // Out of memory while forming the list: leave the folder in place.
     }
 }
+
+bool deleteAtRestart(const fs::path& path) noexcept {
+    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
