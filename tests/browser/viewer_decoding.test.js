@@ -67,7 +67,7 @@ test('grey images in every transfer syntax decode to the original stored values'
   assert.deepEqual(probe.outside, []);
   assert.deepEqual(probe.errors, []);
   // The codecs came from the page's own folder.
-  for (const codec of ['libjpegturbowasm_decode.wasm', 'charlswasm_decode.wasm', 'openjpegwasm_decode.wasm']) {
+  for (const codec of ['libjpegturbowasm_decode.wasm', 'charlswasm_decode.wasm', 'openjpegwasm_decode.wasm', 'openjphjs.wasm']) {
     assert.ok(probe.server.state.requests.some((r) => r.endsWith('/js/codecs/' + codec)), codec + ' was not loaded');
   }
 });

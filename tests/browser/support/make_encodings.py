@@ -16,8 +16,14 @@ import sys
 import numpy as np
 import pydicom
 from pydicom.dataset import FileDataset, FileMetaDataset
+from pydicom.encaps import encapsulate
 from pydicom.uid import ExplicitVRLittleEndian, generate_uid
 
+HTJ2K_LOSSLESS = "1.2.840.10008.1.2.4.201"
+HTJ2K = "1.2.840.10008.1.2.4.203"
+# The distribution's pydicom predates HTJ2K; it writes the files once it knows the two syntaxes.
+for uid, name in [(HTJ2K_LOSSLESS, "HTJ2KLossless"), (HTJ2K, "HTJ2K")]:
+    pydicom._uid_dict.UID_dictionary.setdefault(uid, (name, "Transfer Syntax", "", "", name))
 SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
 # Two decoders of the same lossy file may round their inverse transforms differently by a level or two.
 LOSSY_BOUND = 2
@@ -149,6 +155,47 @@ def peer_decoded(path, encoder):
     return values
 
 
+def write_netpbm(path, pixels, maxval):
+    """A PGM (grey) or PPM (RGB) picture as ojph_compress reads it; 16-bit samples big-endian."""
+    magic = b"P6" if pixels.ndim == 3 else b"P5"
+    rows, columns = pixels.shape[:2]
+    data = pixels.astype(">u2" if maxval > 255 else "u1").tobytes()
+    with open(path, "wb") as out:
+        out.write(magic + b"\n%d %d\n%d\n" % (columns, rows, maxval) + data)
+
+
+def read_netpbm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields = data.split(maxsplit=4)
+    columns, rows, maxval = int(fields[1]), int(fields[2]), int(fields[3])
+    shape = (rows, columns, 3) if fields[0] == b"P6" else (rows, columns)
+    pixels = np.frombuffer(fields[4], ">u2" if maxval > 255 else "u1")
+    return pixels[: int(np.prod(shape))].reshape(shape)
+
+
+def htj2k(out, name, template, pixels, maxval, reversible, photometric):
+    """pixels encoded by OpenJPH's own tool into a copy of template; returns what ojph_expand decodes."""
+    picture = os.path.join(out, name + (".ppm" if pixels.ndim == 3 else ".pgm"))
+    stream = os.path.join(out, name + ".j2c")
+    write_netpbm(picture, pixels, maxval)
+    options = ["-reversible", "true"] if reversible else ["-reversible", "false", "-qstep", "0.01"]
+    run("ojph_compress", "-i", picture, "-o", stream, *options)
+    run("ojph_expand", "-i", stream, "-o", picture)
+    decoded = read_netpbm(picture)
+    ds = pydicom.dcmread(template)
+    with open(stream, "rb") as f:
+        ds.PixelData = encapsulate([f.read()])
+    ds["PixelData"].VR = "OB"
+    ds.PhotometricInterpretation = photometric
+    ds.file_meta.TransferSyntaxUID = HTJ2K_LOSSLESS if reversible else HTJ2K
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.save_as(os.path.join(out, name), write_like_original=False)
+    os.remove(picture)
+    os.remove(stream)
+    return decoded
+
+
 def sample_images(folder):
     """The disc's images by (modality, instance number), wherever the disc builder put them."""
     found = {}
@@ -229,6 +276,20 @@ def main(disc, out):
     manifest.add("rgb-j2k", rgb, "rgb")
     run("gdcmconv", "--j2k", "--lossy", "-q", "60", source, os.path.join(out, "rgb-j2k-lossy"))
     manifest.add("rgb-j2k-lossy", peer_decoded(os.path.join(out, "rgb-j2k-lossy"), "gdcmconv"), "rgb", bound=LOSSY_BOUND)
+
+    # HTJ2K from OpenJPH's tools: grey lossless and lossy, colour through its reversible (YBR_RCT)
+    # and irreversible (YBR_ICT) colour transforms. The same colour transforms in JPEG 2000.
+    ct_values = stored(ct)
+    htj2k(out, "ct-htj2k", ct, ct_values, 4095, True, "MONOCHROME2")
+    manifest.add("ct-htj2k", ct_values, "grey")
+    lossy = htj2k(out, "ct-htj2k-lossy", ct, ct_values, 4095, False, "MONOCHROME2")
+    manifest.add("ct-htj2k-lossy", lossy, "grey", bound=LOSSY_BOUND)
+    htj2k(out, "rgb-htj2k-rct", source, rgb, 255, True, "YBR_RCT")
+    manifest.add("rgb-htj2k-rct", rgb, "rgb")
+    lossy = htj2k(out, "rgb-htj2k-ict", source, rgb, 255, False, "YBR_ICT")
+    manifest.add("rgb-htj2k-ict", lossy, "rgb", bound=LOSSY_BOUND)
+    run("dcmodify", "-nb", "-m", "(0028,0004)=YBR_RCT", os.path.join(out, "rgb-j2k"))
+    run("dcmodify", "-nb", "-m", "(0028,0004)=YBR_ICT", os.path.join(out, "rgb-j2k-lossy"))
 
     # Palette colour: 8-bit indices into 16-bit tables.
     indices = (np.add.outer(np.arange(40), np.arange(50)) % 256).astype(np.uint8)
