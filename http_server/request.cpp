@@ -73,16 +73,6 @@ bool parseContentType(ServerConfig* server, ConnectionSlot* slot, const char* va
   return true;
 }
 
-void send401(ConnectionSlot* slot, const char* message) {
-  char header[256];
-  int messageLength = static_cast<int>(std::strlen(message));
-  int length = std::snprintf(header, sizeof header,
-                             "HTTP/1.1 401 Authorization Required\r\nWWW-Authenticate: Basic "
-                             "realm=\"%s\"\r\nContent-Length: %d\r\nContent-Type: text/html\r\n\r\n",
-                             "Login", messageLength);
-  if (netSendAll(slot->socket, header, length)) netSendAll(slot->socket, message, messageLength);
-}
-
 int answerWithFile(ServerConfig* server, ConnectionSlot* slot) {
   int result = -1;
   if (server->aliases) {
@@ -128,7 +118,8 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
     int verdict = authenticate(server, slot);
     if (verdict != 0 && verdict != 1) {
       serverPrintf("[%d] Authorization Required\n", static_cast<int>(slot->socket));
-      send401(slot, verdict == 2 ? "Authentication required" : "Authentication failed");
+      sendAuthorizationRequired(slot->socket,
+                                verdict == 2 ? "Authentication required" : "Authentication failed");
       slot->flags |= FLAG_CLOSE;
       closeConnection(server, slot);
       return 0;

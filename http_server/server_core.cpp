@@ -14,11 +14,6 @@
 namespace {
 
 constexpr int kMaxWatchedPerSet = 64;
-constexpr const char* kForbiddenBody =
-    "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
-constexpr const char* kNotFoundBody =
-    "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
-    "<p>The requested URL has no content.</p></body></html>";
 
 // Guards the listening socket between stopServer, which wakes the loop through it, and the
 // loop's end, which closes it; without it the wake could reach a reused descriptor.
@@ -29,15 +24,6 @@ std::atomic_ref<std::int32_t> quitFlag(ServerConfig* server) {
 }
 std::atomic_ref<std::int32_t> runningFlag(ServerConfig* server) {
   return std::atomic_ref<std::int32_t>(server->running);
-}
-
-void sendFixedPage(SocketHandle socket, const char* headerFormat, const char* body) {
-  char header[128];
-  int bodyLength = static_cast<int>(std::strlen(body));
-  int length = std::snprintf(header, sizeof header, headerFormat, kServerName, bodyLength);
-  if (length < 0) return;
-  if (length >= static_cast<int>(sizeof header)) length = sizeof header - 1;
-  if (netSendAll(socket, header, length)) netSendAll(socket, body, bodyLength);
 }
 
 void acceptConnection(ServerConfig* server, std::int64_t now) {
@@ -121,31 +107,6 @@ void finishLoop(ServerConfig* server) {
 }
 
 }  // namespace
-
-void sendForbidden(SocketHandle socket) {
-  sendFixedPage(socket,
-                "HTTP/1.1 403 Forbidden\r\nServer: %s\r\nContent-length: %d\r\n"
-                "Content-Type: text/html\r\n\r\n",
-                kForbiddenBody);
-}
-
-void sendNotFound(SocketHandle socket) {
-  sendFixedPage(socket,
-                "HTTP/1.1 404 Not Found\r\nServer: %s\r\nContent-length: %d\r\n"
-                "Content-Type: text/html\r\n\r\n",
-                kNotFoundBody);
-}
-
-void sendRedirect(ConnectionSlot* slot, const char* location) {
-  // The location may lie in the very area the answer is written to.
-  std::string target(location ? location : "");
-  int length = std::snprintf(slot->outPtr, static_cast<std::size_t>(slot->outCapacity),
-                             "HTTP/1.1 301 Moved Permanently\r\nServer: %s\r\nLocation: %s\r\n\r\n",
-                             kServerName, target.c_str());
-  if (length < 0) return;
-  if (length >= slot->outCapacity) length = slot->outCapacity - 1;
-  netSendAll(slot->socket, slot->outPtr, length);
-}
 
 int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot) {
   int count = 0;

@@ -20,10 +20,6 @@ bool resetSlot(ConnectionSlot* slot);
 void closeConnection(ServerConfig* server, ConnectionSlot* slot);
 // Counts the used slots whose client address equals this slot's, the slot itself included.
 int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot);
-// The fixed refusal pages, sent whole on a fresh socket.
-void sendForbidden(SocketHandle socket);
-void sendNotFound(SocketHandle socket);
-void sendRedirect(ConnectionSlot* slot, const char* location);
 
 // Receiving and dispatch (request.cpp, dispatch.cpp).
 int receiveStep(ServerConfig* server, ConnectionSlot* slot);
@@ -48,7 +44,13 @@ std::string normalisedRequestPath(const char* path);
 int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root,
                 const char* requestPath);
 
-// Responses (response.cpp, listing.cpp, mime.cpp).
+// Responses (response.cpp, fixed_pages.cpp, listing.cpp, mime.cpp).
+// The fixed pages, sent whole at once: the refusals, the demand for credentials with its message
+// as the body, and a redirect composed in the slot's output area.
+void sendForbidden(SocketHandle socket);
+void sendNotFound(SocketHandle socket);
+void sendAuthorizationRequired(SocketHandle socket, const char* message);
+void sendRedirect(ConnectionSlot* slot, const char* location);
 int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot,
                         std::int64_t modified, char* destination, int capacity);
 void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_t size,
