@@ -13,8 +13,6 @@
 
   const $ = (id) => document.getElementById(id);
   const INDEX_ATTEMPTS = 4;
-  // Image headers kept (the decoded pixels have their own bounded cache).
-  const HEADER_LIMIT = 4096;
   const PRELOAD_AHEAD = 8;
   const PRELOAD_BEHIND = 3;
   // A load shorter than this shows no loading text, so that scrolling does not flicker.
@@ -32,7 +30,6 @@
     viewChanged: false,
     presets: [],
     presetName: '',
-    headers: new Map(),
     showToken: 0,
     drawPending: false,
     closing: false,
@@ -75,20 +72,9 @@
 
   // ---- images -------------------------------------------------------------------------
 
+  // The image module keeps the headers it has read; opening again costs nothing.
   function openImage(path) {
-    const url = urlOf(path);
-    let promise = state.headers.get(url);
-    if (promise) {
-      state.headers.delete(url);
-    } else {
-      promise = Images.open(url);
-      promise.catch(() => {
-        if (state.headers.get(url) === promise) state.headers.delete(url);
-      });
-    }
-    state.headers.set(url, promise);
-    if (state.headers.size > HEADER_LIMIT) state.headers.delete(state.headers.keys().next().value);
-    return promise;
+    return Images.open(urlOf(path));
   }
 
   function preloadAround(series, index) {
@@ -147,7 +133,7 @@
       measurement: null,
     };
     if (!keep) state.presetName = '';
-    fillPresets(image);
+    fillPresets(image, 0);
     updateControls();
     scheduleDraw();
     preloadAround(series, state.index);
@@ -168,6 +154,7 @@
     }
     if (token !== state.showToken || state.display !== display) return false;
     display.frame = f;
+    fillPresets(image, f);
     updateControls();
     scheduleDraw();
     return true;
@@ -230,8 +217,9 @@
 
   // ---- window, presets, zoom ----------------------------------------------------------
 
-  function fillPresets(image) {
-    const presets = image.isColor ? [] : Images.presets(image);
+  // The presets of the frame shown: a multi-frame image may give each frame its own window.
+  function fillPresets(image, frame) {
+    const presets = image.isColor ? [] : Images.presets(image, frame);
     const select = $('preset-select');
     const key = JSON.stringify(presets);
     if (select.dataset.key !== key) {
@@ -251,7 +239,10 @@
     const display = state.display;
     const preset = state.presets[i];
     if (!display || !preset) return;
-    display.view = Object.assign({}, display.view, { center: preset.center, width: preset.width });
+    // A preset from the file's VOI LUT draws through the LUT; the others through the window.
+    display.view = Object.assign({}, display.view, {
+      center: preset.center, width: preset.width, voiLut: preset.voiLut === undefined ? null : preset.voiLut,
+    });
     state.viewChanged = true;
     state.presetName = preset.name;
     $('preset-select').value = String(i);
@@ -280,7 +271,7 @@
     display.pan = { x: 0, y: 0 };
     state.viewChanged = false;
     state.presetName = '';
-    fillPresets(display.image);
+    fillPresets(display.image, display.frame);
     viewChanged();
   }
 

@@ -34,6 +34,7 @@
   function windowText(display) {
     if (!display || !display.view || !display.image) return '';
     if (display.image.isColor) return 'Colour image';
+    if (display.view.voiLut !== undefined && display.view.voiLut !== null) return 'VOI LUT of the file';
     return 'W ' + Format.number(display.view.width) + '  L ' + Format.number(display.view.center);
   }
 

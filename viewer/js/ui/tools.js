@@ -64,11 +64,13 @@
       const dx = p.x - drag.at.x;
       const dy = p.y - drag.at.y;
       if (drag.mode === 'window') {
-        // Right widens the window, down raises the level; faster for wide windows.
+        // Right widens the window, down raises the level; faster for wide windows. A window of
+        // one's own replaces the file's VOI LUT.
         const speed = Math.max(drag.view.width, 64) / 256 / ratio();
         display.view = Object.assign({}, display.view, {
           center: drag.view.center + dy * speed,
           width: Math.max(1, drag.view.width + dx * speed * 2),
+          voiLut: null,
         });
         options.changed('view');
       } else if (drag.mode === 'pan') {
