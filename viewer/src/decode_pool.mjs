@@ -15,7 +15,8 @@ export function createPool(workerUrl, size) {
     worker.onmessage = (event) => {
       const task = running.get(event.data.id);
       running.delete(event.data.id);
-      idle.push(worker);
+      if (event.data.fatal) retire(worker);
+      else idle.push(worker);
       if (task) {
         if (event.data.error) task.reject(new Error(event.data.error));
         else task.resolve(event.data.frame);
@@ -31,13 +32,17 @@ export function createPool(workerUrl, size) {
           task.reject(new Error('the decoder failed: ' + (event.message || 'worker error')));
         }
       }
-      const at = workers.indexOf(worker);
-      if (at >= 0) workers.splice(at, 1);
-      worker.terminate();
+      retire(worker);
       pump();
     };
     workers.push(worker);
     idle.push(worker);
+  }
+
+  function retire(worker) {
+    const at = workers.indexOf(worker);
+    if (at >= 0) workers.splice(at, 1);
+    worker.terminate();
   }
 
   function pump() {

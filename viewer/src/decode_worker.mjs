@@ -18,8 +18,11 @@ const NATIVE = new Set(['1.2.840.10008.1.2', '1.2.840.10008.1.2.1', BIG_ENDIAN, 
 const JPEG_LS = new Set(['1.2.840.10008.1.2.4.80', '1.2.840.10008.1.2.4.81']);
 const J2K = new Set(['1.2.840.10008.1.2.4.90', '1.2.840.10008.1.2.4.91']);
 const HTJ2K = new Set(['1.2.840.10008.1.2.4.201', '1.2.840.10008.1.2.4.202', '1.2.840.10008.1.2.4.203', '3.2.840.10008.1.2.4.96']);
-const REASONS = [
+const JPEG = new Set(['1.2.840.10008.1.2.4.50', '1.2.840.10008.1.2.4.51', '1.2.840.10008.1.2.4.57', '1.2.840.10008.1.2.4.70']);
+const RLE = new Set(['1.2.840.10008.1.2.5']);
+const DAMAGED = [
   [J2K, 'JPEG 2000 data damaged'], [HTJ2K, 'HTJ2K data damaged'], [JPEG_LS, 'JPEG-LS data damaged'],
+  [JPEG, 'JPEG data damaged'], [RLE, 'RLE data damaged'],
 ];
 
 function imageFrame(layout) {
@@ -87,10 +90,11 @@ async function decodeFrame(layout, bytes, bitOffset) {
   return Object.assign({ kind: 'grey', pixels }, valueRange(pixels));
 }
 
+// A codec's failure, or a frame it decodes short, means the compressed data is damaged.
 function reasonFor(layout, error) {
   const text = typeof error === 'string' ? error : (error && error.message) || String(error);
-  for (const [syntaxes, reason] of REASONS) {
-    if (syntaxes.has(layout.transferSyntax) && !/^the decoded frame/.test(text)) return reason + ' (' + text + ')';
+  for (const [syntaxes, reason] of DAMAGED) {
+    if (syntaxes.has(layout.transferSyntax)) return reason + ' (' + text + ')';
   }
   return text;
 }
@@ -101,6 +105,8 @@ self.onmessage = async (event) => {
     const frame = await decodeFrame(layout, bytes, bitOffset || 0);
     self.postMessage({ id, frame }, [frame.pixels.buffer]);
   } catch (error) {
-    self.postMessage({ id, error: reasonFor(layout, error) });
+    // A codec that aborted has left its WebAssembly instance unusable: this worker must go.
+    const fatal = error instanceof WebAssembly.RuntimeError || /abort/i.test(String(error && error.message));
+    self.postMessage({ id, error: reasonFor(layout, error), fatal });
   }
 };

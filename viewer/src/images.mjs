@@ -53,6 +53,7 @@ function makeImage(url, header) {
     photometric: header.photometric,
     modality: header.modality,
     bitsStored: header.bitsStored,
+    bitsAllocated: header.bitsAllocated,
     transferSyntax: header.transferSyntax,
     pixelSpacing: header.pixelSpacing,
     frameTime: header.frameTime,
@@ -145,7 +146,7 @@ function preload(urls) {
       try {
         const image = await open(url);
         if (generation !== preloadGeneration) return;
-        planned += image.rows * image.columns * (image.isColor ? 3 : 4);
+        planned += image.rows * image.columns * (image.isColor ? 3 : Math.ceil(image.bitsAllocated / 8));
         if (planned > budget) return;
         if (!image.frameLoaded(0)) image.loadFrame(0, { preload: true }).catch(() => {});
       } catch (e) {
