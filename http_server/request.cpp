@@ -121,8 +121,7 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
       sendAuthorizationRequired(slot->socket,
                                 verdict == 2 ? "Authentication required" : "Authentication failed");
       slot->flags |= FLAG_CLOSE;
-      closeConnection(server, slot);
-      return 0;
+      return 1;
     }
   }
   ++slot->requestsServed;
@@ -288,10 +287,8 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
     if (isSingleFileUpload(slot) && slot->headerLength > 0 && server->onUploadData) {
       slot->upload->state = 2;
       server->onUploadData(slot->upload, slot->outPtr, slot->pending);
-      closeConnection(server, slot);
-      return 0;
+      return 1;  // the upload is complete; the connection ends with it
     }
-    closeConnection(server, slot);
     return -1;
   }
   slot->pending += received;

@@ -328,7 +328,6 @@ int bufferStep(ServerConfig* server, ConnectionSlot* slot) {
     int sent = sendData(slot, slot->outPtr, slot->pending, chunked, false);
     if (sent < 0) {
       slot->flags |= FLAG_CLOSE;
-      closeConnection(server, slot);
       return -1;
     }
     server->bytesSent += static_cast<std::uint32_t>(sent);

@@ -15,8 +15,15 @@ inline constexpr int kMaxHeaderBytes = 512;     // a composed response header
 inline constexpr int kMaxPostBody = 262144;     // body of a plain POST
 inline constexpr int kMinOutputRoom = 1024;     // room left for the answer behind the request
 
-// Slots and connections (server_core.cpp).
+// Slots and connections (connection_slot.cpp).
+// Takes a free slot for a connection just accepted; false when the slot's buffer cannot be had,
+// and the connection has been closed.
+bool openSlot(ServerConfig* server, ConnectionSlot* slot, SocketHandle socket, std::uint32_t peer,
+              std::int64_t now);
+// Prepares the slot for the next request; false when its buffer cannot be had.
 bool resetSlot(ConnectionSlot* slot);
+// Ends the request on the slot and releases what it holds; with FLAG_CLOSE also the connection.
+// Only the event loop ends connections: a step reports a finished or failed response instead.
 void closeConnection(ServerConfig* server, ConnectionSlot* slot);
 // Counts the used slots whose client address equals this slot's, the slot itself included.
 int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot);
