@@ -10,12 +10,6 @@ std::atomic<UrlHook> urlHook{nullptr};
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return c & 0x0f;
-}
-
 void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* request, int result) {
   ConnFlags bits = static_cast<ConnFlags>(result);
   slot->flags |= bits;
@@ -134,25 +128,6 @@ int parseVariables(HandlerRequest* request) {
   request->variables = variables;
   request->variableCount = count;
   return count;
-}
-
-void urlDecodeInPlace(char* text) {
-  if (!text) return;
-  char* read = text;
-  char* write = text;
-  while (*read) {
-    if (*read == '+') {
-      *write++ = ' ';
-      ++read;
-    } else if (*read == '%') {
-      if (!read[1] || !read[2]) break;
-      *write++ = static_cast<char>((hexValue(read[1]) << 4) | hexValue(read[2]));
-      read += 3;
-    } else {
-      *write++ = *read++;
-    }
-  }
-  *write = '\0';
 }
 
 int hookHandler(HandlerRequest* request) {

@@ -10,32 +10,6 @@
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return c & 0x0f;
-}
-
-// Percent escapes and "+" decoded up to the query; backslashes become "/" so that an encoded
-// or literal "..\" is seen as the parent step it is on Windows.
-std::string decodeRequestPath(const char* path) {
-  std::string decoded;
-  for (const char* read = path; *read && *read != '?';) {
-    char c = *read;
-    if (c == '%') {
-      if (!read[1] || !read[2]) break;
-      c = static_cast<char>((hexValue(read[1]) << 4) | hexValue(read[2]));
-      read += 3;
-      if (c == '\0') break;
-    } else {
-      ++read;
-      if (c == '+') c = ' ';
-    }
-    decoded.push_back(c == '\\' ? '/' : c);
-  }
-  return decoded;
-}
-
 const char* const kDefaultDocuments[] = {"index.htm", "index.html", "default.htm", "main.xul"};
 
 // The relative location that adds the missing "/" to a directory request; the query, if any,

@@ -88,6 +88,15 @@ int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresen
 // True when it has answered the request itself (the redirect for an empty path).
 bool formComplete(ServerConfig* server, ConnectionSlot* slot);
 
+// Percent decoding (percent_decode.cpp). Decodes text into out, which may be text itself, and
+// returns the length written (no terminator added). It ends at the terminator or at a "%" short
+// of two characters; a request path also ends at its query ("?") or at an encoded NUL, and its
+// backslashes become "/".
+enum class DecodeAs { formValue, requestPath };
+std::size_t percentDecode(const char* text, char* out, DecodeAs as);
+// The path up to its query, decoded.
+std::string decodeRequestPath(const char* path);
+
 // Text helpers (text_util.cpp).
 // Offset of needle in the first haystackLength bytes of haystack, or -1.
 long findBytes(const char* haystack, std::size_t haystackLength, const char* needle,
