@@ -1,12 +1,17 @@
 #include "copy_engine.h"
 
+#include <algorithm>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
+#include "log/ansi_text.h"
 #include "log/log.h"
 #include "shell/status.h"
 #include "staging/file_copy.h"
+#include "staging/folder_identity.h"
 #include "staging/workspace.h"
 
 namespace fs = std::filesystem;
@@ -39,6 +44,28 @@ bool copyOneFile(const fs::path& source, const fs::path& target, const fs::path&
     return true;
 }
 
+// inside: the folders the walk is in, source among them. A link back to one of them (DICOM/S1/up
+// -> .., possible on Rock Ridge discs) would copy the study into itself until the disk is full.
+void copyFolder(const fs::path& source, const fs::path& target, std::vector<FolderIdentity> inside) {
+    makeFolder(target);
+    for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
+        if (!keepRunning.load()) return;
+        fs::path name = entry.path().filename();
+        if (isFolderFollowingLinks(entry)) {
+            std::optional<FolderIdentity> folder = folderIdentity(entry.path());
+            if (folder && std::find(inside.begin(), inside.end(), *folder) != inside.end()) {
+                logWarn("Link cycle skipped: " + pathToAnsi(entry.path()));
+                continue;
+            }
+            std::vector<FolderIdentity> deeper = inside;
+            if (folder) deeper.push_back(*folder);
+            copyFolder(entry.path(), target / name, std::move(deeper));
+        } else if (!copyOneFile(entry.path(), target, name)) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 void makeFolder(const fs::path& folder) {
@@ -46,11 +73,13 @@ void makeFolder(const fs::path& folder) {
     throw fs::filesystem_error("cannot create folder", folder, std::make_error_code(std::errc::not_a_directory));
 }
 
-void writeCopyStatus(bool complete) {
+void writeCopyStatus(bool complete) { writeCopyStatus(workspaceDataDir, complete); }
+
+void writeCopyStatus(const fs::path& dataFolder, bool complete) {
     try {
         // An empty path would put the file into the current directory, the disc.
-        if (workspaceDataDir.empty()) throw std::runtime_error("no workspace");
-        std::ofstream file(workspaceDataDir / "copy_status.txt", std::ios::binary | std::ios::trunc);
+        if (dataFolder.empty()) throw std::runtime_error("no workspace");
+        std::ofstream file(dataFolder / "copy_status.txt", std::ios::binary | std::ios::trunc);
         if (file) file << (complete ? '1' : '0');
         file.close();
         if (!file) logError("Cannot create copy status file");
@@ -60,14 +89,7 @@ void writeCopyStatus(bool complete) {
 }
 
 void copyTree(fs::path source, fs::path target) {
-    makeFolder(target);
-    for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
-        if (!keepRunning.load()) return;
-        fs::path name = entry.path().filename();
-        if (isFolderFollowingLinks(entry)) {
-            copyTree(entry.path(), target / name);
-        } else if (!copyOneFile(entry.path(), target, name)) {
-            return;
-        }
-    }
+    std::vector<FolderIdentity> inside;
+    if (std::optional<FolderIdentity> root = folderIdentity(source)) inside.push_back(*root);
+    copyFolder(source, target, std::move(inside));
 }

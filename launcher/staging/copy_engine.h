@@ -16,11 +16,14 @@ bool stageNecessaryFiles();
 // folder is fine; any other failure raises std::filesystem::filesystem_error.
 void makeFolder(const std::filesystem::path& folder);
 
-// Writes "1" or "0", one byte, to copy_status.txt in the workspace's DATA folder. Never raises.
+// Writes "1" or "0", one byte, to copy_status.txt in the workspace's DATA folder (dataFolder,
+// or workspaceDataDir). Never raises.
+void writeCopyStatus(const std::filesystem::path& dataFolder, bool complete);
 void writeCopyStatus(bool complete);
 
 // Copies the tree below source into target, skipping names target already has. A file that
 // cannot be copied clears copyOk and the walk goes on; a folder that cannot be created or read
 // raises std::filesystem::filesystem_error and ends the whole walk. Returns early, without
-// clearing copyOk, once keepRunning is cleared.
+// clearing copyOk, once keepRunning is cleared. Links are followed, except a link to a folder
+// the walk is already inside: that one is skipped with a WARN line and is no failure.
 void copyTree(std::filesystem::path source, std::filesystem::path target);

@@ -17,6 +17,16 @@ extern std::filesystem::path workspaceDataDir;
 extern std::filesystem::path sourceRoot;
 extern std::filesystem::path sourceDataDir;
 
+// The workspace's paths as one value. Work that goes on across steps reads them once, while it
+// holds the workspace (removal clears workspaceDir), and builds every later path from its copy.
+struct WorkspacePaths {
+    std::filesystem::path workspaceDir;
+    std::filesystem::path workspaceDataDir;
+    std::filesystem::path sourceRoot;
+};
+
+inline WorkspacePaths workspacePaths() { return WorkspacePaths{workspaceDir, workspaceDataDir, sourceRoot}; }
+
 // Creates the workspace and stages the viewer and the data into it. True only when the folder
 // was created and staging succeeded; every failure has been logged.
 bool createWorkspace();
@@ -30,6 +40,17 @@ void removeWorkspace();
 // been cleared: a terminating launcher must not start new work in the workspace.
 bool holdWorkspace();
 void releaseWorkspace();
+
+// holdWorkspace for one scope; held says whether the hold was granted.
+struct WorkspaceHold {
+    WorkspaceHold() : held(holdWorkspace()) {}
+    ~WorkspaceHold() {
+        if (held) releaseWorkspace();
+    }
+    WorkspaceHold(const WorkspaceHold&) = delete;
+    WorkspaceHold& operator=(const WorkspaceHold&) = delete;
+    const bool held;
+};
 
 // The launch id that a generator seeded with seed yields: the first two 32-bit draws of a
 // Mersenne Twister make the high and low halves of the number.

@@ -42,14 +42,14 @@ std::wstring dataCommandLine(const std::wstring& program, wchar_t separator, con
     return commandHead(program) + workspaceDir + s + L"\" \"" + sourceRoot + s + L"data.zip\"";
 }
 
-bool extractViewer() {
+bool extractViewer(const WorkspacePaths& paths) {
     std::wstring command = viewerCommandLine(extractorProgram(), commandSeparator(),
-                                             commandPathText(workspaceDataDir), commandPathText(sourceRoot));
+                                             commandPathText(paths.workspaceDataDir), commandPathText(paths.sourceRoot));
     return extractArchive(command, "Unzipping viewer...", "Browser unzip attempt ");
 }
 
-bool extractData() {
-    std::wstring command = dataCommandLine(extractorProgram(), commandSeparator(), commandPathText(workspaceDir),
-                                           commandPathText(sourceRoot));
+bool extractData(const WorkspacePaths& paths) {
+    std::wstring command = dataCommandLine(extractorProgram(), commandSeparator(), commandPathText(paths.workspaceDir),
+                                           commandPathText(paths.sourceRoot));
     return extractArchive(command, "Unzipping data...", "Data unzip attempt ");
 }

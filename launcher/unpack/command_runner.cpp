@@ -1,6 +1,8 @@
 #include "command_runner.h"
 
+#include <chrono>
 #include <string_view>
+#include <thread>
 
 #include "log/ansi_text.h"
 #include "log/log.h"
@@ -42,6 +44,25 @@ void ChildWorkspaceHold::release() {
 }
 
 bool terminating() { return !keepRunning.load(); }
+
+void keepHoldingLeftChild(ChildWorkspaceHold& hold, std::function<bool()> ended, std::function<void()> stop) {
+    if (!hold.held) return;
+    try {
+        std::thread([ended, stop] {
+            while (!ended()) {
+                if (terminating()) {
+                    stop();
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(RUNNER_POLL_MS));
+            }
+            releaseWorkspace();
+        }).detach();
+        hold.held = false;  // the watcher lets it go
+    } catch (...) {
+        stop();
+    }
+}
 
 void logSystemError(const char* prefix, uint32_t code) {
     logError(prefix + std::to_string(code) + ": " + systemErrorText(code));

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Captures the child's standard output and standard error through one pipe; a reader thread
@@ -59,6 +60,12 @@ struct ChildWorkspaceHold {
     void release();
     bool held = false;
 };
+
+// A child still running when runAndWait stops waiting is left running, but never unheld: a
+// watcher thread takes over the runner's hold, ends the child once terminate has begun and lets
+// the workspace go once the child is gone. ended polls the child (and reaps it once it has
+// ended); stop ends and reaps it. Without a thread for the watcher the child is ended at once.
+void keepHoldingLeftChild(ChildWorkspaceHold& hold, std::function<bool()> ended, std::function<void()> stop);
 
 // True once terminate has begun: a runner then ends its child instead of waiting for it.
 bool terminating();

@@ -139,21 +139,8 @@ Query queryExitCode(pid_t child, uint32_t& exitCode) {
     return errno == EINTR ? Query::Interrupted : Query::Lost;
 }
 
-// A child that is left running is still reaped once it ends, on a thread of its own.
-void reapLater(pid_t child) {
-    try {
-        std::thread([child] {
-            int status;
-            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
-        }).detach();
-    } catch (...) {
-        // Without a thread the child becomes a zombie when it ends; nothing else is lost.
-    }
-}
-
-// Ends a child that the runner still waits for, and reaps it. Only its runner signals it, and
-// never once it has been reaped, so the id cannot have been handed on.
+// Ends a child that the runner (or the watcher that took it over) still waits for, and reaps it.
+// Only that one signals it, and never once it has been reaped, so the id cannot have been handed on.
 void stopChild(pid_t child) {
     kill(child, SIGKILL);
     int status;
@@ -265,7 +252,16 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         if (std::chrono::steady_clock::now() >= deadline) break;
         std::this_thread::sleep_for(WAIT_STEP);
     }
-    if (!stopped && last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) reapLater(child);
+    if (!stopped && last == Query::Obtained && exitCode == EXIT_CODE_STILL_ACTIVE) {
+        keepHoldingLeftChild(
+            hold,
+            [child] {
+                uint32_t code = EXIT_CODE_STILL_ACTIVE;
+                const Query query = queryExitCode(child, code);
+                return query == Query::Lost || (query == Query::Obtained && code != EXIT_CODE_STILL_ACTIVE);
+            },
+            [child] { stopChild(child); });
+    }
     hold.release();
     return waitedRunResult(last == Query::Obtained && exitCode == 0, exitCode, last == Query::Obtained ? 1 : 0);
 }

@@ -165,9 +165,18 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
         if (terminating() || step == 0) break;
     }
     if (terminating()) stopChild(process.hProcess);
-    hold.release();
 
     DWORD exitCode = EXIT_CODE_NOT_OBTAINED;
     BOOL queried = GetExitCodeProcess(process.hProcess, &exitCode);
+    if (queried && exitCode == EXIT_CODE_STILL_ACTIVE) {
+        // The watcher owns the process handle from here; it is closed when the watcher ends.
+        HANDLE handle = process.hProcess;
+        process.hProcess = nullptr;
+        std::shared_ptr<void> child(handle, CloseHandle);
+        keepHoldingLeftChild(
+            hold, [child] { return WaitForSingleObject(child.get(), 0) != WAIT_TIMEOUT; },
+            [child] { stopChild(child.get()); });
+    }
+    hold.release();
     return closeChildHandles(process, waitedRunResult(queried && exitCode == 0, exitCode, queried ? 1 : 0));
 }

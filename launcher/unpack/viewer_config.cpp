@@ -27,10 +27,10 @@ std::string readWholeFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool fixViewerConfigPort() {
+bool fixViewerConfigPort(const WorkspacePaths& paths) {
     if (chosenPort <= 8000) return true;
     logInfo("Fixing config port number");
-    const std::filesystem::path configFile = workspaceDir / "DATA" / "7z" / "data" / "config" / "config-lumidra.json";
+    const std::filesystem::path configFile = paths.workspaceDir / "DATA" / "7z" / "data" / "config" / "config-lumidra.json";
 
     std::string content = readWholeFile(configFile);
     if (content.empty()) {

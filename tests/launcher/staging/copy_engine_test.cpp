@@ -115,6 +115,24 @@ TEST_F(CopyTree, KeepsPermissionsFollowsLinksAndRefusesSpecialFiles) {
     EXPECT_EQ(listTree(target), "linked folder/\nlinked folder/linked.dcm\nreadonly.dcm\n");
 }
 
+TEST_F(CopyTree, ALinkBackToAnAncestorIsSkippedWithAWarningAndTheStudyCopiedOnce) {
+    writeFileBytes(source / "S1" / "I1.dcm", "image 1");
+    writeFileBytes(source / "S1" / "deeper" / "I2.dcm", "image 2");
+    fs::create_directory_symlink("..", source / "S1" / "up");
+    fs::create_directory_symlink("../..", source / "S1" / "deeper" / "top");
+    fs::create_directory_symlink(".", source / "S1" / "self");
+    // A second way into a folder that is no ancestor is no cycle: it is copied like any other.
+    fs::create_directory_symlink("S1/deeper", source / "shortcut");
+    LogMark log;
+
+    copyTree(source, target);
+
+    EXPECT_EQ(listTree(target), "S1/\nS1/I1.dcm\nS1/deeper/\nS1/deeper/I2.dcm\nshortcut/\nshortcut/I2.dcm\n");
+    EXPECT_TRUE(copyOk) << "a skipped cycle is not a failed file";
+    for (const char* link : {"S1/up", "S1/deeper/top", "S1/self"})
+        EXPECT_TRUE(log.has(" WARN: Link cycle skipped: " + (source / link).string() + "\n")) << link << log.added();
+}
+
 class CopyStatus : public CopyTree {};
 
 TEST_F(CopyStatus, HoldsExactlyOneByteAfterEveryWrite) {

@@ -95,14 +95,14 @@ TEST_F(Extraction, TheDiscsOwnExtractorUnpacksBothArchivesAtTheFirstAttempt) {
     options.withExtractor = true;
     enterDisc(options);
 
-    ASSERT_TRUE(extractViewer());
+    ASSERT_TRUE(extractViewer(workspacePaths()));
     expectCleanFirstAttempt(logLines(), {"INFO: Unzipping viewer...", "INFO: " + viewerCommand("BIN/7za"),
                                          "INFO: Browser unzip attempt 1"});
     expectFiles(workspaceDataDir / "7z", viewerArchiveFiles());
 
     stageTextId = static_cast<uint16_t>(UiText::CopyingData);
     logStart = logText().size();
-    ASSERT_TRUE(extractData());
+    ASSERT_TRUE(extractData(workspacePaths()));
     expectCleanFirstAttempt(logLines(), {"INFO: Unzipping data...", "INFO: " + dataCommand("BIN/7za"),
                                          "INFO: Data unzip attempt 1"});
     expectFiles(workspaceDir, dataArchiveFiles());
@@ -113,7 +113,7 @@ TEST_F(Extraction, TheDiscsOwnExtractorUnpacksBothArchivesAtTheFirstAttempt) {
 
 TEST_F(Extraction, WithoutBinSevenZipThe7ZipOnPathIsRunAndNamedInTheLog) {
     enterDisc({});
-    ASSERT_TRUE(extractViewer());
+    ASSERT_TRUE(extractViewer(workspacePaths()));
     expectCleanFirstAttempt(logLines(), {"INFO: Unzipping viewer...", "INFO: " + viewerCommand(findSevenZip().string()),
                                          "INFO: Browser unzip attempt 1"});
     expectFiles(workspaceDataDir / "7z", viewerArchiveFiles());
@@ -128,7 +128,7 @@ TEST_F(Extraction, OnPath7zzComesBefore7zaBefore7zAndAFolderWithBlanksIsQuoted) 
     writeFileBytes(tools / "7zz", "not executable, so not a candidate\n");
     setenv("PATH", ("/nonexistent:" + tools.string()).c_str(), 1);
 
-    EXPECT_TRUE(extractViewer());
+    EXPECT_TRUE(extractViewer(workspacePaths()));
     const std::string program = "\"" + (tools / "7za").string() + "\"";
     EXPECT_EQ(logLines().at(1), "INFO: " + viewerCommand(program));
     EXPECT_EQ(readFileBytes(tools / "ran-7za.txt"), "x -bsp2 -y -o" + (workspaceDataDir / "7z").string() + "/ " +
@@ -142,7 +142,7 @@ TEST_F(Extraction, ACorruptArchiveFailsThreeTimesWithRetryStatus) {
     enterDisc(options);
     stageTextId = static_cast<uint16_t>(UiText::CopyingData);
 
-    EXPECT_FALSE(extractData());
+    EXPECT_FALSE(extractData(workspacePaths()));
     const std::vector<std::string> lines = logLines();
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[1], "INFO: " + dataCommand("BIN/7za"));
@@ -169,7 +169,7 @@ TEST_F(Extraction, NoExtractorAtAllGivesThreeAttemptsOfTwoCreateFailures) {
     const TempFolder emptyFolder("lumidra empty path");
     setenv("PATH", emptyFolder.path.c_str(), 1);
 
-    EXPECT_FALSE(extractViewer());
+    EXPECT_FALSE(extractViewer(workspacePaths()));
     const std::vector<std::string> lines = logLines();
     const std::string notFound = "ERROR: Create process failed with code 2: " + systemErrorText(2);
     const std::string failed = "ERROR: Command failed with exit code: 1024, exit code result: 0";
@@ -187,7 +187,7 @@ TEST_F(Extraction, AFailedCapturedRunThatThePlainRunMendsCountsAsSuccess) {
     // Fails when its output is a pipe (the captured run), succeeds otherwise.
     writeScript(disc / "BIN" / "7za", "if [ -p /dev/stdout ]; then exit 1; fi\nexit 0\n");
 
-    EXPECT_TRUE(extractViewer());
+    EXPECT_TRUE(extractViewer(workspacePaths()));
     const std::vector<std::string> lines = logLines();
     EXPECT_EQ(countLines(lines, "INFO: Browser unzip attempt "), 1u);
     EXPECT_EQ(countLines(lines, "ERROR: Last system error message: "), 1u);

@@ -181,7 +181,7 @@ TEST_F(TerminateDuringExtraction, ExtractionMakesNoFurtherAttemptAfterTerminate)
     fs::current_path(disc);
     sourceRoot = disc;
 
-    auto extraction = std::async(std::launch::async, [] { return extractViewer(); });
+    auto extraction = std::async(std::launch::async, [] { return extractViewer(workspacePaths()); });
     const bool writing = waitFor([&] { return extractorWriting(); }, 10s);
     EXPECT_LT(terminateAndRemove(), HOLD_RELEASED_WITHIN);
     const bool ended = extraction.wait_for(5s) == std::future_status::ready;
@@ -201,6 +201,41 @@ TEST_F(TerminateDuringExtraction, ExtractionMakesNoFurtherAttemptAfterTerminate)
     EXPECT_FALSE(fs::exists(folder.path / "LUMIDRA_7e57"));
     for (const std::wstring& text : shownStatusTexts())
         EXPECT_EQ(text.find(L"Retrying"), std::wstring::npos) << wideToAnsi(text);
+}
+
+}  // namespace
+
+namespace {
+
+// A child that outlives runAndWait's wait is reported as failed and left running, as before,
+// but it stays held: removal waits for it, terminate ends it, and once it ends on its own the
+// workspace is let go at once.
+TEST_F(TerminateDuringExtraction, AChildLeftRunningAfterTheWaitStaysHeldUntilTerminateEndsIt) {
+    const fs::path extractor = script(folder.path / "writing 7za", WRITING_EXTRACTOR);
+    const std::wstring command = ansiToWide("\"" + extractor.string() + "\" x");
+
+    EXPECT_FALSE(runAndWaitWithin(command, 300));
+    EXPECT_EQ(countLines(logLines(), "ERROR: Command failed with exit code: 259, exit code result: 1"), 1u);
+    const std::vector<pid_t> pids = startedChildren(extractor);
+    ASSERT_EQ(pids.size(), 1u);
+    EXPECT_FALSE(processGone(pids[0])) << "the child is left running until terminate";
+    ASSERT_TRUE(waitFor([&] { return extractorWriting(); }, 10s)) << "the fake extractor never wrote";
+
+    EXPECT_LT(terminateAndRemove(), HOLD_RELEASED_WITHIN) << "removal waited out a child nobody ended";
+    EXPECT_TRUE(waitFor([&] { return processGone(pids[0]); }, 2s)) << "the extractor outlived terminate";
+    // Nothing comes back after the removal.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(fs::exists(folder.path / "LUMIDRA_7e57")) << "the child wrote the workspace back";
+    EXPECT_FALSE(childrenLeft());
+}
+
+TEST_F(TerminateDuringExtraction, AChildLeftRunningThatEndsByItselfLetsTheWorkspaceGo) {
+    const fs::path extractor = script(folder.path / "slow 7za", "sleep 1\n");
+    EXPECT_FALSE(runAndWaitWithin(ansiToWide("\"" + extractor.string() + "\""), 100));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(childrenLeft()) << "the child was not reaped";
+    EXPECT_LT(terminateAndRemove(), 500ms) << "the ended child still holds the workspace";
+    EXPECT_FALSE(fs::exists(folder.path / "LUMIDRA_7e57"));
 }
 
 }  // namespace
