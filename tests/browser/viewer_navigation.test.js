@@ -85,6 +85,7 @@ test('window presets: the file\'s window and the CT presets set the window shown
   const labels = (await page.locator('#preset-select option').allTextContents()).slice(1);
   assert.deepEqual(labels.map((l) => l.replace(/ \(.*/, '')), ['File', 'Brain', 'Soft tissue', 'Lung', 'Bone']);
   assert.equal(labels[0], 'File (W 400 L 40)');
+  assert.equal(await page.locator('#preset-select').inputValue(), '0', 'the menu names the window on screen');
   const before = await canvasSummary(page);
 
   const lung = labels.find((l) => l.startsWith('Lung'));

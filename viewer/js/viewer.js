@@ -12,11 +12,12 @@
   const Cine = window.LumidraCine;
 
   const $ = (id) => document.getElementById(id);
-  const INDEX_ATTEMPTS = 4;
   const PRELOAD_AHEAD = 8;
   const PRELOAD_BEHIND = 3;
   // A load shorter than this shows no loading text, so that scrolling does not flicker.
   const LOADING_TEXT_DELAY_MS = 150;
+  // After this the loading text says that it is still waiting, and for which file.
+  const SLOW_LOAD_MS = 15000;
   const ZOOM_STEP = 1.25;
 
   const state = {
@@ -39,13 +40,6 @@
     help: null,
   };
 
-  class HttpError extends Error {
-    constructor(status, path) {
-      super('HTTP ' + status + ' for ' + path);
-      this.status = status;
-    }
-  }
-
   function showMessage(text, kind) {
     const el = $('message');
     el.textContent = text || '';
@@ -62,12 +56,6 @@
 
   function urlOf(path) {
     return Launcher.joinUrl(state.launcher.base, path);
-  }
-
-  async function fetchBuffer(path) {
-    const response = await fetch(urlOf(path), { cache: 'no-store' });
-    if (!response.ok) throw new HttpError(response.status, path);
-    return response.arrayBuffer();
   }
 
   // ---- images -------------------------------------------------------------------------
@@ -103,12 +91,19 @@
     const loadingTimer = setTimeout(() => {
       if (token === state.showToken) showImageStatus('Loading image ' + (state.index + 1) + '…', 'loading');
     }, LOADING_TEXT_DELAY_MS);
+    const slowTimer = setTimeout(() => {
+      if (token === state.showToken) {
+        showImageStatus('Image ' + (state.index + 1) + ' (file ' + series.images[state.index].path +
+          ') is still loading after ' + SLOW_LOAD_MS / 1000 + ' s; the disc or the computer may be busy.', 'loading');
+      }
+    }, SLOW_LOAD_MS);
     let image;
     try {
       image = await openImage(series.images[state.index].path);
       await image.loadFrame(0);
     } catch (e) {
       clearTimeout(loadingTimer);
+      clearTimeout(slowTimer);
       if (token !== state.showToken) return;
       state.display = null;
       const text = failureText(series, state.index, e.message);
@@ -119,6 +114,7 @@
       return;
     }
     clearTimeout(loadingTimer);
+    clearTimeout(slowTimer);
     if (token !== state.showToken) return;
     showImageStatus('');
     if ($('message').className === 'error') showMessage('');
@@ -200,59 +196,30 @@
   async function drawThumbnail(series, canvas) {
     const image = await openImage(series.images[Math.floor((series.images.length - 1) / 2)].path);
     await image.loadFrame(0);
-    const full = Viewport.renderToCanvas(image, 0, Images.defaultView(image, 0), document.createElement('canvas'));
-    const ctx = canvas.getContext('2d');
-    const scale = Math.min(canvas.width / image.columns, canvas.height / (image.rows * aspectOf(image)));
-    const w = image.columns * scale;
-    const h = image.rows * aspectOf(image) * scale;
-    ctx.fillStyle = '#000';
-    ctx.fillRect(0, 0, canvas.width, canvas.height);
-    ctx.imageSmoothingEnabled = true;
-    ctx.drawImage(full, (canvas.width - w) / 2, (canvas.height - h) / 2, w, h);
-  }
-
-  function aspectOf(image) {
-    return image.pixelSpacing ? image.pixelSpacing[0] / image.pixelSpacing[1] : 1;
+    Viewport.drawThumbnail(image, Images.defaultView(image, 0), canvas);
   }
 
   // ---- window, presets, zoom ----------------------------------------------------------
 
   // The presets of the frame shown: a multi-frame image may give each frame its own window.
   function fillPresets(image, frame) {
-    const presets = image.isColor ? [] : Images.presets(image, frame);
-    const select = $('preset-select');
-    const key = JSON.stringify(presets);
-    if (select.dataset.key !== key) {
-      select.dataset.key = key;
-      select.length = 1;
-      presets.forEach((p, i) => {
-        select.add(new Option(p.name + ' (W ' + Format.number(p.width) + ' L ' + Format.number(p.center) + ')', String(i)));
-      });
-    }
-    state.presets = presets;
-    select.disabled = !presets.length;
-    select.value = String(presets.findIndex((p) => p.name === state.presetName));
-    if (select.selectedIndex < 0) select.value = '';
+    state.presets = image.isColor ? [] : Images.presets(image, frame);
   }
 
-  function applyPreset(i) {
+  function applyPreset(preset) {
     const display = state.display;
-    const preset = state.presets[i];
     if (!display || !preset) return;
     // A preset from the file's VOI LUT draws through the LUT; the others through the window.
     display.view = Object.assign({}, display.view, {
-      center: preset.center, width: preset.width, voiLut: preset.voiLut === undefined ? null : preset.voiLut,
+      center: preset.center, width: preset.width, voiLut: window.LumidraPresetMenu.lutOf(preset),
     });
     state.viewChanged = true;
     state.presetName = preset.name;
-    $('preset-select').value = String(i);
     viewChanged();
   }
 
   function nextPreset() {
-    if (!state.presets.length) return;
-    const now = state.presets.findIndex((p) => p.name === state.presetName);
-    applyPreset((now + 1) % state.presets.length);
+    if (state.display) applyPreset(state.presetMenu.next(state.display.view));
   }
 
   function invert() {
@@ -275,31 +242,12 @@
     viewChanged();
   }
 
-  function setZoom(zoom) {
+  // change(display, width, height): one of the viewport's zoom changes.
+  function zoomWith(change) {
     const display = state.display;
     if (!display) return;
     const canvas = $('image-canvas');
-    if (zoom === null) {
-      display.zoom = null;
-      display.pan = { x: 0, y: 0 };
-    } else {
-      Viewport.zoomAround(display, zoom, canvas.width / 2, canvas.height / 2, canvas.width, canvas.height);
-    }
-    viewChanged();
-  }
-
-  function zoomBy(factor) {
-    const display = state.display;
-    if (!display) return;
-    const canvas = $('image-canvas');
-    setZoom(Viewport.layout(display, canvas.width, canvas.height).zoom * factor);
-  }
-
-  function actualSize() {
-    const display = state.display;
-    if (!display) return;
-    display.zoom = 1;
-    display.pan = { x: 0, y: 0 };
+    change(display, canvas.width, canvas.height);
     viewChanged();
   }
 
@@ -316,7 +264,6 @@
     if (what === 'view') {
       state.viewChanged = true;
       state.presetName = '';
-      $('preset-select').value = '';
     }
     scheduleDraw();
   }
@@ -347,6 +294,7 @@
       const rate = Cine.frameRate(image.frameTime);
       $('cine-rate').textContent = Format.number(rate.fps) + ' fps' + (rate.fromFile ? '' : ' (file gives no frame time)');
     }
+    state.presetMenu.show(display ? state.presets : [], display && display.view);
     $('reset-window').disabled = !display;
     const invertButton = $('invert-button');
     invertButton.disabled = !display;
@@ -389,32 +337,6 @@
 
   // ---- study index ----------------------------------------------------------------------
 
-  // The index need not name series descriptions, birth dates or sex; the first image of each
-  // series has them.
-  async function fillSeriesDescriptions(patients) {
-    for (const patient of patients) {
-      for (const study of patient.studies) {
-        for (const series of study.series) {
-          if (!series.images.length || state.closing) continue;
-          if (series.description && (patient.birthDate || patient.sex)) continue;
-          try {
-            const image = await openImage(series.images[0].path);
-            if (!patient.birthDate && !patient.sex && (image.patientBirthDate || image.patientSex)) {
-              patient.birthDate = image.patientBirthDate;
-              patient.sex = image.patientSex || '';
-              state.list.patientChanged(patient);
-            }
-            series.description = series.description || image.seriesDescription;
-            state.list.seriesChanged(series);
-            if (series === state.series) updateOverlay();
-          } catch (e) {
-            // The series entry keeps its number only; showing the image reports the error.
-          }
-        }
-      }
-    }
-  }
-
   function showStudy(patients) {
     state.allSeries = patients.flatMap((p) => p.studies.flatMap((s) => s.series));
     state.list = window.LumidraSeriesList.createSeriesList($('study-list'), patients, {
@@ -429,34 +351,29 @@
   }
 
   async function loadStudy(path) {
-    let lastError = null;
-    for (let attempt = 1; attempt <= INDEX_ATTEMPTS; attempt++) {
-      try {
-        const directory = Images.readDirectory(await fetchBuffer(path));
-        const patients = directory.patients;
-        if (!patients.length) throw new Error('the study index lists no patient');
-        showStudy(patients);
-        if (directory.skipped) {
-          showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
-        }
-        await selectSeries(state.allSeries.find((s) => s.images.length));
-        fillSeriesDescriptions(patients);
-        return;
-      } catch (e) {
-        lastError = e;
-        // A missing or unreachable index may still appear while the launcher starts; a damaged
-        // one will not get better.
-        const transient = e instanceof HttpError || e instanceof TypeError;
-        if (!transient) break;
-        await Launcher.sleep(1000 * attempt);
-      }
+    const StudyIndex = window.LumidraStudyIndex;
+    let directory;
+    try {
+      directory = await StudyIndex.readIndex(urlOf(path), path);
+    } catch (e) {
+      const list = $('study-list');
+      list.dataset.state = 'error';
+      list.textContent = 'The study index could not be read.';
+      showImageStatus('No study to show: the study index could not be read.', 'error');
+      showMessage('The study index (' + path + ' on ' + new URL(state.launcher.base).host +
+        ') could not be read: ' + e.message, 'error');
+      return;
     }
-    const list = $('study-list');
-    list.dataset.state = 'error';
-    list.textContent = 'The study index could not be read.';
-    showImageStatus('No study to show: the study index could not be read.', 'error');
-    showMessage('The study index (' + path + ' on ' + new URL(state.launcher.base).host +
-      ') could not be read: ' + lastError.message, 'error');
+    showStudy(directory.patients);
+    if (directory.skipped) {
+      showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
+    }
+    await selectSeries(state.allSeries.find((s) => s.images.length));
+    StudyIndex.fillDetails(directory.patients, openImage, (what) => {
+      if (what.patient) state.list.patientChanged(what.patient);
+      if (what.series) state.list.seriesChanged(what.series);
+      if (what.series === state.series) updateOverlay();
+    }, () => state.closing);
   }
 
   // ---- input ----------------------------------------------------------------------------
@@ -473,10 +390,10 @@
     previousFrame: () => stepFrame(-1),
     nextFrame: () => stepFrame(1),
     toggleCine,
-    zoomIn: () => zoomBy(ZOOM_STEP),
-    zoomOut: () => zoomBy(1 / ZOOM_STEP),
-    fit: () => setZoom(null),
-    actualSize,
+    zoomIn: () => zoomWith((d, w, h) => Viewport.zoomBy(d, ZOOM_STEP, w, h)),
+    zoomOut: () => zoomWith((d, w, h) => Viewport.zoomBy(d, 1 / ZOOM_STEP, w, h)),
+    fit: () => zoomWith(Viewport.fit),
+    actualSize: () => zoomWith(Viewport.actualSize),
     invert,
     nextPreset,
     reset: resetView,
@@ -525,18 +442,16 @@
         button.setAttribute('aria-pressed', String(playing));
       },
     });
+    state.presetMenu = window.LumidraPresetMenu.createPresetMenu($('preset-select'), applyPreset);
     state.help = window.LumidraHelp.createHelp($('help'), $('help-keys'), $('help-mouse'), $('viewport'));
 
     document.addEventListener('keydown', onKey);
     for (const button of document.querySelectorAll('.tool')) {
       button.addEventListener('click', () => state.tools.setTool(button.dataset.tool));
     }
-    $('zoom-fit').addEventListener('click', () => setZoom(null));
-    $('zoom-actual').addEventListener('click', actualSize);
+    $('zoom-fit').addEventListener('click', ACTIONS.fit);
+    $('zoom-actual').addEventListener('click', ACTIONS.actualSize);
     $('invert-button').addEventListener('click', invert);
-    $('preset-select').addEventListener('change', (event) => {
-      if (event.target.value !== '') applyPreset(Number(event.target.value));
-    });
     $('reset-window').addEventListener('click', resetView);
     $('help-button').addEventListener('click', () => state.help.toggle());
     $('help-close').addEventListener('click', () => state.help.close());

@@ -14,6 +14,23 @@
     return el;
   }
 
+  // A crossed box in place of a picture that cannot be drawn; the reason comes with the pointer.
+  function showNoPreview(canvas, reason) {
+    const ctx = canvas.getContext('2d');
+    ctx.fillStyle = '#000';
+    ctx.fillRect(0, 0, canvas.width, canvas.height);
+    ctx.strokeStyle = '#e06c6c';
+    ctx.lineWidth = canvas.width / 32;
+    ctx.beginPath();
+    ctx.moveTo(canvas.width * 0.3, canvas.height * 0.3);
+    ctx.lineTo(canvas.width * 0.7, canvas.height * 0.7);
+    ctx.moveTo(canvas.width * 0.7, canvas.height * 0.3);
+    ctx.lineTo(canvas.width * 0.3, canvas.height * 0.7);
+    ctx.stroke();
+    canvas.dataset.state = 'failed';
+    canvas.title = 'No preview: ' + reason;
+  }
+
   function patientDetails(patient) {
     return [
       'ID ' + (patient.id || '–'),
@@ -40,8 +57,7 @@
           await options.drawThumbnail(series, canvas);
           canvas.dataset.state = 'drawn';
         } catch (e) {
-          canvas.dataset.state = 'failed';
-          canvas.title = 'No preview: ' + e.message;
+          showNoPreview(canvas, e.message);
         }
       }
       drawing = false;
@@ -61,8 +77,9 @@
       button.type = 'button';
       button.setAttribute('aria-pressed', 'false');
       const thumbnail = element('canvas', 'thumbnail');
-      thumbnail.width = THUMBNAIL_SIZE;
-      thumbnail.height = THUMBNAIL_SIZE;
+      // Drawn at the screen's resolution, shown at THUMBNAIL_SIZE.
+      thumbnail.width = Math.round(THUMBNAIL_SIZE * (root.devicePixelRatio || 1));
+      thumbnail.height = thumbnail.width;
       thumbnail.dataset.state = 'waiting';
       thumbnail.setAttribute('aria-hidden', 'true');
       thumbnail.series = series;
@@ -76,7 +93,7 @@
       button.addEventListener('click', () => options.select(series));
       buttons.set(series, button);
       if (series.images.length) observer.observe(thumbnail);
-      else thumbnail.dataset.state = 'failed';
+      else showNoPreview(thumbnail, 'the series has no images');
       return button;
     }
 

@@ -61,6 +61,21 @@
     };
   }
 
+  // Zoom steps keep the middle of the canvas where it is.
+  function zoomBy(display, factor, width, height) {
+    zoomAround(display, layout(display, width, height).zoom * factor, width / 2, height / 2, width, height);
+  }
+
+  function fit(display) {
+    display.zoom = null;
+    display.pan = { x: 0, y: 0 };
+  }
+
+  function actualSize(display) {
+    display.zoom = 1;
+    display.pan = { x: 0, y: 0 };
+  }
+
   // The frame under a view on a canvas of the image's own size.
   function renderToCanvas(image, frame, view, canvas) {
     canvas.width = image.columns;
@@ -70,6 +85,19 @@
     Images().render(image, frame, view, data.data);
     ctx.putImageData(data, 0, 0);
     return canvas;
+  }
+
+  // The first frame fitted into a small canvas, in the physical proportions of its pixels.
+  function drawThumbnail(image, view, canvas) {
+    const full = renderToCanvas(image, 0, view, document.createElement('canvas'));
+    const scale = fitZoom(image, canvas.width, canvas.height);
+    const w = image.columns * scale;
+    const h = image.rows * aspectOf(image) * scale;
+    const ctx = canvas.getContext('2d');
+    ctx.fillStyle = '#000';
+    ctx.fillRect(0, 0, canvas.width, canvas.height);
+    ctx.imageSmoothingEnabled = true;
+    ctx.drawImage(full, (canvas.width - w) / 2, (canvas.height - h) / 2, w, h);
   }
 
   // Keeps the last rendered frame, so that zoom, pan and measuring redraw without rendering.
@@ -140,6 +168,7 @@
   }
 
   root.LumidraViewport = {
-    layout, toImage, toScreen, fitZoom, clampZoom, zoomAround, renderToCanvas, createRenderer, draw,
+    layout, toImage, toScreen, fitZoom, zoomAround, zoomBy, fit, actualSize, renderToCanvas, drawThumbnail,
+    createRenderer, draw,
   };
 })(typeof self !== 'undefined' ? self : this);
