@@ -47,6 +47,10 @@ export function storedValues(layout, samples) {
   const bits = layout.bitsStored;
   const signed = layout.pixelRepresentation === 1;
   const count = layout.rows * layout.columns;
+  // Samples that fill their width already hold the values, in the array type they need.
+  const fitting = signed ? [Int8Array, Int16Array, Int32Array] : [Uint8Array, Uint16Array, Uint32Array];
+  if (bits === layout.bitsAllocated && bits >= 8 && samples.length === count &&
+      samples instanceof fitting[Math.log2(bits / 8)]) return samples;
   let out;
   if (layout.bitsAllocated <= 8) out = signed ? new Int8Array(count) : new Uint8Array(count);
   else if (layout.bitsAllocated <= 16 && bits <= 16) out = signed ? new Int16Array(count) : new Uint16Array(count);
