@@ -261,6 +261,33 @@ test('the window function, the VOI LUT and the rendered grey levels', () => {
   assert.deepEqual(Array.from(out), [255, 0, 10, 255, 0, 255, 20, 255]);
 });
 
+test('multi-frame objects take each frame\'s rescale and window from their functional groups', () => {
+  const sq = (tag, ...items) => craft.element(tag, 'SQ', Buffer.concat(items.map((i) => craft.item(i))));
+  const rescale = (intercept, slope) => sq(0x00289145, Buffer.concat([
+    craft.element(0x00281052, 'DS', String(intercept)), craft.element(0x00281053, 'DS', String(slope))]));
+  const shared = Buffer.concat([rescale(-1024, 1), sq(0x00289132, Buffer.concat([
+    craft.element(0x00281050, 'DS', '40'), craft.element(0x00281051, 'DS', '400')]))]);
+  const words = Buffer.alloc(16);
+  [0, 1024, 2048, 4095, 0, 1024, 2048, 4095].forEach((v, i) => words.writeUInt16LE(v, i * 2));
+  const buffer = Buffer.concat([
+    Buffer.from(craft.imageDataset({ 0x00280008: ['IS', '2'] }, null)),
+    sq(0x52009229, shared),
+    // The first frame has no groups of its own, the second its own rescale.
+    sq(0x52009230, Buffer.alloc(0), rescale(0, 2)),
+    craft.element(0x7fe00010, 'OW', words)]);
+  const image = craft.toArrayBuffer(buffer);
+  const grey = (frame) => {
+    const { header, decoded } = decode(image, frame);
+    const rgba = new Uint8ClampedArray(16);
+    const view = modules.display.defaultView(header, frame, decoded);
+    modules.display.renderFrame(header, frame, decoded, view, rgba);
+    return [view.center, view.width, rgba[0], rgba[4], rgba[8], rgba[12]];
+  };
+  // Frame 1: -1024, 0, 1024, 3071 under window 40/400; frame 2: 0, 2048, 4096, 8190.
+  assert.deepEqual(grey(0), [40, 400, 0, 102, 255, 255]);
+  assert.deepEqual(grey(1), [40, 400, 102, 255, 255, 255]);
+});
+
 test('CT images offer their own window first, then the modality presets', () => {
   const { header, decoded } = decode(readArrayBuffer(sampleImage('CT', 1)));
   assert.deepEqual(modules.display.presets(header, 0).map((p) => [p.name, p.center, p.width]),

@@ -123,7 +123,10 @@ export function readHeader(arrayBuffer) {
   }
   const v = new Values(dataSet);
   const pixels = dataSet.elements[PIXEL_DATA];
-  if (!pixels) throw new ImageError('the file holds no image');
+  if (!pixels) {
+    const float = dataSet.elements.x7fe00008 || dataSet.elements.x7fe00009;
+    throw new ImageError(float ? 'floating-point pixel data is not supported' : 'the file holds no image');
+  }
   const samplesPerPixel = v.uint16(0x00280002) || 1;
   const h = {
     transferSyntax,
