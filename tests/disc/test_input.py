@@ -51,8 +51,8 @@ class MessyExport(unittest.TestCase):
         self.assertIn(os.path.relpath(INPUT.first_ct, INPUT.folder), duplicate)
         self.assertRegex(out, r"disc size: [0-9.]+ MB, fits CD \(700 MB\)")
         # Without a terminal the progress is one line per stage.
-        for stage in ("Reading: %d files" % (INPUT.image_count + len(INPUT.skipped)),
-                      "Copying: %d files" % INPUT.image_count, "DICOMDIR (STD-GEN-MIME)",
+        for stage in ("Reading and copying: %d files" % (INPUT.image_count + len(INPUT.skipped)),
+                      "DICOMDIR (STD-GEN-MIME)",
                       "Viewer", "data.zip"):
             self.assertIn(stage, err)
 
@@ -115,16 +115,32 @@ class OutputFolder(unittest.TestCase):
         self.assertIn("must not contain each other", err)
         self.assertFalse(os.path.exists(os.path.join(INPUT.folder, "disc")))
 
-    def test_a_failing_stage_removes_the_partial_disc(self):
+    def test_a_viewer_without_its_config_is_refused_before_anything_is_written(self):
         viewer = os.path.join(WORK, "viewer without config")
         os.makedirs(viewer)
         with open(os.path.join(viewer, "index.html"), "w") as out:
             out.write("<!doctype html>")
-        output = os.path.join(WORK, "failed disc")
-        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--viewer", viewer,
-                                   "--iso", output + ".iso")
+        output = os.path.join(WORK, "no viewer disc")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--viewer", viewer)
         self.assertEqual(code, 1)
         self.assertIn("config-lumidra.json", err)
+        self.assertFalse(os.path.lexists(output))
+
+    def test_a_failing_stage_removes_the_partial_disc(self):
+        fake_bin = os.path.join(WORK, "failing-7zip")
+        os.makedirs(fake_bin)
+        with open(os.path.join(fake_bin, "7zz"), "w") as out:
+            out.write("#!/bin/sh\necho 'E_FAIL: disk full' >&2\nexit 2\n")
+        os.chmod(os.path.join(fake_bin, "7zz"), 0o755)
+        output = os.path.join(WORK, "failed disc")
+        result = subprocess.run(disc_command(INPUT.folder, output, PROGRAMS, "--iso", output + ".iso"),
+                                env=dict(os.environ, PATH=fake_bin + os.pathsep + os.environ["PATH"]),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 1)
+        err = result.stderr.decode("utf-8")
+        self.assertIn("7-Zip (packing the viewer) failed (exit 2)", err)
+        self.assertIn("E_FAIL: disk full", err)
+        self.assertIn("Reading and copying: %d files" % (INPUT.image_count + len(INPUT.skipped)), err)
         self.assertFalse(os.path.lexists(output))
         self.assertFalse(os.path.lexists(output + ".iso"))
 

@@ -90,6 +90,8 @@ class Dicomdirs(unittest.TestCase):
         dicomdir = os.path.join(DISC, folder, "DICOMDIR")
         referenced = referenced_files(dicomdir)
         self.assertEqual(len(referenced), INPUT.image_count)
+        # The viewer opens the first series of the index, which data.zip carries.
+        self.assertTrue(referenced[0].endswith("DICOM/PA000001/ST000001/SE000001/IM000001"), referenced[0])
         for file_id in referenced:
             path = os.path.join(DISC, folder, file_id)
             result = subprocess.run(["dcmdump", "-q", path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

@@ -266,6 +266,64 @@ checkEndedFromOutside() {  # <title> <probe command> <what ends it>
 checkEndedFromOutside "WM_CLOSE (the task bar's close) goes through the terminate sequence" wm-close "after WM_CLOSE"
 checkEndedFromOutside "The end of the Windows session goes through the terminate sequence" end-session "with the session"
 
+echo "A killed launcher's workspace is removed by the next start; one whose owner cannot be told stays"
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
+check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+readRun
+KILLED_WORKSPACE=$WORKSPACE
+check "the deferred copy ends" waitFor 120 hookAnswers
+kill -KILL "$LAUNCHER_PID" 2>/dev/null; wait "$LAUNCHER_PID" 2>/dev/null; LAUNCHER_PID=""
+check "the killed launcher's window is gone" waitFor 30 bash -c "! timeout 60 '$WINE' '$PROBE' title </dev/null >/dev/null 2>&1"
+check "its workspace $ID is left with the study in it" bash -c "find '$KILLED_WORKSPACE/DATA/DICOM' -type f | grep -q ."
+# An older launcher's workspace has no lock file.
+UNTOLD="$(tempFolder)/LUMIDRA_01d"
+mkdir -p "$UNTOLD/DATA" && printf 1 >"$UNTOLD/DATA/copy_status.txt"
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
+check "the next start reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+check "the killed launcher's workspace is gone" test ! -e "$KILLED_WORKSPACE"
+check "the workspace without an owner to tell is left" test -f "$UNTOLD/DATA/copy_status.txt"
+probe log 20000 >"$WORK/log-stale.txt"
+check "the log counts the removed workspaces" grep -qE " INFO: Stale workspaces removed: [1-9]" "$WORK/log-stale.txt"
+check "the log names the one left" grep -q " WARN: Workspace left in place, its launcher cannot be told: .*LUMIDRA_01d" "$WORK/log-stale.txt"
+readRun
+probe close-message >/dev/null
+check "the launcher ends after the close message" waitLauncherExit 30
+check "its own workspace is gone" test ! -e "$WORKSPACE"
+rm -rf "$UNTOLD"
+stopLeftovers
+
+echo "A temporary folder named in Cyrillic, which the ANSI code page (1252) cannot hold"
+environmentValue() {
+    "$WINE" reg query 'HKCU\Environment' /v "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$1 +REG_(EXPAND_)?SZ +//p"
+}
+setEnvironmentValue() { "$WINE" reg add 'HKCU\Environment' /v "$1" /d "$2" /f </dev/null >/dev/null 2>&1; }
+SAVED_TEMP=$(environmentValue TEMP)
+SAVED_TMP=$(environmentValue TMP)
+CYRILLIC="$(tempFolder)/Временные"
+mkdir -p "$CYRILLIC"
+setEnvironmentValue TEMP "$(winePath "$CYRILLIC")"
+setEnvironmentValue TMP "$(winePath "$CYRILLIC")"
+startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
+check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+readRun
+WORKSPACE="$CYRILLIC/$ID"
+check "workspace $ID is in the Cyrillic folder" test -n "$ID" -a -f "$WORKSPACE/DATA/7z/index.html"
+curl -s -m 10 -o "$WORK/index-cyrillic.html" "http://127.0.0.1:$PORT/7z/index.html?uniqueId=$ID"
+check "the viewer page is served from it" cmp -s "$WORK/index-cyrillic.html" "$WORKSPACE/DATA/7z/index.html"
+curl -s -m 10 -o "$WORK/config-cyrillic.json" "http://127.0.0.1:$PORT/7z/data/config/config-lumidra.json"
+check "the viewer config is served with the chosen port" grep -q "localhost:$PORT" "$WORK/config-cyrillic.json"
+probe log 20000 >"$WORK/log-cyrillic.txt"
+check "the log says the folder is served by its short name" grep -q " INFO: Lumiserv serves a folder by its short name: " "$WORK/log-cyrillic.txt"
+probe close-message >/dev/null
+check "the launcher ends after the close message" waitLauncherExit 30
+check "the workspace is gone" test ! -e "$WORKSPACE"
+for name in TEMP TMP; do
+    saved=SAVED_$name
+    if [ -n "${!saved}" ]; then setEnvironmentValue "$name" "${!saved}"; else "$WINE" reg delete 'HKCU\Environment' /v "$name" /f </dev/null >/dev/null 2>&1; fi
+done
+rm -rf "$CYRILLIC"
+stopLeftovers
+
 echo "A corrupt viewer archive: three attempts, a failed start, terminate still works"
 # A folder name outside Latin-1 once converted (the euro sign is byte 0x80 in code page 1252):
 # the log's narrow lines carry that byte, and saving the log must still work.
@@ -298,6 +356,47 @@ check "the terminate button's command ends the launcher" waitLauncherExit 30
 check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
 check "the failed run's workspace is gone too" equals "$(ls "$(tempFolder)" | grep -c '^LUMIDRA_' || true)" "$BEFORE"
 stopLeftovers
+
+echo "A disc made by the disc builder from an export, started from its ISO image's tree"
+# The sample study's images under other names in nested folders, with a stray file, through
+# tools/make_disc.py; the Linux launcher on that disc is a stand-in, as this suite runs Windows.
+BUILDER_WORK="$WORK/disc-builder"
+rm -rf "$BUILDER_WORK"
+mkdir -p "$BUILDER_WORK/export/Study of the sample/Images"
+COPIED=0
+while read -r image; do
+    COPIED=$((COPIED + 1))
+    cp "$image" "$BUILDER_WORK/export/Study of the sample/Images/image $(printf %04d "$COPIED").dcm"
+done < <(find "$DISC/DATA/DICOM" -type f -name 'IM*' | sort)
+printf 'exported for the patient\n' >"$BUILDER_WORK/export/notes.txt"
+printf 'stand-in\n' >"$BUILDER_WORK/stand-in-lumidra"
+python3 "$HERE/../../tools/make_disc.py" "$BUILDER_WORK/export" "$BUILDER_WORK/disc" --quiet \
+    --iso "$BUILDER_WORK/disc.iso" --windows-launcher "$BUILD/lumidra.exe" --windows-7za "$DISC/BIN/7za.exe" \
+    --linux-launcher "$BUILDER_WORK/stand-in-lumidra" >"$BUILDER_WORK/summary.txt" 2>&1
+check "the disc builder made the disc and its ISO image" test -s "$BUILDER_WORK/disc.iso"
+check "  ... and named the stray file it left out" grep -q "notes.txt: not DICOM" "$BUILDER_WORK/summary.txt"
+xorriso -osirrox on -indev "$BUILDER_WORK/disc.iso" -extract / "$BUILDER_WORK/tree" >/dev/null 2>&1
+chmod -R a-w "$BUILDER_WORK/tree"
+FIRST_IMAGE=DICOM/PA000001/ST000001/SE000001/IM000001
+LAST_SERIES_IMAGE=$(cd "$BUILDER_WORK/tree/DATA" && find DICOM -type f | sort | tail -n 1)
+startLauncher "$BUILDER_WORK/tree" LANG=C.UTF-8 LC_ALL=C.UTF-8
+check "status reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
+readRun
+check "browser opened at the viewer ($URL)" test -n "$ID" -a -n "$PORT"
+curl -s -m 10 -o "$BUILDER_WORK/first.dcm" "http://127.0.0.1:$PORT/$FIRST_IMAGE"
+check "the first image is served as the disc holds it" cmp -s "$BUILDER_WORK/first.dcm" "$BUILDER_WORK/tree/DATA/$FIRST_IMAGE"
+check "the deferred copy finishes" waitFor 120 hookAnswers
+curl -s -m 10 -o "$BUILDER_WORK/last.dcm" "http://127.0.0.1:$PORT/$LAST_SERIES_IMAGE"
+check "an image of the last series is served ($LAST_SERIES_IMAGE)" cmp -s "$BUILDER_WORK/last.dcm" "$BUILDER_WORK/tree/DATA/$LAST_SERIES_IMAGE"
+probe log 20000 >"$WORK/log-builder-disc.txt"
+check "the disc's own 7za.exe unpacked the viewer" grep -qF 'BIN\7za.exe x -bsp2' "$WORK/log-builder-disc.txt"
+EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
+check "POST exit is answered OK" equals "$EXIT_REPLY" OK
+check "the launcher ends" waitLauncherExit 30
+check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
+check "the workspace is gone" test ! -e "$WORKSPACE"
+stopLeftovers
+chmod -R u+w "$BUILDER_WORK"
 
 echo "Screenshots for review: $SHOTS"
 echo "$PASSED passed, $FAILED failed"

@@ -4,10 +4,9 @@ data.zip (the DICOMDIR and the series the viewer shows first, under DATA/)."""
 import json
 import os
 import shutil
-import subprocess
 import zipfile
 
-from . import DiscError
+from . import DiscError, children
 
 CONFIG_IN_VIEWER = os.path.join("data", "config", "config-lumidra.json")
 SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
@@ -37,17 +36,19 @@ def check_viewer(viewer_dir):
         raise DiscError("%s does not name localhost:8000" % config)
 
 
-def pack_viewer(viewer_dir, archive, progress):
-    progress.stage("Viewer")
+def start_viewer_pack(viewer_dir, archive):
+    """Starts 7-Zip packing the viewer page (which it does while the study is read)."""
     check_viewer(viewer_dir)
     seven_zip = find_seven_zip()
     os.makedirs(os.path.dirname(archive), exist_ok=True)
     entries = sorted(os.listdir(viewer_dir))
-    result = subprocess.run([seven_zip, "a", "-t7z", "-bd", "-y", os.path.abspath(archive), "--"] + entries,
-                            cwd=viewer_dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    if result.returncode != 0:
-        raise DiscError("7-Zip could not pack the viewer (exit %d):\n%s" % (
-            result.returncode, result.stdout.decode("utf-8", "replace")))
+    return children.start([seven_zip, "a", "-t7z", "-bd", "-y", os.path.abspath(archive), "--"] + entries,
+                          cwd=viewer_dir, what="7-Zip (packing the viewer)")
+
+
+def finish_viewer_pack(process, progress):
+    progress.stage("Viewer")
+    children.finish(process)
     progress.done()
 
 

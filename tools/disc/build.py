@@ -6,10 +6,10 @@ import os
 from dataclasses import dataclass, field
 
 from . import DiscError
-from .archives import make_data_zip, pack_viewer
+from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
 from .catalogue import catalogue_of
-from .copying import copy_images
-from .dicomdir import make_dicomdirs
+from .copying import Incoming, place_images
+from .dicomdir import Dicomdirs
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
@@ -62,25 +62,32 @@ def build_disc(request, progress):
             raise DiscError("%s is missing (it goes on the disc as %s)" % (program.source, program.on_disc))
     if request.extras and not os.path.isdir(request.extras):
         raise DiscError("--extras %s is not a folder" % request.extras)
-    catalogue = catalogue_of(request.input_folder, progress)
-    if catalogue.images == 0:
-        raise DiscError(_no_images(request, catalogue))
-    label = volume_label(request.label, catalogue.first_patient_name, catalogue.first_study_description)
+    check_viewer(request.viewer_folder)
     root = request.output_folder
     with OutputGuard(root, request.iso_file):
-        copy_images(catalogue, root, progress)
-        profile = make_dicomdirs(catalogue, root, fileset_id(label), progress)
-        pack_viewer(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"), progress)
+        # Work that does not wait for the study runs beside the reading: the viewer's archive.
+        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
+        with Incoming(root) as incoming:
+            catalogue = catalogue_of(request.input_folder, progress, incoming.add)
+            incoming.finish()
+        if catalogue.images == 0:
+            raise DiscError(_no_images(request, catalogue))
+        label = volume_label(request.label, catalogue.first_patient_name, catalogue.first_study_description)
+        place_images(catalogue, root, incoming)
+        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress)
+        dicomdirs.wait_data()
         make_data_zip(root, catalogue.series[0], progress)
+        finish_viewer_pack(viewer, progress)
         if request.extras:
             copy_extras(request.extras, root)
         for program in request.programs:
             place_program(program.source, root, program.on_disc, program.executable)
         write_root_texts(root, label, catalogue)
+        dicomdirs.wait_root()
         if request.iso_file:
             disc_bytes = make_iso(root, request.iso_file, label, progress)
         else:
             disc_bytes = folder_size(root)
     summary = summary_lines(catalogue, request.input_folder, root, disc_bytes, request.iso_file,
-                            profile, label)
-    return DiscResult(catalogue, label, profile, disc_bytes, summary)
+                            dicomdirs.profile, label)
+    return DiscResult(catalogue, label, dicomdirs.profile, disc_bytes, summary)

@@ -51,9 +51,10 @@ def _group(images, key):
     return groups
 
 
-def read_input(files, base, progress):
-    """Recognises every file; returns the images (duplicates removed) and the skipped files.
-    The first copy of an image (in path order) is kept; later ones name it, relative to base."""
+def read_input(files, base, progress, take):
+    """Recognises every file and hands each image to take as soon as it is known; returns the
+    images (duplicates removed) and the skipped files. The first copy of an image (in path
+    order) is kept; later ones name it, relative to base."""
     images, skipped, kept = [], [], {}
     for path in files:
         result = recognise(path)
@@ -68,6 +69,7 @@ def read_input(files, base, progress):
         else:
             kept[result.sop_instance] = path
             images.append(result)
+            take(result)
         progress.advance(result.size)
     return images, skipped
 
@@ -103,10 +105,11 @@ def arrange(images, skipped):
     return catalogue
 
 
-def catalogue_of(folder, progress):
+def catalogue_of(folder, progress, take):
+    """The catalogue of every file below folder; take(image) is called for each image kept."""
     files = input_files(folder)
-    progress.stage("Reading", len(files), sum(_size(f) for f in files))
-    images, skipped = read_input(files, folder, progress)
+    progress.stage("Reading and copying", len(files), sum(_size(f) for f in files))
+    images, skipped = read_input(files, folder, progress, take)
     progress.done()
     return arrange(images, skipped)
 

@@ -6,6 +6,8 @@ A bare data set (no preamble, no meta header) cannot be named in a DICOMDIR as i
 
 import os
 import shutil
+from collections import deque
+from concurrent.futures import ThreadPoolExecutor
 
 from pydicom.dataset import FileMetaDataset
 from pydicom.filebase import DicomFileLike
@@ -36,8 +38,55 @@ def _copy_bare(image, target):
         shutil.copyfileobj(source, out, _CHUNK)
 
 
-def copy_images(catalogue, root, progress):
-    progress.stage("Copying", catalogue.images, catalogue.bytes)
+class Incoming:
+    """Copies each image, as soon as it is recognised, into a staging folder on the disc, on a
+    thread of its own: the copy (the kernel's work) runs while the next headers are read. Once
+    the catalogue has given every image its place, place_images moves them there by renaming."""
+
+    FOLDER = os.path.join("DATA", "DICOM", ".incoming")
+    _PENDING = 64  # copies queued at most, so that memory stays flat however many files there are
+
+    def __init__(self, root):
+        self.folder = os.path.join(root, self.FOLDER)
+        os.makedirs(self.folder)
+        self.pool = ThreadPoolExecutor(max_workers=1)
+        self.pending = deque()
+        self.count = 0
+
+    def add(self, image):
+        self.count += 1
+        image.staged = os.path.join(self.folder, "%08d" % self.count)
+        self.pending.append(self.pool.submit(_copy, image, image.staged))
+        while len(self.pending) > self._PENDING:
+            self.pending.popleft().result()
+
+    def finish(self):
+        """Waits for every copy; raises the first copy's error."""
+        try:
+            while self.pending:
+                self.pending.popleft().result()
+        finally:
+            self.pool.shutdown(wait=True, cancel_futures=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, _value, _traceback):
+        if kind is not None:
+            for future in self.pending:
+                future.cancel()
+            self.pool.shutdown(wait=True, cancel_futures=True)
+        return False
+
+
+def _copy(image, target):
+    if image.part10:
+        shutil.copyfile(image.path, target)
+    else:
+        _copy_bare(image, target)
+
+
+def place_images(catalogue, root, incoming):
     made = set()
     for series in catalogue.series:
         folder = os.path.join(root, *series.folder.split("/"))
@@ -45,10 +94,5 @@ def copy_images(catalogue, root, progress):
             os.makedirs(folder, exist_ok=True)
             made.add(folder)
         for image, name in series.images:
-            target = os.path.join(root, *name.split("/"))
-            if image.part10:
-                shutil.copyfile(image.path, target)
-            else:
-                _copy_bare(image, target)
-            progress.advance(image.size)
-    progress.done()
+            os.rename(image.staged, os.path.join(root, *name.split("/")))
+    os.rmdir(incoming.folder)

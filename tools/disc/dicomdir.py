@@ -1,5 +1,5 @@
 """The DICOMDIRs, made by dcmtk's dcmmkdir: DATA/DICOMDIR for the viewer and one at the root,
-with paths relative to it, for the DICOM readers that look there.
+with paths relative to it, for the DICOM readers that look there. The two run side by side.
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
@@ -8,9 +8,8 @@ named with a warning instead of being refused: a disc a reader can open beats no
 """
 
 import os
-import subprocess
 
-from . import DiscError
+from . import children
 
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
 JPEG = {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.4.51", "1.2.840.10008.1.2.4.57",
@@ -24,6 +23,8 @@ _PROFILES = (
 _MIME = ("-Pmi", "STD-GEN-MIME")
 # Type 1 attributes an archive left empty are made up rather than failing the whole disc.
 _LENIENT = ["+I", "-Nxc", "-Nec", "-Nrc", "+Nrs"]
+# The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
+_LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 
 
 def profile_for(transfer_syntaxes):
@@ -34,49 +35,34 @@ def profile_for(transfer_syntaxes):
     return _MIME
 
 
-def _start_dcmmkdir(folder, file_ids, switch, fileset_id, listing):
-    """Starts one dcmmkdir writing folder/DICOMDIR for file_ids (relative to folder)."""
+def _start(folder, file_ids, switch, fileset_id, listing, what):
     # dcmtk reads @file arguments, so no count of images overflows the command line.
     with open(listing, "w", encoding="utf-8") as out:
         out.write("\n".join(file_ids) + "\n")
-    try:
-        return subprocess.Popen(
-            ["dcmmkdir", switch] + _LENIENT + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing],
-            cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    except FileNotFoundError:
-        raise DiscError("dcmmkdir (dcmtk) is not installed")
+    return children.start(["dcmmkdir", switch] + _LENIENT + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing],
+                          cwd=folder, what="dcmmkdir (%s)" % what)
 
 
-def _finish(process, where):
-    output, _ = process.communicate()
-    if process.returncode != 0:
-        raise DiscError("dcmmkdir could not index the images for %s (exit %d):\n%s" % (
-            where, process.returncode, output.decode("utf-8", "replace").strip()))
+class Dicomdirs:
+    """Both DICOMDIRs under way; wait_data() and wait_root() wait for each."""
 
+    def __init__(self, catalogue, root, fileset_id, progress):
+        self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
+        self.root = root
+        self.progress = progress
+        progress.stage("DICOMDIR (%s)" % self.profile)
+        ids = [name for series in catalogue.series for _image, name in series.images]
+        self.listings = [os.path.join(root, name) for name in _LISTINGS]
+        self.data = _start(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
+                           fileset_id, self.listings[0], "DATA/DICOMDIR")
+        self.at_root = _start(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
 
-def make_dicomdirs(catalogue, root, fileset_id, progress):
-    """Both DICOMDIRs, made side by side; returns the profile's name."""
-    switch, name = profile_for(catalogue.transfer_syntaxes)
-    progress.stage("DICOMDIR (%s)" % name)
-    ids = [image_name for series in catalogue.series for _image, image_name in series.images]
-    within_data = [i[len("DATA/"):] for i in ids]
-    # The two read the same files at once; the second finds them in the page cache.
-    # The lists sit in the output folder while they are needed: nothing is written elsewhere.
-    listings = [os.path.join(root, ".dicomdir-data.txt"), os.path.join(root, ".dicomdir-root.txt")]
-    running = []
-    try:
-        running.append((_start_dcmmkdir(os.path.join(root, "DATA"), within_data, switch, fileset_id,
-                                        listings[0]), "DATA/DICOMDIR"))
-        running.append((_start_dcmmkdir(root, ids, switch, fileset_id, listings[1]), "DICOMDIR"))
-        for process, where in running:
-            _finish(process, where)
-    finally:
-        for process, _where in running:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        for listing in listings:
+    def wait_data(self):
+        children.finish(self.data)
+        self.progress.done()
+
+    def wait_root(self):
+        children.finish(self.at_root)
+        for listing in self.listings:
             if os.path.exists(listing):
                 os.unlink(listing)
-    progress.done()
-    return name

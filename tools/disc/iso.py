@@ -2,9 +2,8 @@
 Ridge (POSIX, which keeps the launcher's run bits), the folder's tree as it is."""
 
 import os
-import subprocess
 
-from . import DiscError
+from . import children
 
 
 def make_iso(root, iso_file, label, progress):
@@ -16,12 +15,6 @@ def make_iso(root, iso_file, label, progress):
                "-J", "-joliet-long",
                "-R",  # Rock Ridge with the real modes, so lumidra and BIN/7za stay runnable
                root]
-    try:
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    except FileNotFoundError:
-        raise DiscError("xorriso is not installed")
-    if result.returncode != 0:
-        raise DiscError("xorriso could not make %s (exit %d):\n%s" % (
-            iso_file, result.returncode, result.stdout.decode("utf-8", "replace").strip()))
+    children.run(command, what="xorriso (making %s)" % iso_file)
     progress.done()
     return os.path.getsize(iso_file)

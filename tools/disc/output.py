@@ -6,7 +6,7 @@ import os
 import shutil
 import signal
 
-from . import DiscError
+from . import DiscError, children
 
 
 def _inside(path, folder):
@@ -67,6 +67,8 @@ class OutputGuard:
             # A second signal must not stop the clean-up half way.
             for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
                 signal.signal(number, signal.SIG_IGN)
+            # A program still writing into the folder would leave files behind its removal.
+            children.stop_all()
             if self.created:
                 shutil.rmtree(self.folder, ignore_errors=True)
             else:

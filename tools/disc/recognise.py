@@ -41,6 +41,7 @@ class Image:
     series_number: int
     modality: str
     instance_number: int
+    staged: str = ""  # where the copy waits on the disc until the image's place is known
 
 
 @dataclass
