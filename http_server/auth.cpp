@@ -43,7 +43,7 @@ std::string base64Encode(const char* data, std::size_t length) {
 int authenticate(ServerConfig* server, ConnectionSlot* slot) {
   const char* path = slot->path ? slot->path : "";
   std::string normalised = normalisedRequestPath(path);
-  int verdict = 0;
+  int verdict = kAuthNotProtected;
   for (AuthEntry* entry = server->authEntries; entry->prefix; ++entry) {
     if (!pathIsUnder(path, normalised, entry->prefix)) continue;
     if (!entry->user || !entry->user[0] || !entry->password || !entry->password[0]) continue;
@@ -53,13 +53,13 @@ int authenticate(ServerConfig* server, ConnectionSlot* slot) {
       if (line.size() >= sizeof entry->credentialLine) continue;  // too long to hold
       std::memcpy(entry->credentialLine, line.c_str(), line.size() + 1);
     }
-    if (!slot->authorization) return 2;
+    if (!slot->authorization) return kAuthNeeded;
     if (std::strncmp(slot->authorization, entry->credentialLine,
                      std::strlen(entry->credentialLine)) == 0) {
       slot->authorization = entry->group ? entry->group : "group=admin";
-      return 1;
+      return kAuthAccepted;
     }
-    verdict = -1;
+    verdict = kAuthWrong;
   }
   return verdict;
 }

@@ -43,7 +43,7 @@ bool resetSlot(ConnectionSlot* slot) {
   slot->responseHeaderLength = 0;
   slot->bytesSent = 0;
   slot->contentLength = 0;
-  slot->contentType = 0;
+  slot->contentType = CONTENT_TYPE_OCTET_STREAM;
   slot->rangeStart = 0;
   slot->path = nullptr;
   slot->referer = nullptr;

@@ -14,7 +14,7 @@ void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* req
   ConnFlags bits = static_cast<ConnFlags>(result);
   slot->flags |= bits;
   ContentTypeIndex type = request->contentType;
-  slot->contentType = (type >= 0 && type < CONTENT_TYPE_COUNT) ? type : 0;
+  slot->contentType = (type >= 0 && type < CONTENT_TYPE_COUNT) ? type : CONTENT_TYPE_OCTET_STREAM;
   ++server->handlerHits;
   int dataBytes = request->outBuffer && request->dataBytes > 0 ? request->dataBytes : 0;
   if (bits & FLAG_BUFFER) {
@@ -47,7 +47,7 @@ void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* req
     slot->contentLength = 0;
     slot->outPtr = request->outBuffer;
     slot->pending = dataBytes;
-    if (slot->contentType == 0) slot->contentType = 1;
+    if (slot->contentType == CONTENT_TYPE_OCTET_STREAM) slot->contentType = CONTENT_TYPE_HTML;
   }
 }
 
@@ -55,8 +55,9 @@ void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* req
 
 int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot) {
   char* path = slot->path;
-  if (char* scheme = std::strstr(path, "rtsp://")) {
-    if (char* slash = std::strchr(scheme + 7, '/')) path = slash + 1;
+  static const char kRtspScheme[] = "rtsp://";
+  if (char* scheme = std::strstr(path, kRtspScheme)) {
+    if (char* slash = std::strchr(scheme + sizeof kRtspScheme - 1, '/')) path = slash + 1;
   } else {
     while (*path == '/') ++path;
   }

@@ -40,6 +40,10 @@ constexpr ConnFlags FLAG_RECEIVING = 0x80000000;
 // Index into the MIME table (0 "application/octet-stream", 1 "text/html", 2 "text/xml", ...).
 using ContentTypeIndex = std::int32_t;
 constexpr ContentTypeIndex CONTENT_TYPE_COUNT = 26;
+constexpr ContentTypeIndex CONTENT_TYPE_OCTET_STREAM = 0;  // also "none chosen yet"
+constexpr ContentTypeIndex CONTENT_TYPE_HTML = 1;
+constexpr ContentTypeIndex CONTENT_TYPE_XML = 2;
+constexpr ContentTypeIndex CONTENT_TYPE_SCRIPT = 6;  // "application/x-javascript"
 
 constexpr int SLOT_BUFFER_SIZE = 131072;
 
@@ -70,6 +74,17 @@ struct FormFieldList {
   const char* path;
 };
 
+// The first argument of a UrlHandler's event function.
+constexpr int HANDLER_EVENT_START = 0;  // startServer: a non-zero result disables the entry
+constexpr int HANDLER_EVENT_END = 1;    // runServer has ended
+
+// What onFormComplete returns.
+constexpr int FORM_NO_CHANGE = 0;
+constexpr int FORM_AUTHENTICATED = 1;         // the sender's address may upload for a while
+constexpr int FORM_AUTHENTICATION_FAILED = 2;
+constexpr int FORM_REQUIRE_UPLOAD_AUTH = 3;   // uploads on this connection need that address
+constexpr int FORM_LIFT_UPLOAD_AUTH = 4;
+
 using HandlerFunction = int (*)(HandlerRequest* request);
 using HandlerEvent = int (*)(int event, UrlHandler* entry, ServerConfig* server);
 using UrlHook = int (*)(HandlerRequest* request);
@@ -79,7 +94,7 @@ using UrlHook = int (*)(HandlerRequest* request);
 struct UrlHandler {
   const char* prefix;
   HandlerFunction handler;  // cleared by the server when `event` refuses the start
-  HandlerEvent event;       // optional: 0 at startServer, 1 when runServer ends
+  HandlerEvent event;       // optional: HANDLER_EVENT_START, later HANDLER_EVENT_END
   std::uint32_t userParam;
 };
 
@@ -98,9 +113,14 @@ struct AuthEntry {
   char credentialLine[64];
 };
 
+// UploadState::state: which data of a file part onUploadData is given.
+constexpr std::uint8_t UPLOAD_MORE_DATA = 0;
+constexpr std::uint8_t UPLOAD_FIRST_DATA = 1;
+constexpr std::uint8_t UPLOAD_LAST_DATA = 2;
+
 struct UploadState {
   char boundary[80];  // "--" + the form's boundary; empty for a single-file upload
-  std::uint8_t state;  // 1 first data of a file, 0 further data, 2 last data
+  std::uint8_t state;  // UPLOAD_FIRST_DATA, UPLOAD_MORE_DATA or UPLOAD_LAST_DATA
   std::int32_t held;
   FormVariable fields[50];
   ServerConfig* server;
@@ -172,8 +192,7 @@ struct ServerConfig {
   int (*onSubstitute)(SubstituteTag* tag);
   // Called with data as it arrives and once with (upload, nullptr, 0) when the connection ends.
   int (*onUploadData)(UploadState* upload, const char* data, std::int32_t length);
-  // 0 none, 1 authenticated, 2 authentication failed, 3 require authentication for uploads,
-  // 4 lift that requirement.
+  // One of the FORM_ results.
   int (*onFormComplete)(const FormFieldList* form);
   void (*onIdle)(ServerConfig* server);
   std::uint32_t authAddress;

@@ -22,16 +22,19 @@ SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress);
 
 void netSetReceiveBuffer(SocketHandle socket, int bytes);
 
-// > 0 bytes received; 0 the peer closed; -1 failure; -2 nothing to read yet.
+// The result of a socket call that would have had to wait: nothing to read, or no room to send.
+constexpr int kNetWouldBlock = -2;
+
+// > 0 bytes received; 0 the peer closed; -1 failure; kNetWouldBlock nothing to read yet.
 int netReceive(SocketHandle socket, char* buffer, int length);
 
 // >= 0 bytes sent (0 when the socket cannot take more now); -1 failure.
 int netSend(SocketHandle socket, const char* data, int length);
 
 // Sends up to length bytes of an open file from its current position, which moves past them,
-// without copying them through the caller. > 0 bytes sent; 0 the file is at its end; -2 the
-// socket takes nothing now; -1 the system cannot do it or it failed: the caller reads and sends
-// instead, and so learns which side failed.
+// without copying them through the caller. > 0 bytes sent; 0 the file is at its end;
+// kNetWouldBlock the socket takes nothing now; -1 the system cannot do it or it failed: the
+// caller reads and sends instead, and so learns which side failed.
 int netSendFile(SocketHandle socket, int file, int length);
 
 // Sends every byte, waiting up to about a second per stall; for small headers and fixed pages.

@@ -86,7 +86,7 @@ int netReceive(SocketHandle socket, char* buffer, int length) {
     ssize_t received = recv(static_cast<int>(socket), buffer, static_cast<size_t>(length), 0);
     if (received >= 0) return static_cast<int>(received);
     if (errno == EINTR) continue;
-    return (errno == EAGAIN || errno == EWOULDBLOCK) ? -2 : -1;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? kNetWouldBlock : -1;
   }
 }
 
@@ -118,7 +118,7 @@ int netSendFile(SocketHandle socket, int file, int length) {
     ssize_t sent = sendfile(static_cast<int>(socket), file, nullptr, static_cast<size_t>(length));
     if (sent >= 0) return static_cast<int>(sent);
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNetWouldBlock;
     if (errno == EPIPE) {
       timespec noWait{0, 0};
       while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {

@@ -65,10 +65,72 @@ bool parseContentType(ServerConfig* server, ConnectionSlot* slot, const char* va
     slot->upload = createUpload(server, boundary, length - (sizeof kMultipart - 1), nullptr, 0);
     return slot->upload != nullptr;
   }
-  long at = findBytes(value, length, "; filename=", 11);
+  static const char kFileName[] = "; filename=";
+  constexpr std::size_t kFileNameLength = sizeof kFileName - 1;
+  long at = findBytes(value, length, kFileName, kFileNameLength);
   if (at >= 0 && !slot->upload) {
-    const char* name = value + at + 11;
-    slot->upload = createUpload(server, nullptr, 0, name, length - (at + 11));
+    std::size_t nameAt = static_cast<std::size_t>(at) + kFileNameLength;
+    slot->upload = createUpload(server, nullptr, 0, value + nameAt, length - nameAt);
+  }
+  return true;
+}
+
+// The header lines the server reads; every other line is passed over.
+enum class HeaderField {
+  connection,
+  contentLength,
+  contentType,
+  cseq,
+  referer,
+  rangeStart,
+  host,
+  transport,
+  authorization,
+  forwardedFor,
+};
+
+struct KnownHeader {
+  const char* name;  // up to where the value begins, matched in any letter case
+  HeaderField field;
+};
+
+const KnownHeader kKnownHeaders[] = {
+    {"Connection: ", HeaderField::connection},
+    {"Content-Length: ", HeaderField::contentLength},
+    {"Content-Type: ", HeaderField::contentType},
+    {"CSeq: ", HeaderField::cseq},
+    {"Referer: ", HeaderField::referer},
+    {"Range: bytes=", HeaderField::rangeStart},
+    {"Host: ", HeaderField::host},
+    {"Transport: ", HeaderField::transport},
+    {"Authorization: ", HeaderField::authorization},
+    {"X-Forwarded-For: ", HeaderField::forwardedFor},
+};
+
+// False refuses the request.
+bool readHeaderField(ServerConfig* server, ConnectionSlot* slot, HeaderField field,
+                     const char* value) {
+  switch (field) {
+    case HeaderField::connection:
+      if (startsWithNoCase(value, "close")) slot->flags |= FLAG_CLOSE;
+      else if (startsWithNoCase(value, "Keep-Alive")) slot->flags &= ~FLAG_CLOSE;
+      break;
+    case HeaderField::contentLength:
+      slot->requestLength = static_cast<std::int32_t>(decimalValue(value));
+      break;
+    case HeaderField::contentType: return parseContentType(server, slot, value);
+    case HeaderField::cseq: slot->cseq = static_cast<std::int32_t>(decimalValue(value)); break;
+    case HeaderField::referer: slot->referer = value; break;
+    case HeaderField::rangeStart: {
+      const char* digits = value;
+      while (*digits >= '0' && *digits <= '9') ++digits;
+      if (*digits == '-') slot->rangeStart = decimalValue(value);
+      break;
+    }
+    case HeaderField::host: slot->host = value; break;
+    case HeaderField::transport: slot->transport = value; break;
+    case HeaderField::authorization: slot->authorization = value; break;
+    case HeaderField::forwardedFor: parseForwardedFor(slot, value); break;
   }
   return true;
 }
@@ -116,10 +178,11 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
   ++server->requestCount;
   if (server->authEntries) {
     int verdict = authenticate(server, slot);
-    if (verdict != 0 && verdict != 1) {
+    if (verdict != kAuthNotProtected && verdict != kAuthAccepted) {
       serverPrintf("[%d] Authorization Required\n", static_cast<int>(slot->socket));
-      sendAuthorizationRequired(slot->socket,
-                                verdict == 2 ? "Authentication required" : "Authentication failed");
+      const char* message =
+          verdict == kAuthNeeded ? "Authentication required" : "Authentication failed";
+      sendAuthorizationRequired(slot->socket, message);
       slot->flags |= FLAG_CLOSE;
       return 1;
     }
@@ -139,22 +202,25 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
   return -1;
 }
 
-// Multipart result: 0 wait, 1 complete, 2 complete and already answered, negative failure.
 int afterMultipart(ServerConfig* server, ConnectionSlot* slot, int result) {
-  if (result < 0) {
+  if (result == kUploadFailed) {
     slot->flags |= FLAG_CLOSE;
     return -1;
   }
-  if (result == 0) return 0;
-  if (result == 2) return 1;
+  if (result == kUploadWaiting) return 0;
+  if (result == kUploadAnswered) return 1;
   return completeRequest(server, slot);
 }
 
 void handOverSingleFile(ServerConfig* server, ConnectionSlot* slot, const char* data, int length) {
   if (!server->onUploadData) return;
   server->onUploadData(slot->upload, data, length);
-  if (slot->upload->state == 1) slot->upload->state = 0;
+  if (slot->upload->state == UPLOAD_FIRST_DATA) slot->upload->state = UPLOAD_MORE_DATA;
 }
+
+// Results of startBody besides a failure (-1).
+constexpr int kBodyReady = 0;
+constexpr int kMultipartStarts = 1;  // the form data now starts the buffer
 
 // The header has just been completed: path, body set-up and uploads.
 int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
@@ -175,7 +241,7 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
   if (length > 0) std::memcpy(slot->path, text + pathStart, static_cast<std::size_t>(length));
   slot->path[length] = '\0';
 
-  if (!isPost(slot)) return 0;
+  if (!isPost(slot)) return kBodyReady;
   int extra = slot->pending - slot->headerLength;
   UploadState* upload = slot->upload;
   if (upload) {
@@ -203,14 +269,14 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
       slot->headerLength = 0;
       slot->pending = 0;
       upload->held = extra;
-      return 1;  // the caller starts the multipart receiver
+      return kMultipartStarts;
     }
-    upload->state = 1;
+    upload->state = UPLOAD_FIRST_DATA;
     if (extra > 0) handOverSingleFile(server, slot, text + slot->headerLength, extra);
     slot->outPtr = text;
     slot->outCapacity = SLOT_BUFFER_SIZE;
     slot->pending = 0;
-    return 0;
+    return kBodyReady;
   }
   if (!slot->body) {
     if (slot->requestLength < 0) slot->requestLength = 0;
@@ -224,7 +290,7 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
     slot->outCapacity = slot->requestLength + 1;
     slot->pending = moved;
   }
-  return 0;
+  return kBodyReady;
 }
 
 }  // namespace
@@ -233,10 +299,12 @@ int parseHeader(ServerConfig* server, ConnectionSlot* slot) {
   slot->flags &= ~FLAG_MULTIPART;
   const char* text = slot->ioBuffer;
   std::size_t length = static_cast<std::size_t>(slot->headerLength);
-  long at = findBytes(text, length, "HTTP/1.", 7);
-  if (at < 0) at = findBytes(text, length, "RTSP/1.", 7);
+  // The protocol word and the major version, which the minor digit follows.
+  constexpr std::size_t kProtocolLength = sizeof "HTTP/1." - 1;
+  long at = findBytes(text, length, "HTTP/1.", kProtocolLength);
+  if (at < 0) at = findBytes(text, length, "RTSP/1.", kProtocolLength);
   if (at < 0) return -1;
-  slot->protocolMinor = text[at + 7] - '0';
+  slot->protocolMinor = text[static_cast<std::size_t>(at) + kProtocolLength] - '0';
   std::size_t position = static_cast<std::size_t>(at);
   for (;;) {
     long lineEnd = findBytes(text + position, length - position, "\r", 1);
@@ -245,31 +313,10 @@ int parseHeader(ServerConfig* server, ConnectionSlot* slot) {
     if (position < length && text[position] == '\n') ++position;
     if (position >= length || text[position] == '\r') return 0;
     const char* line = text + position;
-    if (startsWithNoCase(line, "Connection: ")) {
-      const char* value = line + 12;
-      if (startsWithNoCase(value, "close")) slot->flags |= FLAG_CLOSE;
-      else if (startsWithNoCase(value, "Keep-Alive")) slot->flags &= ~FLAG_CLOSE;
-    } else if (startsWithNoCase(line, "Content-Length: ")) {
-      slot->requestLength = static_cast<std::int32_t>(decimalValue(line + 16));
-    } else if (startsWithNoCase(line, "Content-Type: ")) {
-      if (!parseContentType(server, slot, line + 14)) return -1;
-    } else if (startsWithNoCase(line, "CSeq: ")) {
-      slot->cseq = static_cast<std::int32_t>(decimalValue(line + 6));
-    } else if (startsWithNoCase(line, "Referer: ")) {
-      slot->referer = line + 9;
-    } else if (startsWithNoCase(line, "Range: bytes=")) {
-      const char* value = line + 13;
-      const char* digits = value;
-      while (*digits >= '0' && *digits <= '9') ++digits;
-      if (*digits == '-') slot->rangeStart = decimalValue(value);
-    } else if (startsWithNoCase(line, "Host: ")) {
-      slot->host = line + 6;
-    } else if (startsWithNoCase(line, "Transport: ")) {
-      slot->transport = line + 11;
-    } else if (startsWithNoCase(line, "Authorization: ")) {
-      slot->authorization = line + 15;
-    } else if (startsWithNoCase(line, "X-Forwarded-For: ")) {
-      parseForwardedFor(slot, line + 17);
+    for (const KnownHeader& known : kKnownHeaders) {
+      if (!startsWithNoCase(line, known.name)) continue;
+      if (!readHeaderField(server, slot, known.field, line + std::strlen(known.name))) return -1;
+      break;
     }
   }
 }
@@ -280,12 +327,12 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
 
   int room = slot->outCapacity - slot->pending - 1;
   int received = room > 0 ? netReceive(slot->socket, slot->outPtr + slot->pending, room) : 0;
-  if (received == -2) return 0;
+  if (received == kNetWouldBlock) return 0;
   if (received <= 0) {
     serverPrintf("[%d] socket closed by client\n", static_cast<int>(slot->socket));
     slot->flags |= FLAG_CLOSE;
     if (isSingleFileUpload(slot) && slot->headerLength > 0 && server->onUploadData) {
-      slot->upload->state = 2;
+      slot->upload->state = UPLOAD_LAST_DATA;
       server->onUploadData(slot->upload, slot->outPtr, slot->pending);
       return 1;  // the upload is complete; the connection ends with it
     }
@@ -297,13 +344,14 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
   if (slot->headerLength == 0) {
     long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), "\r\n\r\n", 4);
     if (blank < 0) return 0;
+    // The path begins after the method, its blank and the leading "/".
     int pathStart;
     if (std::strncmp(slot->ioBuffer, "GET", 3) == 0) {
       slot->flags |= FLAG_GET;
-      pathStart = 5;
+      pathStart = sizeof "GET /" - 1;
     } else if (std::strncmp(slot->ioBuffer, "POST", 4) == 0) {
       slot->flags |= FLAG_POST;
-      pathStart = 6;
+      pathStart = sizeof "POST /" - 1;
     } else {
       serverPrintf("[%d] Unsupported method\n", static_cast<int>(slot->socket));
       return -1;
@@ -327,7 +375,8 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
     }
     int started = startBody(server, slot, pathStart);
     if (started < 0) return -1;
-    if (started == 1) return afterMultipart(server, slot, multipartReceive(server, slot, true));
+    if (started == kMultipartStarts)
+      return afterMultipart(server, slot, multipartReceive(server, slot, true));
   }
 
   if (isSingleFileUpload(slot)) {

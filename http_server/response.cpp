@@ -103,7 +103,7 @@ constexpr int kDirectUnavailable = -1;  // not possible for this file or system:
 // reports its end there is always a block to go, so that the event loop keeps serving the slot.
 int sendFileBlock(ServerConfig* server, ConnectionSlot* slot) {
   int sent = netSendFile(slot->socket, slot->file, slot->pending);
-  if (sent == -2) return kDirectSent;
+  if (sent == kNetWouldBlock) return kDirectSent;
   if (sent > 0) {
     slot->flags |= FLAG_DATA_SENT;
     server->bytesSent += static_cast<std::uint32_t>(sent);
@@ -116,6 +116,10 @@ int sendFileBlock(ServerConfig* server, ConnectionSlot* slot) {
   slot->sendFromFile = sent == 0 ? 0 : -1;
   return sent == 0 ? kDirectEnd : kDirectUnavailable;
 }
+
+// A read that fails with this error number leaves nothing pending, and the event loop ends the
+// response; any other failure counts as the end of the file.
+constexpr int kReadErrorLeftToTheLoop = 8;
 
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -228,9 +232,10 @@ void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_
     fileSeek(slot->file, slot->rangeStart);
     slot->status = 206;
   }
-  if (slot->contentType == 0 && extension && *extension)
+  if (slot->contentType == CONTENT_TYPE_OCTET_STREAM && extension && *extension)
     slot->contentType = mimeIndexForExtension(extension);
-  if (server->onSubstitute && (slot->contentType == 1 || slot->contentType == 6))
+  bool tagged = slot->contentType == CONTENT_TYPE_HTML || slot->contentType == CONTENT_TYPE_SCRIPT;
+  if (server->onSubstitute && tagged)
     slot->flags |= FLAG_SUBSTITUTE;
   int length = buildResponseHeader(server, slot, modified, slot->outPtr, slot->outCapacity);
   slot->pending = slot->responseHeaderLength = length;
@@ -289,7 +294,7 @@ int fileStep(ServerConfig* server, ConnectionSlot* slot) {
     int error = 0;
     int count = fileRead(slot->file, slot->ioBuffer, SLOT_BUFFER_SIZE, &error);
     if (count < 0) {
-      if (error == 8) return 0;
+      if (error == kReadErrorLeftToTheLoop) return 0;
       count = 0;
     }
     if (count > 0) {

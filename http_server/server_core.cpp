@@ -77,7 +77,7 @@ void finishLoop(ServerConfig* server) {
   }
   if (server->urlHandlers) {
     for (UrlHandler* entry = server->urlHandlers; entry->prefix; ++entry)
-      if (entry->handler && entry->event) entry->event(1, entry, server);
+      if (entry->handler && entry->event) entry->event(HANDLER_EVENT_END, entry, server);
   }
   std::free(server->slots);
   server->slots = nullptr;
@@ -100,7 +100,8 @@ int startServer(ServerConfig* server) {
   if (!server->slots) return -3;
   if (server->urlHandlers) {
     for (UrlHandler* entry = server->urlHandlers; entry->prefix; ++entry)
-      if (entry->event && entry->event(0, entry, server) != 0) entry->handler = nullptr;
+      if (entry->event && entry->event(HANDLER_EVENT_START, entry, server) != 0)
+        entry->handler = nullptr;
   }
   SocketHandle listener = 0;
   std::uint16_t boundPort = server->port;

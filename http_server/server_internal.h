@@ -72,6 +72,11 @@ const char* mimeTypeText(ContentTypeIndex index);
 void formatHttpDate(std::int64_t time, char* destination, std::size_t capacity);
 
 // Authentication, statistics, uploads (auth.cpp, stats.cpp, upload.cpp).
+// What authenticate finds for the slot's path.
+constexpr int kAuthNotProtected = 0;
+constexpr int kAuthAccepted = 1;
+constexpr int kAuthNeeded = 2;  // no credentials were sent
+constexpr int kAuthWrong = -1;
 int authenticate(ServerConfig* server, ConnectionSlot* slot);
 std::string base64Encode(const char* data, std::size_t length);
 struct XmlElement {
@@ -84,6 +89,11 @@ int writeXmlElement(char** cursor, int* room, const XmlElement& element);
 UploadState* createUpload(ServerConfig* server, const char* boundary, std::size_t boundaryLength,
                           const char* fileName, std::size_t fileNameLength);
 void releaseUpload(UploadState* upload);
+// What the multipart receiver reports.
+constexpr int kUploadWaiting = 0;
+constexpr int kUploadComplete = 1;  // the request is dispatched next
+constexpr int kUploadAnswered = 2;  // complete, and already answered (the redirect for "/")
+constexpr int kUploadFailed = -1;
 int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresent);
 // True when it has answered the request itself (the redirect for an empty path).
 bool formComplete(ServerConfig* server, ConnectionSlot* slot);

@@ -93,6 +93,6 @@ int statsHandler(HandlerRequest* request) {
   writePiece(&cursor, &room, "</ServerStats>");
   request->outBuffer = buffer;
   request->dataBytes = static_cast<std::int32_t>(cursor - buffer);
-  request->contentType = 2;
+  request->contentType = CONTENT_TYPE_XML;
   return static_cast<int>(owned ? (FLAG_BUFFER | FLAG_OWN_BUFFER) : FLAG_BUFFER);
 }

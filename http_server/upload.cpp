@@ -16,6 +16,9 @@ namespace {
 constexpr int kHandOverBytes = 65536;
 constexpr std::size_t kMaxBoundaryChars = 77;
 constexpr int kMaxFields = 50;
+// How long an authenticated address may upload after its last accepted part.
+constexpr std::int64_t kUploadAuthSeconds = 300;
+constexpr char kFileNameMarker[] = "filename=";
 
 void consume(UploadState* upload, char* buffer, int count) {
   std::memmove(buffer, buffer + count, static_cast<std::size_t>(upload->held - count));
@@ -65,10 +68,10 @@ int deliver(ServerConfig* server, UploadState* upload, const char* data, int len
 }
 
 int finishForm(ServerConfig* server, ConnectionSlot* slot) {
-  return formComplete(server, slot) ? 2 : 1;
+  return formComplete(server, slot) ? kUploadAnswered : kUploadComplete;
 }
 
-// Works through what the buffer holds: 0 wait, 1 complete, 2 complete and answered, -1 fail.
+// Works through what the buffer holds; one of the kUpload results.
 int processParts(ServerConfig* server, ConnectionSlot* slot) {
   UploadState* upload = slot->upload;
   char* buffer = slot->ioBuffer;
@@ -81,7 +84,7 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
     if (upload->partOpen) {
       long end = findBytes(buffer, held, delimiter.data(), delimiter.size());
       if (end < 0) break;
-      upload->state = 2;
+      upload->state = UPLOAD_LAST_DATA;
       deliver(server, upload, buffer, static_cast<int>(end));
       upload->partOpen = false;
       upload->dropPart = false;
@@ -119,20 +122,21 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
       continue;
     }
     std::string name = headerValue(buffer, header, static_cast<std::size_t>(marker) + sizeof kMarker - 1);
-    long fileMarker = findNoCase(buffer, header, "filename=");
+    long fileMarker = findNoCase(buffer, header, kFileNameMarker);
     bool drop = false;
     if (slot->flags & FLAG_UPLOAD_AUTH) {
       if (slot->clientAddress != server->authAddress) {
         drop = true;
         ++server->rejectedUploads;
       } else {
-        server->authExpiry = nowSeconds() + 300;
+        server->authExpiry = nowSeconds() + kUploadAuthSeconds;
       }
     }
     if (fileMarker >= 0) {
-      std::string fileName = headerValue(buffer, header, static_cast<std::size_t>(fileMarker) + 9);
+      std::size_t fileNameAt = static_cast<std::size_t>(fileMarker) + sizeof kFileNameMarker - 1;
+      std::string fileName = headerValue(buffer, header, fileNameAt);
       copyBounded(upload->fileName, sizeof upload->fileName, fileName.data(), fileName.size());
-      upload->state = 1;
+      upload->state = UPLOAD_FIRST_DATA;
       upload->partOpen = true;
       upload->dropPart = drop;
       if (!drop) storeField(upload, name, fileName.data(), fileName.size());
@@ -144,12 +148,12 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
     if (!drop) storeField(upload, name, buffer + bodyStart, static_cast<std::size_t>(valueEnd));
     consume(upload, buffer, static_cast<int>(bodyStart + static_cast<std::size_t>(valueEnd)) + 2);
   }
-  if (!full) return 0;
-  if (!upload->partOpen) return -1;
-  if (deliver(server, upload, buffer, kHandOverBytes) != 0) return 1;
-  upload->state = 0;
+  if (!full) return kUploadWaiting;
+  if (!upload->partOpen) return kUploadFailed;
+  if (deliver(server, upload, buffer, kHandOverBytes) != 0) return kUploadComplete;
+  upload->state = UPLOAD_MORE_DATA;
   consume(upload, buffer, kHandOverBytes);
-  return 0;
+  return kUploadWaiting;
 }
 
 // The client's file name without any directory part; empty when nothing usable is left.
@@ -191,11 +195,11 @@ int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresen
   UploadState* upload = slot->upload;
   if (!dataPresent) {
     int room = SLOT_BUFFER_SIZE - upload->held;
-    if (room <= 0) return -1;
+    if (room <= 0) return kUploadFailed;
     int received = netReceive(slot->socket, slot->ioBuffer + upload->held, room);
-    if (received == -2) return 0;
-    if (received < 0) return -1;
-    if (received == 0) return 1;
+    if (received == kNetWouldBlock) return kUploadWaiting;
+    if (received < 0) return kUploadFailed;
+    if (received == 0) return kUploadComplete;
     slot->expiresAt = nowSeconds() + server->expireTimeout;
     upload->held += received;
   }
@@ -207,17 +211,17 @@ bool formComplete(ServerConfig* server, ConnectionSlot* slot) {
   if (upload->fieldCount > 0 && server->onFormComplete) {
     FormFieldList list{upload->fields, upload->fieldCount, upload->path};
     switch (server->onFormComplete(&list)) {
-      case 1:
+      case FORM_AUTHENTICATED:
         server->authAddress = slot->clientAddress;
         serverPrintf("[%d] Http authenticated\n", static_cast<int>(slot->socket));
-        server->authExpiry = nowSeconds() + 300;
+        server->authExpiry = nowSeconds() + kUploadAuthSeconds;
         break;
-      case 2:
+      case FORM_AUTHENTICATION_FAILED:
         serverPrintf("[%d] Http authentication failed\n", static_cast<int>(slot->socket));
         server->authAddress = 0;
         break;
-      case 3: slot->flags |= FLAG_UPLOAD_AUTH; break;
-      case 4: slot->flags &= ~FLAG_UPLOAD_AUTH; break;
+      case FORM_REQUIRE_UPLOAD_AUTH: slot->flags |= FLAG_UPLOAD_AUTH; break;
+      case FORM_LIFT_UPLOAD_AUTH: slot->flags &= ~FLAG_UPLOAD_AUTH; break;
       default: break;
     }
   }
@@ -249,7 +253,7 @@ int uploadWriter(UploadState* upload, const char* data, std::int32_t length) {
   }
   int result = 0;
   if (length > 0 && fileWrite(upload->file, data, length) != length) result = -1;
-  if (upload->state == 2 || result != 0) {
+  if (upload->state == UPLOAD_LAST_DATA || result != 0) {
     fileClose(upload->file);
     upload->file = 0;
   }
