@@ -287,3 +287,21 @@ test('a multi-frame image: frame slider and keys, cine at the file\'s frame rate
   assert.equal(await centreValue(page), 50);
   assert.deepEqual(errors, []);
 });
+
+test('an image in an encoding the viewer cannot decode is named with the reason; its thumbnail is crossed out', async (t) => {
+  const { page, errors } = await launch(t, 'video');
+  await press(page, ']', ']', ']', ']');
+  await page.waitForSelector('#image-status.error', { state: 'visible' });
+  assert.match(await text(page, 'image-status'),
+    /^Image 1 could not be shown \(series 5, file DICOM\/ST000001\/SE000005\/IM000001\): .*(1\.2\.840\.10008\.1\.2\.4\.100|MPEG)/);
+  assert.match(await text(page, 'image-info'), /^Series 5 · OT\nImage 1 \/ 1$/, 'the overlay still says where we are');
+  assert.equal(await page.locator('#image-canvas').getAttribute('data-image'), null);
+  const thumbnail = page.locator('.series').nth(4).locator('canvas.thumbnail');
+  await page.waitForFunction((el) => el.dataset.state !== 'waiting', await thumbnail.elementHandle());
+  assert.equal(await thumbnail.getAttribute('data-state'), 'failed');
+  assert.match(await thumbnail.getAttribute('title'), /^No preview: /);
+  await press(page, '[');
+  await waitForImage(page, 1);
+  assert.equal(await page.locator('#image-status').isVisible(), false);
+  assert.deepEqual(errors, []);
+});

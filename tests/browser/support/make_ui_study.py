@@ -2,6 +2,7 @@
 """Writes a small study whose pixels the viewer's display can be checked against.
 
     /usr/bin/python3 make_ui_study.py FOLDER
+    /usr/bin/python3 make_ui_study.py FOLDER --video   (after the DICOMDIR is made)
 
 FOLDER/DICOM/ST000001/SE00000n/IM00000m, explicit VR little endian:
   series 1  pattern: 8-bit, 32 x 24, value (7x + 29y) mod 256, window 128/256 (shown as is)
@@ -9,7 +10,8 @@ FOLDER/DICOM/ST000001/SE00000n/IM00000m, explicit VR little endian:
   series 3  MONOCHROME1: the pattern of series 1
   series 4  cine: 8-bit, 32 x 32; image 1 has 6 frames of value 30 + 40k and a frame time of
             40 ms, image 2 has 3 frames and no frame time
-The DICOMDIR is made by dcmmkdir afterwards.
+  series 5  video: first an uncompressed stand-in, which dcmmkdir indexes; --video then puts an
+            MPEG-2 encoded file in its place, an encoding the viewer does not decode
 """
 
 import os
@@ -17,10 +19,12 @@ import sys
 
 import numpy as np
 from pydicom.dataset import Dataset, FileMetaDataset
+from pydicom.encaps import encapsulate
 from pydicom.uid import ExplicitVRLittleEndian, generate_uid
 
 SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
 MULTIFRAME_BYTE_SC = "1.2.840.10008.5.1.4.1.1.7.2"
+MPEG2_MAIN_PROFILE = "1.2.840.10008.1.2.4.100"
 STUDY_UID = generate_uid()
 
 
@@ -85,6 +89,18 @@ def write(folder, series, image, ds):
     ds.save_as(path, write_like_original=False)
 
 
+def video(folder):
+    ds = grayscale(base(5, "Video", 1, SECONDARY_CAPTURE), pattern(32, 24))
+    ds.file_meta.TransferSyntaxUID = MPEG2_MAIN_PROFILE
+    ds.PixelData = encapsulate([bytes(range(256)) * 4])
+    ds["PixelData"].is_undefined_length = True
+    ds["PixelData"].VR = "OB"
+    ds.is_implicit_VR = False
+    ds.is_little_endian = True
+    path = os.path.join(folder, "DICOM", "ST000001", "SE000005", "IM000001")
+    ds.save_as(path, write_like_original=False)
+
+
 def main(folder):
     write(folder, 1, 1, grayscale(base(1, "Pattern", 1, SECONDARY_CAPTURE), pattern(32, 24)))
 
@@ -104,7 +120,11 @@ def main(folder):
     write(folder, 4, 1, cine)
     plain = np.stack([np.full((32, 32), 50 + 60 * k, np.uint8) for k in range(3)])
     write(folder, 4, 2, grayscale(base(4, "Cine", 2, MULTIFRAME_BYTE_SC), plain))
+    write(folder, 5, 1, grayscale(base(5, "Video", 1, SECONDARY_CAPTURE), pattern(32, 24)))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[2:] == ["--video"]:
+        video(sys.argv[1])
+    else:
+        main(sys.argv[1])

@@ -18,6 +18,7 @@ function makeUiWorkspace(folder, port) {
   fs.mkdirSync(data, { recursive: true });
   execFileSync(PYTHON, [MAKER, data], { stdio: 'pipe' });
   execFileSync('dcmmkdir', ['+r', '-Pgp', '+I', '+D', 'DICOMDIR', 'DICOM'], { cwd: data, stdio: 'pipe' });
+  execFileSync(PYTHON, [MAKER, data, '--video'], { stdio: 'pipe' });
   fs.cpSync(VIEWER_DIR, path.join(data, '7z'), { recursive: true });
   fs.writeFileSync(path.join(data, 'copy_status.txt'), '0');
   const config = path.join(data, '7z', 'data', 'config', 'config-lumidra.json');
