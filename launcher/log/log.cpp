@@ -5,6 +5,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "bounded_log.h"
+
 namespace {
 
 const char* const INFO_TAG = " INFO: ";
@@ -16,9 +18,13 @@ std::mutex& logLock() {
     return lock;
 }
 
-std::string& logStore() {
-    static std::string text;
-    return text;
+// About a megabyte in all: a whole run's lines many times over, yet no burden to show or save.
+constexpr size_t LOG_HEAD_BYTES = 256 * 1024;
+constexpr size_t LOG_TAIL_BYTES = 768 * 1024;
+
+BoundedLog& logStore() {
+    static BoundedLog store{.headLimit = LOG_HEAD_BYTES, .tailLimit = LOG_TAIL_BYTES};
+    return store;
 }
 
 bool toLocalTime(std::time_t seconds, std::tm& local) {
@@ -31,13 +37,14 @@ bool toLocalTime(std::time_t seconds, std::tm& local) {
 
 void appendLine(const char* tag, const std::string& message) {
     std::string stamp = formatTimestamp(true);
+    std::string line;
+    line.reserve(stamp.size() + 8 + message.size() + 1);
+    line += stamp;
+    line += tag;
+    line += message;
+    line += '\n';
     std::lock_guard<std::mutex> guard(logLock());
-    std::string& text = logStore();
-    text.reserve(text.size() + stamp.size() + 8 + message.size() + 1);
-    text += stamp;
-    text += tag;
-    text += message;
-    text += '\n';
+    appendBoundedLine(logStore(), std::move(line), stamp.size());
 }
 
 }  // namespace
@@ -65,5 +72,5 @@ void logError(std::string message) { appendLine(ERROR_TAG, message); }
 
 std::string logText() {
     std::lock_guard<std::mutex> guard(logLock());
-    return logStore();
+    return boundedLogText(logStore());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The launcher's one in-memory log. Lines are appended whole under one lock and are never
-// written to disk unless the user saves them.
+// written to disk unless the user saves them. It keeps its first and its newest lines, about a
+// megabyte in all; one line in their midst counts what was left out (see bounded_log.h).
 
 #include <string>
 

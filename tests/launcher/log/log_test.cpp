@@ -1,3 +1,4 @@
+#include "log/bounded_log.h"
 #include "log/log.h"
 #include "log/ansi_text.h"
 
@@ -79,6 +80,22 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
         position = end + 1;
     }
     EXPECT_EQ(count, 4u * perThread);
+}
+
+TEST(BoundedLog, TheHeadFillsToItsLimitThenTheTailKeepsTheNewestLinesAndCountsTheRest) {
+    BoundedLog log{.headLimit = 10, .tailLimit = 8};
+    appendBoundedLine(log, "1 a:head\n", 1);   // 9 bytes
+    appendBoundedLine(log, "2 b\n", 1);        // would make 13: the head is closed
+    appendBoundedLine(log, "3 c\n", 1);
+    EXPECT_EQ(boundedLogText(log), "1 a:head\n2 b\n3 c\n") << "nothing dropped, no marker";
+    appendBoundedLine(log, "4 d\n", 1);
+    appendBoundedLine(log, "5\n", 1);  // a short line still goes to the tail, after the others
+    EXPECT_EQ(boundedLogText(log), "1 a:head\n3 WARN: Log too long: 2 lines (8 bytes) left out here\n4 d\n5\n");
+
+    // A line longer than the whole tail is kept, alone, as the newest.
+    appendBoundedLine(log, "6 " + std::string(20, 'x') + "\n", 1);
+    EXPECT_EQ(boundedLogText(log), "1 a:head\n5 WARN: Log too long: 4 lines (14 bytes) left out here\n6 " +
+                                       std::string(20, 'x') + "\n");
 }
 
 TEST(AnsiText, Utf8RoundTripAndMalformedBytes) {
