@@ -4,6 +4,8 @@
 // every command on the thread that runs its loop (the main thread). SIGINT, SIGTERM and SIGHUP
 // play the part of the close message.
 
+#include <poll.h>
+
 #include <optional>
 #include <string>
 
@@ -21,3 +23,6 @@ std::optional<std::string> askLine(const std::wstring& question);
 
 // Writes a block of text above the window, which is then drawn again below it.
 void showText(const std::string& text);
+
+// The loop's wait for keys, words, signals and commands: the system's poll unless replaced.
+extern int (*terminalPoll)(pollfd* watched, nfds_t count, int timeoutMs);

@@ -364,6 +364,8 @@ bool makeWakePipe() {
 
 }  // namespace
 
+int (*terminalPoll)(pollfd* watched, nfds_t count, int timeoutMs) = ::poll;
+
 bool openTerminalWindow() {
     if (!makeWakePipe()) return false;
     loopThread = std::this_thread::get_id();
@@ -409,8 +411,13 @@ int runTerminalLoop() {
             reading = !inputClosed;
         }
         pollfd watched[2] = {{wakeRead, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        int ready = poll(watched, reading ? 2 : 1, -1);
-        if (ready < 0 && errno != EINTR) break;
+        int ready = terminalPoll(watched, reading ? 2 : 1, -1);
+        if (ready < 0 && errno != EINTR) {
+            // The loop cannot wait any more: leave as the close message would, through terminate,
+            // so that the server stops and the workspace goes.
+            runCommand(IDM_EXIT);
+            break;
+        }
         if (ready <= 0) continue;
         if (watched[0].revents & POLLIN) {
             // A close signal acts like the close message: terminate, whatever the button shows.
