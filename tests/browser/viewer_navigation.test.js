@@ -180,6 +180,9 @@ test('an image that cannot be shown is named, with the reason, where the image w
     fs.rmSync(path.join(disc, 'DATA', ...CT_FOLDER, 'IM000004'));
   });
 
+  await press(page, 'v');
+  const chosen = await text(page, 'wl-info');
+  assert.notEqual(chosen, 'W 400  L 40');
   await press(page, 'ArrowDown');
   await page.waitForSelector('#image-status.error', { state: 'visible' });
   const damaged = await text(page, 'image-status');
@@ -191,6 +194,7 @@ test('an image that cannot be shown is named, with the reason, where the image w
   await press(page, 'ArrowDown');
   await waitForImage(page, 3);
   assert.equal(await page.locator('#image-status').isVisible(), false, 'the message goes with the next good image');
+  assert.equal(await text(page, 'wl-info'), chosen, 'the chosen window outlasts the image that failed');
   await press(page, 'ArrowDown');
   await page.waitForSelector('#image-status.error', { state: 'visible' });
   assert.match(await text(page, 'image-status'), /^Image 4 could not be shown \(series 1 · Chest 2\.5 mm, file DICOM\/PA000001\/ST000001\/SE000001\/IM000004\): HTTP 404/);

@@ -27,6 +27,8 @@
     series: null,
     index: 0,
     display: null,
+    // The last image shown in this series: its window, zoom and pan outlast an image that fails.
+    lastShown: null,
     // The user's window, invert, zoom and pan stay while scrolling through a series.
     viewChanged: false,
     presets: [],
@@ -118,7 +120,7 @@
     if (token !== state.showToken) return;
     showImageStatus('');
     if ($('message').className === 'error') showMessage('');
-    const old = state.display;
+    const old = state.lastShown;
     const keep = state.viewChanged && old && old.image.isColor === image.isColor;
     state.display = {
       image,
@@ -128,6 +130,7 @@
       pan: old ? old.pan : { x: 0, y: 0 },
       measurement: null,
     };
+    state.lastShown = state.display;
     if (!keep) state.presetName = '';
     fillPresets(image, 0);
     updateControls();
@@ -172,6 +175,7 @@
     state.series = series;
     state.viewChanged = false;
     state.display = null;
+    state.lastShown = null;
     state.presetName = '';
     state.list.markSelected(series);
     const slider = $('slice-slider');
@@ -432,9 +436,14 @@
       },
     });
     state.cine = Cine.createCine({
-      advance: () => {
+      advance: async () => {
         const display = state.display;
-        return display ? showFrame((display.frame + 1) % display.image.frameCount) : Promise.resolve(false);
+        if (!display) return false;
+        const count = display.image.frameCount;
+        const shown = await showFrame((display.frame + 1) % count);
+        // The frame after it decodes while this one is on screen.
+        if (shown) display.image.loadFrame((display.frame + 1) % count, { preload: true }).catch(() => {});
+        return shown;
       },
       playingChanged(playing) {
         const button = $('cine-button');
