@@ -100,9 +100,11 @@
       }
     }, SLOW_LOAD_MS);
     let image;
+    let view;
     try {
       image = await openImage(series.images[state.index].path);
       await image.loadFrame(0);
+      view = Images.defaultView(image, 0);
     } catch (e) {
       clearTimeout(loadingTimer);
       clearTimeout(slowTimer);
@@ -124,8 +126,9 @@
     const keep = state.viewChanged && old && old.image.isColor === image.isColor;
     state.display = {
       image,
+      index: state.index,
       frame: 0,
-      view: keep ? Object.assign({}, old.view) : Images.defaultView(image, 0),
+      view: keep ? Object.assign({}, old.view) : view,
       zoom: old ? old.zoom : null,
       pan: old ? old.pan : { x: 0, y: 0 },
       measurement: null,
@@ -185,7 +188,7 @@
       state.cine.stop();
       updateControls();
       scheduleDraw();
-      showImageStatus('Series ' + series.number + ' has no images.', 'error');
+      showImageStatus(Overlay.seriesTitle(series) + ' has no images.', 'error');
       return;
     }
     await showImage(0);
@@ -324,7 +327,8 @@
     const display = state.display;
     const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source);
     if (drawn) {
-      canvas.dataset.image = String(state.index + 1);
+      // The image drawn, which may still be the one before while the next one loads.
+      canvas.dataset.image = String(display.index + 1);
       canvas.dataset.frame = String(display.frame + 1);
     } else {
       delete canvas.dataset.image;

@@ -1,8 +1,9 @@
 // Where an image lies on the canvas (zoom, pan, fit, 1:1, the physical aspect of its pixels),
 // and drawing it there at the screen's own resolution, with the measurement on top.
 //
-// A display is { image, frame, view, zoom, pan, measurement }: zoom is screen pixels per image
-// column (null: fit), pan in screen pixels, measurement { a, b } in image pixels or null.
+// A display is { image, index, frame, view, zoom, pan, measurement }: index is the image's place
+// in its series, zoom screen pixels per image column (null: fit), pan in screen pixels,
+// measurement { a, b } in image pixels or null.
 (function (root) {
   'use strict';
 
