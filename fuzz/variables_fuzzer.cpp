@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "lumiserv.h"
+#include "server_internal.h"
 
 namespace {
 

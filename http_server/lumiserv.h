@@ -2,6 +2,7 @@
 // Lumiserv: the embedded single-threaded HTTP/1.1 server. The host fills one ServerConfig,
 // calls startServer, runs runServer on a thread of its own and calls stopServer at shutdown.
 // Everything else here (handlers, hooks, callbacks) runs on the server thread, one at a time.
+// The connection slot and upload records stay behind server_records.h.
 
 #include <atomic>
 #include <cstdint>
@@ -15,27 +16,20 @@ using SocketHandle = std::intptr_t;
 constexpr std::uint32_t SERVER_DIR_LISTING = 0x1;
 constexpr std::uint32_t SERVER_NO_ACCEPT_RANGES = 0x2;
 
-// ConnectionSlot::flags, and the bits of a URL handler's result.
+// The bits of a URL handler's result, which the server keeps in the slot's flags; the bits
+// that only the server sets are in server_records.h.
 using ConnFlags = std::uint32_t;
-constexpr ConnFlags FLAG_GET = 0x1;
-constexpr ConnFlags FLAG_POST = 0x2;
-constexpr ConnFlags FLAG_DATA_SENT = 0x80;
-constexpr ConnFlags FLAG_CLOSE = 0x100;
-constexpr ConnFlags FLAG_SUBSTITUTE = 0x200;
-constexpr ConnFlags FLAG_UPLOAD_AUTH = 0x400;
-constexpr ConnFlags FLAG_OWN_BUFFER = 0x1000;
+constexpr ConnFlags FLAG_CLOSE = 0x100;          // end the connection after this response
+constexpr ConnFlags FLAG_OWN_BUFFER = 0x1000;    // the server releases outBuffer (std::free)
 constexpr ConnFlags FLAG_CHUNKED = 0x2000;
-constexpr ConnFlags FLAG_CLOSE_NOTIFY = 0x4000;
-constexpr ConnFlags FLAG_FILE = 0x10000;
-constexpr ConnFlags FLAG_BUFFER = 0x20000;
-constexpr ConnFlags FLAG_HANDLER_FILE = 0x40000;
-constexpr ConnFlags FLAG_REDIRECT = 0x80000;
-constexpr ConnFlags FLAG_STREAM = 0x100000;
-constexpr ConnFlags FLAG_RAW = 0x200000;
-constexpr ConnFlags FLAG_MULTIPART = 0x400000;
+constexpr ConnFlags FLAG_CLOSE_NOTIFY = 0x4000;  // one more call when the connection closes
+constexpr ConnFlags FLAG_FILE = 0x10000;         // a file; outBuffer may name another path
+constexpr ConnFlags FLAG_BUFFER = 0x20000;       // outBuffer, dataBytes long
+constexpr ConnFlags FLAG_HANDLER_FILE = 0x40000; // the file the handler opened on the slot
+constexpr ConnFlags FLAG_REDIRECT = 0x80000;     // outBuffer holds the location
+constexpr ConnFlags FLAG_STREAM = 0x100000;      // refill calls until the handler returns 0
+constexpr ConnFlags FLAG_RAW = 0x200000;         // the handler's data carries its own header
 constexpr ConnFlags FLAG_TEXT_REPLY = 0x800000;  // handler results only
-constexpr ConnFlags FLAG_SENDING = 0x40000000;
-constexpr ConnFlags FLAG_RECEIVING = 0x80000000;
 
 // Index into the MIME table (0 "application/octet-stream", 1 "text/html", 2 "text/xml", ...).
 using ContentTypeIndex = std::int32_t;
@@ -44,8 +38,6 @@ constexpr ContentTypeIndex CONTENT_TYPE_OCTET_STREAM = 0;  // also "none chosen 
 constexpr ContentTypeIndex CONTENT_TYPE_HTML = 1;
 constexpr ContentTypeIndex CONTENT_TYPE_XML = 2;
 constexpr ContentTypeIndex CONTENT_TYPE_SCRIPT = 6;  // "application/x-javascript"
-
-constexpr int SLOT_BUFFER_SIZE = 131072;
 
 struct ServerConfig;
 struct ConnectionSlot;
@@ -111,67 +103,6 @@ struct AuthEntry {
   const char* password;
   const char* group;  // stored in the slot's `authorization` on success; null = "group=admin"
   char credentialLine[64];
-};
-
-// UploadState::state: which data of a file part onUploadData is given.
-constexpr std::uint8_t UPLOAD_MORE_DATA = 0;
-constexpr std::uint8_t UPLOAD_FIRST_DATA = 1;
-constexpr std::uint8_t UPLOAD_LAST_DATA = 2;
-
-struct UploadState {
-  char boundary[80];  // "--" + the form's boundary; empty for a single-file upload
-  std::uint8_t state;  // UPLOAD_FIRST_DATA, UPLOAD_MORE_DATA or UPLOAD_LAST_DATA
-  std::int32_t held;
-  FormVariable fields[50];
-  ServerConfig* server;
-  std::int32_t fieldCount;
-  const char* path;
-  char fileName[260];
-  std::int32_t file;  // descriptor used by uploadWriter; 0 = none
-  // Server-private from here on.
-  bool dropPart;                  // the current file part is being discarded
-  bool partOpen;                  // a file part is being received
-  char authorizationCopy[256];    // the request header is overwritten by form data
-};
-
-struct ConnectionSlot {
-  SocketHandle socket;  // 0 = slot free
-  std::uint32_t clientAddress;  // IPv4, host order
-  std::int32_t protocolMinor;
-  std::int64_t rangeStart;
-  char* path;  // request path without its leading "/", query included (owned)
-  const char* referer;
-  const char* host;
-  std::int32_t headerLength;
-  char* body;  // body of a plain POST, NUL-terminated (owned)
-  std::int32_t requestLength;
-  std::int32_t cseq;
-  const char* transport;
-  const char* authorization;
-  std::int32_t status;
-  std::int32_t responseHeaderLength;
-  std::int64_t bytesSent;
-  std::int64_t contentLength;
-  ContentTypeIndex contentType;
-  char* outPtr;
-  std::int32_t outCapacity;
-  std::int32_t pending;
-  std::int32_t file;  // 0 = none, -1 = the path is a directory
-  ConnFlags flags;
-  UrlHandler* handler;
-  char* ownedBuffer;  // released with std::free when the connection ends (FLAG_OWN_BUFFER)
-  std::int64_t connectedAt;
-  std::int64_t expiresAt;
-  std::uint32_t resumeTick;
-  std::int32_t requestsServed;
-  const char* contentTypeText;
-  UploadState* upload;
-  char* ioBuffer;  // SLOT_BUFFER_SIZE bytes, kept across connections
-  // Server-private from here on.
-  std::int32_t chunkOpen;  // bytes of the current chunk still to send, framing written
-  // 1 while the pending bytes are still in the file and go straight from it to the socket;
-  // -1 once that has proved impossible for this response; 0 before either.
-  std::int32_t sendFromFile;
 };
 
 struct ServerConfig {
@@ -254,5 +185,4 @@ extern std::string uploadDirectory;
 // Splits the query (or the body of a POST) into request->variables. Returns the count, -1 when
 // there is nothing to parse, 0 when the text holds a byte that is not allowed.
 int parseVariables(HandlerRequest* request);
-void urlDecodeInPlace(char* text);
 ContentTypeIndex mimeIndexForExtension(const char* extension);

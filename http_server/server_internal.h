@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lumiserv.h"
+#include "server_records.h"
 #include "server_util.h"
 
 inline constexpr const char* kServerName = "Lumiserv";
@@ -104,6 +105,8 @@ bool formComplete(ServerConfig* server, ConnectionSlot* slot);
 // backslashes become "/".
 enum class DecodeAs { formValue, requestPath };
 std::size_t percentDecode(const char* text, char* out, DecodeAs as);
+// A query or form value, decoded where it lies.
+void urlDecodeInPlace(char* text);
 // The path up to its query, decoded.
 std::string decodeRequestPath(const char* path);
 
