@@ -4,61 +4,20 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
-const { SOURCE_DIR, tempDir, buildDisc, listFiles } = require('./support/disc.js');
+const { tempDir, buildDisc, listFiles } = require('./support/disc.js');
 const { openBrowser, canvasSummary, gridDifference, text, waitForImage, settle } = require('./support/browser.js');
-
-const LAUNCHER = process.env.LUMIDRA_LAUNCHER || path.join(SOURCE_DIR, 'build', 'native', 'lumidra');
-const OUTPUT = path.join(SOURCE_DIR, 'build', 'browser-test');
-const missing = fs.existsSync(LAUNCHER) ? false : LAUNCHER + ' is not built (./run build)';
+const { OUTPUT, missing, sleep, startLauncher: launch } = require('./support/launcher.js');
 
 const work = tempDir('lumidra-e2e-');
 const disc = path.join(work, 'disc');
 if (!missing) buildDisc(disc);
 test.after(() => fs.rmSync(work, { recursive: true, force: true }));
 
-function sleep(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
-}
-
-async function waitFor(what, check, timeoutMs) {
-  const end = Date.now() + timeoutMs;
-  for (;;) {
-    const value = check();
-    if (value) return value;
-    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
-    await sleep(100);
-  }
-}
-
-// Starts the launcher from the disc folder with its own TMPDIR and a BROWSER that only writes
-// down the address. Resolves once the address is known.
-async function startLauncher(t, name) {
-  const tmp = path.join(work, name + '-tmp');
-  fs.mkdirSync(tmp);
-  const urlFile = path.join(work, name + '-url.txt');
-  const browserScript = path.join(work, name + '-browser.sh');
-  fs.writeFileSync(browserScript, '#!/bin/sh\nprintf "%s\\n" "$1" >> "' + urlFile + '"\n', { mode: 0o755 });
-  fs.mkdirSync(OUTPUT, { recursive: true });
-  const log = fs.openSync(path.join(OUTPUT, 'launcher-' + name + '.log'), 'w');
-  const env = Object.assign({}, process.env, { TMPDIR: tmp, BROWSER: browserScript, LANG: 'C.UTF-8' });
-  const child = spawn(LAUNCHER, [], { cwd: disc, env, stdio: ['pipe', log, log] });
-  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  t.after(async () => {
-    if (child.exitCode === null && child.signalCode === null) {
-      child.kill('SIGKILL');
-      await exited;
-    }
-    fs.closeSync(log);
-  });
-  const url = await waitFor('the browser address', () => {
-    if (child.exitCode !== null) throw new Error('the launcher ended early with code ' + child.exitCode);
-    return fs.existsSync(urlFile) && fs.readFileSync(urlFile, 'utf-8').trim();
-  }, 30000);
-  return { child, exited, url, tmp };
+function startLauncher(t, name) {
+  return launch(t, disc, work, name);
 }
 
 function workspaces(tmp) {

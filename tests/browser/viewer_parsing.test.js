@@ -120,6 +120,23 @@ test('record offsets are followed, and broken ones fall back to file order', () 
   assert.equal(first.images.length, 47, 'a record not in use is left out');
 });
 
+test('dose grids are listed with the images of their series; other objects are not', () => {
+  const record = (type, fields) => craft.item(Buffer.concat([
+    craft.element(0x00041400, 'UL', 0), craft.element(0x00041410, 'US', 0xffff), craft.element(0x00041420, 'UL', 0),
+    craft.element(0x00041430, 'CS', type), ...fields]));
+  const records = Buffer.concat([
+    record('PATIENT', [craft.element(0x00100010, 'PN', 'Dose^Test')]),
+    record('STUDY', [craft.element(0x0020000d, 'UI', '1.2.3')]),
+    record('SERIES', [craft.element(0x00080060, 'CS', 'RTDOSE')]),
+    record('RT DOSE', [craft.element(0x00041500, 'CS', ['DICOM', 'DOSE1'])]),
+    record('RT STRUCTURE SET', [craft.element(0x00041500, 'CS', ['DICOM', 'RS1'])]),
+    record('IMAGE', [craft.element(0x00041500, 'CS', ['DICOM', 'IM1'])]),
+  ]);
+  const index = craft.toArrayBuffer(Buffer.concat([craft.element(0x00041200, 'UL', 0), craft.element(0x00041220, 'SQ', records)]));
+  const series = tree(index)[0].studies[0].series[0];
+  assert.deepEqual(series.images.map((i) => i.path), ['DICOM/DOSE1', 'DICOM/IM1']);
+});
+
 test('file ids that could leave the disc are refused', () => {
   const { fileIdToPath } = modules.directory;
   assert.equal(fileIdToPath(['DICOM', 'ST000001', 'IM000001']), 'DICOM/ST000001/IM000001');

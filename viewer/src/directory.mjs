@@ -11,6 +11,8 @@ const RECORD_TYPE = 0x00041430;
 const FILE_ID = 0x00041500;
 const FILE_TRANSFER_SYNTAX = 0x00041512;
 const LEVELS = ['PATIENT', 'STUDY', 'SERIES'];
+// Records below a series that name a file with pixels (segmentations are IMAGE records).
+const IMAGE_RECORDS = new Set(['IMAGE', 'RT DOSE']);
 const MAX_RECORDS = 200000;
 
 // A file id component as the index allows it: letters, digits, underscore (and the dots some
@@ -65,7 +67,7 @@ function sortImages(tree) {
 
 // Adds a record's entry to its parent list; records above IMAGE get a child list.
 function attach(type, v, parentEntry, parentLevel, out) {
-  if (type === 'IMAGE') {
+  if (IMAGE_RECORDS.has(type)) {
     if (parentLevel !== 2) return null;
     const image = imageOf(v);
     if (image) parentEntry.images.push(image);
@@ -116,7 +118,7 @@ function walkInOrder(records, out) {
   for (const v of records) {
     if (!inUse(v)) continue;
     const type = v.text(RECORD_TYPE);
-    const level = type === 'IMAGE' ? 3 : LEVELS.indexOf(type);
+    const level = IMAGE_RECORDS.has(type) ? 3 : LEVELS.indexOf(type);
     if (level < 0) continue;
     const parent = level === 0 ? null : current[level - 1];
     if (level > 0 && !parent) continue;
