@@ -255,6 +255,12 @@ test('a multi-frame image: frame slider and keys, cine at the file\'s frame rate
   await page.waitForSelector('#image-canvas[data-frame="5"]');
   await settle(page);
   assert.equal(await centreValue(page), 190);
+  await page.locator('#viewport').hover();
+  await page.keyboard.down('Shift');
+  await page.mouse.wheel(0, 100);
+  await page.keyboard.up('Shift');
+  await page.waitForSelector('#image-canvas[data-frame="6"]');
+  assert.match(await text(page, 'image-info'), /Image 1 \/ 2\nFrame 6 \/ 6/, 'Shift + wheel moves through frames, not images');
 
   // Playing goes through every frame and round again.
   await page.evaluate(() => {

@@ -160,7 +160,9 @@ test('the keyboard help lists every key, opens from its button and ?, and closes
   assert.match(rows.join('\n'), /Next series[^]*Play \/ stop[^]*Invert[^]*measure a distance/);
   assert.match(await text(page, 'help-mouse'), /Ctrl \+ wheel.*Zoom/);
 
-  // While the help is open, the keys do not move the image behind it.
+  // While the help is open, the keys do not move the image behind it, nor does Tab leave it.
+  await press(page, 'Tab', 'Tab', 'Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'help-close');
   await press(page, 'ArrowDown');
   assert.equal(await page.locator('#image-canvas').getAttribute('data-image'), '1');
   await press(page, 'Escape');

@@ -456,7 +456,7 @@
       },
     });
     state.presetMenu = window.LumidraPresetMenu.createPresetMenu($('preset-select'), applyPreset);
-    state.help = window.LumidraHelp.createHelp($('help'), $('help-keys'), $('help-mouse'), $('viewport'));
+    state.help = window.LumidraHelp.createHelp($('help'), $('help-keys'), $('help-mouse'), $('help-close'), $('viewport'));
 
     document.addEventListener('keydown', onKey);
     for (const button of document.querySelectorAll('.tool')) {

@@ -22,11 +22,17 @@
     for (const entry of entries) table.appendChild(row(entry.shown, entry.label));
   }
 
-  // dialog: the help's container; keysTable, mouseTable: its two tables; returnFocus: the
-  // element that gets the focus back when the help closes.
-  function createHelp(dialog, keysTable, mouseTable, returnFocus) {
+  // dialog: the help's container; keysTable, mouseTable: its two tables; closeButton: its one
+  // control; returnFocus: the element that gets the focus back when the help closes.
+  function createHelp(dialog, keysTable, mouseTable, closeButton, returnFocus) {
     fillTable(keysTable, Keys.KEYS);
     fillTable(mouseTable, Keys.MOUSE);
+    // The page behind is out of reach while the help is open: Tab stays on its button.
+    dialog.addEventListener('keydown', (event) => {
+      if (event.key !== 'Tab') return;
+      event.preventDefault();
+      closeButton.focus();
+    });
     const isOpen = () => !dialog.hidden;
     function open() {
       dialog.hidden = false;
