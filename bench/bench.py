@@ -22,7 +22,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from benchlib import data, report, servers  # noqa: E402
+from benchlib import data, disc_section, report, servers  # noqa: E402
 from benchlib.measure import growth_kib, poll_floor, summarize  # noqa: E402
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -483,8 +483,12 @@ class Bench:
         if self.args.changes and os.path.exists(self.args.changes):
             with open(self.args.changes) as text:
                 self.results["changes"] = text.read().strip()
+        kept = ""
+        if os.path.exists(self.args.out):
+            with open(self.args.out) as old:
+                kept = disc_section.section_of(old.read())
         with open(self.args.out, "w") as out:
-            out.write(report.render(self.results))
+            out.write(disc_section.with_section(report.render(self.results), kept))
         log("wrote %s" % self.args.out)
 
     def render_saved(self):

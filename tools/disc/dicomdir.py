@@ -21,8 +21,9 @@ _PROFILES = (
     ({EXPLICIT_LITTLE} | JPEG_2000, "-Pd2", "STD-GEN-DVD-J2K"),
 )
 _MIME = ("-Pmi", "STD-GEN-MIME")
-# Type 1 attributes an archive left empty are made up rather than failing the whole disc.
-_LENIENT = ["+I", "-Nxc", "-Nec", "-Nrc", "+Nrs"]
+# Type 1 attributes an archive left empty are made up rather than failing the whole disc; the
+# cross-file consistency check (-W off) only warns, and nobody reads its warnings here.
+_LENIENT = ["+I", "-Nxc", "-Nec", "-Nrc", "+Nrs", "-W"]
 # The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 

@@ -1,0 +1,34 @@
+"""The disc builder's section of REPORT.md survives the main report being written again."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+from benchlib.disc_section import BEGIN, END, section_of, with_section  # noqa: E402
+
+
+class DiscSection(unittest.TestCase):
+    def test_section_is_appended_replaced_and_carried_over(self):
+        first = BEGIN + "\n## Disc builder\nold figures\n" + END
+        second = BEGIN + "\n## Disc builder\nnew figures\n" + END
+        report = with_section("# Lumidra benchmarks\n\nserving\n", first)
+        self.assertEqual(report, "# Lumidra benchmarks\n\nserving\n\n" + first + "\n")
+        replaced = with_section(report, second)
+        self.assertEqual(replaced.count(BEGIN), 1)
+        self.assertIn("new figures", replaced)
+        self.assertNotIn("old figures", replaced)
+        # bench.py renders the rest afresh and puts the kept section back.
+        rerendered = with_section("# Lumidra benchmarks\n\nother serving figures\n", section_of(replaced))
+        self.assertIn("other serving figures", rerendered)
+        self.assertEqual(section_of(rerendered), second)
+
+    def test_a_report_without_the_section_is_left_as_it_is(self):
+        self.assertEqual(section_of("# report\n"), "")
+        self.assertEqual(with_section("# report\n", ""), "# report\n")
+        self.assertEqual(section_of("text " + BEGIN + " unterminated"), "")
+
+
+if __name__ == "__main__":
+    unittest.main()
