@@ -31,7 +31,10 @@ int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slo
 
 // Receiving and dispatch (request.cpp, dispatch.cpp).
 int receiveStep(ServerConfig* server, ConnectionSlot* slot);
+// Reads the completed header (header_fields.cpp): 0, or -1 when the request is refused.
 int parseHeader(ServerConfig* server, ConnectionSlot* slot);
+// Length of a header value, which ends at "\r".
+std::size_t headerValueLength(const char* value);
 int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot);
 // True when a "Host: " value (ended by "\r" or NUL) names this machine by a loopback name:
 // localhost, 127.0.0.1 or [::1], in any letter case, optionally with a ":" and a decimal port.
