@@ -173,6 +173,12 @@ test('damaged files give a DicomError or an ImageError, never anything else', ()
       tryAll(copy.buffer, 'variant ' + n);
     }
   }
+  // A compressed file claiming far more frames than it holds is refused before any work per frame.
+  const claimed = path.join(work, 'claimed-frames');
+  execFileSync('dcmcjpeg', ['+e1', sampleImage('CT', 1), claimed]);
+  execFileSync('dcmodify', ['-nb', '-i', '(0028,0008)=100000000', claimed]);
+  assert.throws(() => decode(readArrayBuffer(claimed)), /names 100000000 frames but holds 1 compressed fragments/);
+
   // Sequences nested without end must not exhaust the stack.
   let nested = craft.element(0x00100010, 'PN', 'X');
   for (let i = 0; i < 20000; i++) {

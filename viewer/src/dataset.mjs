@@ -20,11 +20,12 @@ const CHARSETS = {
 };
 // Texts that may hold characters beyond ASCII and so follow Specific Character Set.
 const CHARSET_VRS = new Set(['LO', 'LT', 'PN', 'SH', 'ST', 'UC', 'UT']);
+// Implicit VR files carry no VRs: these are the texts the page shows that may hold names.
 const IMPLICIT_TEXT_TAGS = new Set(['x00100010', 'x00080090', 'x00081030', 'x0008103e', 'x00080080',
   'x00100020', 'x00081050', 'x00321032']);
 const VALID_VR = /^(AE|AS|AT|CS|DA|DS|DT|FD|FL|IS|LO|LT|OB|OD|OF|OL|OV|OW|PN|SH|SL|SQ|SS|ST|SV|TM|UC|UI|UL|UN|UR|US|UT|UV)$/;
 
-export function tagKey(tag) {
+function tagKey(tag) {
   return 'x' + (tag >>> 0).toString(16).padStart(8, '0');
 }
 
@@ -49,12 +50,10 @@ function hasPart10Magic(bytes) {
 // A data set without file meta: explicit VR when the first element carries a VR, else implicit.
 function parseBare(bytes) {
   const explicit = bytes.length >= 6 && VALID_VR.test(String.fromCharCode(bytes[4], bytes[5]));
-  const dataSet = explicit
-    ? dicomParser.parseDicomDataSetExplicit
-    : dicomParser.parseDicomDataSetImplicit;
+  const parseElements = explicit ? dicomParser.parseDicomDataSetExplicit : dicomParser.parseDicomDataSetImplicit;
   const stream = new dicomParser.ByteStream(dicomParser.littleEndianByteArrayParser, bytes);
   const ds = new dicomParser.DataSet(stream.byteArrayParser, bytes, {});
-  dataSet(ds, stream, bytes.length);
+  parseElements(ds, stream, bytes.length);
   return { dataSet: ds, transferSyntax: explicit ? EXPLICIT_LE : IMPLICIT_LE };
 }
 
@@ -76,13 +75,15 @@ function charsetOf(dataSet, inherited) {
   const terms = (dataSet.string('x00080005') || '').split('\\').map((t) => t.trim().replace(/^ISO 2022 /, 'ISO_IR '));
   // With code extensions the first value may be empty (ASCII); the next names the extended repertoire.
   const term = terms.find((t) => t) || '';
-  let name = CHARSETS[term] || 'windows-1252';
   try {
-    return new TextDecoder(name);
+    return new TextDecoder(CHARSETS[term] || 'windows-1252');
   } catch (e) {
-    name = 'windows-1252';
-    return new TextDecoder(name);
+    return new TextDecoder('windows-1252');
   }
+}
+
+function keyOf(tag) {
+  return typeof tag === 'string' ? tag : tagKey(tag);
 }
 
 // Values of one data set, read with the character set of the file it came from.
@@ -92,7 +93,7 @@ export class Values {
     this.decoder = charsetOf(dataSet, parent && parent.decoder);
   }
 
-  element(tag) { return this.ds.elements[typeof tag === 'string' ? tag : tagKey(tag)]; }
+  element(tag) { return this.ds.elements[keyOf(tag)]; }
   has(tag) { return Boolean(this.element(tag)); }
 
   bytes(tag) {
@@ -104,7 +105,7 @@ export class Values {
 
   // The whole value as text, leading and trailing blanks and NULs removed; '' when absent.
   text(tag) {
-    const key = typeof tag === 'string' ? tag : tagKey(tag);
+    const key = keyOf(tag);
     const e = this.ds.elements[key];
     if (!e || e.items || e.fragments) return '';
     const raw = this.bytes(key);
@@ -124,7 +125,7 @@ export class Values {
     return s === '' ? [] : s.split('\\').map((v) => v.trim());
   }
 
-  // A number from a text value (DS, IS) or, with binary set, a US/SS/UL value; null when absent.
+  // A number from a text value (DS, IS); null when absent or not a number.
   number(tag, index = 0) {
     const parts = this.texts(tag);
     if (index >= parts.length || parts[index] === '') return null;
@@ -136,23 +137,16 @@ export class Values {
     return this.texts(tag).map(Number).filter((v) => Number.isFinite(v));
   }
 
-  uint16(tag, index = 0) {
+  // Binary values (US, SS, UL) by index; null when the value is not that long.
+  binary(method, size, tag, index) {
     const e = this.element(tag);
-    if (!e || e.length < (index + 1) * 2) return null;
-    return this.ds.uint16(typeof tag === 'string' ? tag : tagKey(tag), index);
+    if (!e || e.length < (index + 1) * size) return null;
+    return this.ds[method](keyOf(tag), index);
   }
 
-  int16(tag, index = 0) {
-    const e = this.element(tag);
-    if (!e || e.length < (index + 1) * 2) return null;
-    return this.ds.int16(typeof tag === 'string' ? tag : tagKey(tag), index);
-  }
-
-  uint32(tag, index = 0) {
-    const e = this.element(tag);
-    if (!e || e.length < (index + 1) * 4) return null;
-    return this.ds.uint32(typeof tag === 'string' ? tag : tagKey(tag), index);
-  }
+  uint16(tag, index = 0) { return this.binary('uint16', 2, tag, index); }
+  int16(tag, index = 0) { return this.binary('int16', 2, tag, index); }
+  uint32(tag, index = 0) { return this.binary('uint32', 4, tag, index); }
 
   items(tag) {
     const e = this.element(tag);

@@ -115,6 +115,25 @@ function checkLayout(h) {
   }
 }
 
+function paletteOf(v, signed) {
+  if (v.has(0x00281221)) throw new ImageError('segmented palette colour tables are not supported');
+  const red = readLut(v, 0x00281101, 0x00281201, signed);
+  const green = readLut(v, 0x00281102, 0x00281202, signed);
+  const blue = readLut(v, 0x00281103, 0x00281203, signed);
+  if (!red || !green || !blue) throw new ImageError('the palette colour tables are missing or damaged');
+  return { red, green, blue };
+}
+
+// The texts the page shows beside the image ('' when absent); the patient's name readable.
+function textsOf(v) {
+  return {
+    instanceNumber: v.text(0x00200013), sopInstanceUid: v.text(0x00080018), seriesInstanceUid: v.text(0x0020000e),
+    patientName: personName(v.text(0x00100010)), patientId: v.text(0x00100020), patientBirthDate: v.text(0x00100030),
+    patientSex: v.text(0x00100040), studyDate: v.text(0x00080020), studyDescription: v.text(0x00081030),
+    seriesDescription: v.text(0x0008103e), institutionName: v.text(0x00080080),
+  };
+}
+
 // Reads the header of a file; throws DicomError or ImageError naming what stops it.
 export function readHeader(arrayBuffer) {
   const { dataSet, transferSyntax } = parse(arrayBuffer);
@@ -143,15 +162,7 @@ export function readHeader(arrayBuffer) {
   };
   h.bitsStored = v.uint16(0x00280101) || h.bitsAllocated;
   checkLayout(h);
-  if (h.photometric === 'PALETTE COLOR') {
-    if (v.has(0x00281221)) throw new ImageError('segmented palette colour tables are not supported');
-    const signed = h.pixelRepresentation === 1;
-    const red = readLut(v, 0x00281101, 0x00281201, signed);
-    const green = readLut(v, 0x00281102, 0x00281202, signed);
-    const blue = readLut(v, 0x00281103, 0x00281203, signed);
-    if (!red || !green || !blue) throw new ImageError('the palette colour tables are missing or damaged');
-    h.palette = { red, green, blue };
-  }
+  if (h.photometric === 'PALETTE COLOR') h.palette = paletteOf(v, h.pixelRepresentation === 1);
   h.isColor = samplesPerPixel === 3 || h.photometric === 'PALETTE COLOR';
   h.windows = windowsOf(v);
   h.rescale = rescaleOf(v) || { slope: 1, intercept: 0 };
@@ -162,15 +173,9 @@ export function readHeader(arrayBuffer) {
   const spacing = v.numbers(0x00280030);
   const measured = spacing.length ? spacing : v.numbers(0x00181164);
   h.pixelSpacing = measured.length >= 2 && measured[0] > 0 && measured[1] > 0 ? [measured[0], measured[1]] : null;
-  h.texts = {
-    instanceNumber: v.text(0x00200013), sopInstanceUid: v.text(0x00080018), seriesInstanceUid: v.text(0x0020000e),
-    patientName: personName(v.text(0x00100010)), patientId: v.text(0x00100020), patientBirthDate: v.text(0x00100030),
-    studyDate: v.text(0x00080020), studyDescription: v.text(0x00081030), seriesDescription: v.text(0x0008103e),
-    institutionName: v.text(0x00080080),
-  };
+  h.texts = textsOf(v);
   const frameTime = v.number(0x00181063);
   h.frameTime = frameTime > 0 ? frameTime : null;
-  h.texts.patientSex = v.text(0x00100040);
   h.values = v;
   h.pixelElement = pixels;
   h.dataSet = dataSet;
@@ -191,6 +196,11 @@ function checkPixelLength(h) {
   const e = h.pixelElement;
   if (e.encapsulatedPixelData || e.fragments) {
     if (NATIVE.has(h.transferSyntax)) throw new ImageError('the pixel data is encapsulated in an uncompressed transfer syntax');
+    // Every compressed frame takes at least one fragment.
+    const fragments = (e.fragments || []).length;
+    if (h.frameCount > fragments) {
+      throw new ImageError('the file names ' + h.frameCount + ' frames but holds ' + fragments + ' compressed fragments');
+    }
     return;
   }
   if (!NATIVE.has(h.transferSyntax)) throw new ImageError('the compressed pixel data is not encapsulated');
