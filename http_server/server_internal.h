@@ -29,7 +29,11 @@ void closeConnection(ServerConfig* server, ConnectionSlot* slot);
 // Counts the used slots whose client address equals this slot's, the slot itself included.
 int connectionsFromAddress(const ServerConfig* server, const ConnectionSlot* slot);
 
-// Receiving and dispatch (request.cpp, dispatch.cpp).
+// The steps the event loop runs for a ready slot (receiveStep, fileStep, bufferStep) return 0 to
+// go on; anything else means the response is finished or failed, and the loop then ends the
+// connection.
+
+// Receiving and dispatch (request.cpp, header_fields.cpp, host_check.cpp, dispatch.cpp).
 int receiveStep(ServerConfig* server, ConnectionSlot* slot);
 // Reads the completed header (header_fields.cpp): 0, or -1 when the request is refused.
 int parseHeader(ServerConfig* server, ConnectionSlot* slot);
