@@ -39,6 +39,11 @@ async function press(page, ...keys) {
   await settle(page);
 }
 
+async function waitForText(page, id, pattern) {
+  await page.waitForFunction(({ id, source }) => new RegExp(source).test(document.getElementById(id).textContent),
+    { id, source: pattern.source });
+}
+
 // Where on the canvas the whole image shows exactly, one image pixel on one screen pixel, with
 // each value mapped through map; searched within 4 pixels of near. null when nowhere.
 function findImage(page, image, near, map = (v) => v) {
@@ -309,5 +314,30 @@ test('an image in an encoding the viewer cannot decode is named with the reason;
   await press(page, '[');
   await waitForImage(page, 1);
   assert.equal(await page.locator('#image-status').isVisible(), false);
+  assert.deepEqual(errors, []);
+});
+
+test('a colour image shows its own colours: no window to drag or choose, invert still flips them', async (t) => {
+  const { page, errors } = await launch(t, 'colour');
+  await press(page, ']', ']', ']', ']', ']');
+  await waitForText(page, 'image-info', /^Series 6 · Colour · OT\nImage 1 \/ 1$/);
+  await waitForImage(page, 1);
+  const { origin } = await patternAtActualSize(page);
+  assert.equal(origin, null, 'a colour image is not shown as grey');
+  const c = await canvasFacts(page);
+  const corner = { x: Math.round((c.width - 32) / 2), y: Math.round((c.height - 24) / 2) };
+  const colourAt = (x, y) => pixelAt(page, corner.x + x, corner.y + y);
+  assert.deepEqual(await colourAt(5, 7), [40, 70, 200]);
+  assert.equal(await text(page, 'wl-info'), 'Colour image');
+  assert.ok(await page.locator('#preset-select').isDisabled());
+
+  await page.mouse.move(c.left + corner.x + 16, c.top + corner.y + 12);
+  await page.mouse.down();
+  await page.mouse.move(c.left + corner.x + 80, c.top + corner.y + 60, { steps: 3 });
+  await page.mouse.up();
+  await settle(page);
+  assert.deepEqual(await colourAt(5, 7), [40, 70, 200], 'dragging the window leaves the colours alone');
+  await press(page, 'i');
+  assert.deepEqual(await colourAt(5, 7), [215, 185, 55]);
   assert.deepEqual(errors, []);
 });

@@ -12,6 +12,7 @@ FOLDER/DICOM/ST000001/SE00000n/IM00000m, explicit VR little endian:
             40 ms, image 2 has 3 frames and no frame time
   series 5  video: first an uncompressed stand-in, which dcmmkdir indexes; --video then puts an
             MPEG-2 encoded file in its place, an encoding the viewer does not decode
+  series 6  colour: 8-bit RGB, 32 x 24, red 8x, green 10y, blue 200
 """
 
 import os
@@ -83,6 +84,23 @@ def grayscale(ds, pixels, photometric="MONOCHROME2", window=(128, 256)):
     return ds
 
 
+def colour(ds, columns, rows):
+    x = np.arange(columns)[None, :].repeat(rows, 0)
+    y = np.arange(rows)[:, None].repeat(columns, 1)
+    rgb = np.stack([8 * x, 10 * y, np.full((rows, columns), 200)], axis=-1).astype(np.uint8)
+    ds.SamplesPerPixel = 3
+    ds.PhotometricInterpretation = "RGB"
+    ds.PlanarConfiguration = 0
+    ds.Rows = rows
+    ds.Columns = columns
+    ds.BitsAllocated = 8
+    ds.BitsStored = 8
+    ds.HighBit = 7
+    ds.PixelRepresentation = 0
+    ds.PixelData = rgb.tobytes()
+    return ds
+
+
 def write(folder, series, image, ds):
     path = os.path.join(folder, "DICOM", "ST000001", "SE%06d" % series, "IM%06d" % image)
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -121,6 +139,7 @@ def main(folder):
     plain = np.stack([np.full((32, 32), 50 + 60 * k, np.uint8) for k in range(3)])
     write(folder, 4, 2, grayscale(base(4, "Cine", 2, MULTIFRAME_BYTE_SC), plain))
     write(folder, 5, 1, grayscale(base(5, "Video", 1, SECONDARY_CAPTURE), pattern(32, 24)))
+    write(folder, 6, 1, colour(base(6, "Colour", 1, SECONDARY_CAPTURE), 32, 24))
 
 
 if __name__ == "__main__":
