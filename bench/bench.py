@@ -483,12 +483,14 @@ class Bench:
         if self.args.changes and os.path.exists(self.args.changes):
             with open(self.args.changes) as text:
                 self.results["changes"] = text.read().strip()
-        kept = ""
+        previous = ""
         if os.path.exists(self.args.out):
             with open(self.args.out) as old:
-                kept = disc_section.section_of(old.read())
+                previous = old.read()
+        text = disc_section.with_section(report.render(self.results), disc_section.section_of(previous))
+        viewer = disc_section.section_of(previous, disc_section.VIEWER)
         with open(self.args.out, "w") as out:
-            out.write(disc_section.with_section(report.render(self.results), kept))
+            out.write(disc_section.with_section(text, viewer, disc_section.VIEWER))
         log("wrote %s" % self.args.out)
 
     def render_saved(self):

@@ -3,6 +3,8 @@ body, lungs, spine and noise like a real scan's, so that lossless JPEG compresse
 as it would a patient's images.
 
 Usage: /usr/bin/python3 bench/viewer_study.py FOLDER [COUNT]
+       /usr/bin/python3 bench/viewer_study.py --multiframe FILE COUNT
+           (COUNT slices in one multi-frame object, for timing dcmtk without a process per image)
 """
 import os
 import sys
@@ -28,6 +30,25 @@ def slice_hu(index, count, rng):
     hu[spine] = 700
     hu += rng.normal(0, 12, hu.shape).astype(np.float32)
     return np.clip(hu, -1024, 3071)
+
+
+def multiframe(path, count):
+    rng = np.random.default_rng(500)
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.7.3"
+    meta.MediaStorageSOPInstanceUID = generate_uid()
+    meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
+    ds.SOPClassUID, ds.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
+    ds.StudyInstanceUID, ds.SeriesInstanceUID = generate_uid(), generate_uid()
+    ds.PatientName, ds.PatientID, ds.Modality = "Bench^Viewer", "BENCH500", "OT"
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+    ds.Rows = ds.Columns = SIZE
+    ds.NumberOfFrames = count
+    ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 16, 15, 1
+    ds.PixelData = np.stack([slice_hu(i, count, rng) for i in range(count)]).astype("<i2").tobytes()
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.save_as(path, write_like_original=False)
 
 
 def main(folder, count):
@@ -61,4 +82,7 @@ def main(folder, count):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 500)
+    if sys.argv[1] == "--multiframe":
+        multiframe(sys.argv[2], int(sys.argv[3]))
+    else:
+        main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 500)

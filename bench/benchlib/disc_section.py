@@ -1,22 +1,25 @@
 """The disc builder's section of bench/REPORT.md: written by bench/disc_bench.py between two
-markers, and kept when bench/bench.py writes the rest of the report again."""
+markers, and kept when bench/bench.py writes the rest of the report again. The viewer's section
+(bench/viewer_bench.js) is kept the same way, between its own markers."""
 
 BEGIN = "<!-- disc builder: bench/disc_bench.py -->"
 END = "<!-- end of disc builder -->"
+VIEWER = ("<!-- viewer: bench/viewer_bench.js -->", "<!-- end of viewer -->")
 
 
-def section_of(text):
+def section_of(text, markers=(BEGIN, END)):
     """The marked section in text, markers included, or ""."""
-    start = text.find(BEGIN)
-    end = text.find(END, start)
+    begin_marker, end_marker = markers
+    start = text.find(begin_marker)
+    end = text.find(end_marker, start)
     if start < 0 or end < 0:
         return ""
-    return text[start:end + len(END)]
+    return text[start:end + len(end_marker)]
 
 
-def with_section(text, section):
+def with_section(text, section, markers=(BEGIN, END)):
     """text with its marked section replaced by section (appended when it has none)."""
-    old = section_of(text)
+    old = section_of(text, markers)
     if old:
         return text.replace(old, section)
     if not section:
