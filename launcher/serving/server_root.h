@@ -11,5 +11,4 @@
 // A narrow path that names folder: the path itself when the code page holds it
 // whole, else its short (8.3) form when that has only characters the code page
 // holds; nothing when neither.
-std::optional<std::string>
-narrowFolderPath(const std::filesystem::path &folder);
+std::optional<std::string> narrowFolderPath(const std::filesystem::path& folder);

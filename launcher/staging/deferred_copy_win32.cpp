@@ -14,31 +14,27 @@ namespace {
 std::mutex copyingThreadLock;
 HANDLE copyingThread = nullptr;
 
-} // namespace
+}  // namespace
 
 void cancelBlockedCopyRead() {
-  std::lock_guard<std::mutex> guard(copyingThreadLock);
-  if (copyingThread)
-    CancelSynchronousIo(copyingThread);
+    std::lock_guard<std::mutex> guard(copyingThreadLock);
+    if (copyingThread) CancelSynchronousIo(copyingThread);
 }
 
 CancellableCopyThread::CancellableCopyThread() {
-  // GetCurrentThread is a pseudo handle that means the caller wherever it is
-  // used.
-  HANDLE self = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(),
-                       GetCurrentProcess(), &self, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS))
-    return;
-  std::lock_guard<std::mutex> guard(copyingThreadLock);
-  if (copyingThread)
-    CloseHandle(copyingThread);
-  copyingThread = self;
+    // GetCurrentThread is a pseudo handle that means the caller wherever it is
+    // used.
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return;
+    std::lock_guard<std::mutex> guard(copyingThreadLock);
+    if (copyingThread) CloseHandle(copyingThread);
+    copyingThread = self;
 }
 
 CancellableCopyThread::~CancellableCopyThread() {
-  std::lock_guard<std::mutex> guard(copyingThreadLock);
-  if (copyingThread)
-    CloseHandle(copyingThread);
-  copyingThread = nullptr;
+    std::lock_guard<std::mutex> guard(copyingThreadLock);
+    if (copyingThread) CloseHandle(copyingThread);
+    copyingThread = nullptr;
 }

@@ -9,5 +9,4 @@
 // as its lock tells. A folder whose launcher still runs is not touched; one
 // whose owner cannot be told is left with a WARN line. Logs the number removed
 // as INFO. Stops once keepRunning is cleared. Never raises.
-void removeStaleWorkspaces(const std::filesystem::path &tempFolder,
-                           const std::filesystem::path &own) noexcept;
+void removeStaleWorkspaces(const std::filesystem::path& tempFolder, const std::filesystem::path& own) noexcept;

@@ -13,25 +13,24 @@ inline const std::filesystem::path WORKSPACE_LOCK_NAME{"lumidra.lock"};
 // Creates the lock file in folder and holds it until unlockWorkspace or the end
 // of the process. False (after a WARN line) when it cannot: the workspace then
 // counts as one whose owner cannot be told, which no other launcher removes.
-bool lockWorkspace(const std::filesystem::path &folder);
+bool lockWorkspace(const std::filesystem::path& folder);
 
 // Lets go of the lock this process holds; its file stays. Does nothing when
 // none is held.
 void unlockWorkspace();
 
 enum class LockProbe {
-  Taken,        // the owner has gone; the caller holds the lock now
-  OwnerRunning, // a running launcher holds it
-  NoLock, // no lock file that could be opened: an older launcher, or one still
-          // creating it
+    Taken,         // the owner has gone; the caller holds the lock now
+    OwnerRunning,  // a running launcher holds it
+    NoLock,        // no lock file that could be opened: an older launcher, or one still
+                   // creating it
 };
 
 // A platform handle of a lock taken by claimWorkspaceLock.
 using HeldLock = intptr_t;
 
 // Tries to take the lock of another launcher's workspace folder.
-LockProbe claimWorkspaceLock(const std::filesystem::path &folder,
-                             HeldLock &held);
+LockProbe claimWorkspaceLock(const std::filesystem::path& folder, HeldLock& held);
 
 // Lets go of a lock taken by claimWorkspaceLock; its file stays.
 void releaseClaimedLock(HeldLock held);

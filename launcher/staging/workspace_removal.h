@@ -16,12 +16,11 @@ constexpr auto REMOVAL_RETRY_WAIT = std::chrono::seconds(6);
 
 // Removes this launcher's own workspace; holdersGone tells whether work inside
 // it is still going on. Never raises.
-void removeWorkspaceFolder(const std::filesystem::path &folder,
-                           const std::function<bool()> &holdersGone) noexcept;
+void removeWorkspaceFolder(const std::filesystem::path& folder, const std::function<bool()>& holdersGone) noexcept;
 
 // Deletes everything in folder but its lock file. True when nothing else is
 // left.
-bool deleteAllButLock(const std::filesystem::path &folder) noexcept;
+bool deleteAllButLock(const std::filesystem::path& folder) noexcept;
 
 // Deletes the lock file and then the folder. True when the folder is gone.
-bool deleteLockAndFolder(const std::filesystem::path &folder) noexcept;
+bool deleteLockAndFolder(const std::filesystem::path& folder) noexcept;

@@ -32,6 +32,7 @@ def expected_sequence(port):
         "Tmp dir: ",
         "Absolute tmp dir: ",
         "TEMP dir created: ",
+        "Stale workspaces removed: ",
         "Copying files...",
         "Unzipping viewer...",
         None,

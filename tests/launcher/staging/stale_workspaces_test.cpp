@@ -16,161 +16,150 @@ using namespace staging_test;
 // with it.
 class OtherLauncher {
 public:
-  OtherLauncher(const fs::path &folder, bool keepRunning) {
-    int ready[2], release[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    EXPECT_EQ(::pipe(release), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      char taken = lockWorkspace(folder) ? 'y' : 'n';
-      if (::write(ready[1], &taken, 1) != 1)
-        ::_exit(2);
-      char ignored;
-      if (keepRunning)
-        (void)!::read(release[0], &ignored, 1);
-      ::_exit(0);
+    OtherLauncher(const fs::path& folder, bool keepRunning) {
+        int ready[2], release[2];
+        EXPECT_EQ(::pipe(ready), 0);
+        EXPECT_EQ(::pipe(release), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            char taken = lockWorkspace(folder) ? 'y' : 'n';
+            if (::write(ready[1], &taken, 1) != 1) ::_exit(2);
+            char ignored;
+            if (keepRunning) (void)!::read(release[0], &ignored, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_ = release[1];
+        char taken = 'n';
+        EXPECT_EQ(::read(ready[0], &taken, 1), 1);
+        EXPECT_EQ(taken, 'y');
+        ::close(ready[0]);
+        if (!keepRunning) end();
     }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char taken = 'n';
-    EXPECT_EQ(::read(ready[0], &taken, 1), 1);
-    EXPECT_EQ(taken, 'y');
-    ::close(ready[0]);
-    if (!keepRunning)
-      end();
-  }
-  ~OtherLauncher() { end(); }
-  void end() {
-    if (release_ >= 0)
-      ::close(release_);
-    release_ = -1;
-    if (pid_ > 0)
-      ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+    ~OtherLauncher() { end(); }
+    void end() {
+        if (release_ >= 0) ::close(release_);
+        release_ = -1;
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 
 private:
-  pid_t pid_ = -1;
-  int release_ = -1;
+    pid_t pid_ = -1;
+    int release_ = -1;
 };
 
 class StaleWorkspaces : public ::testing::Test {
 protected:
-  void SetUp() override { resetStagingGlobals(); }
-  void TearDown() override { resetStagingGlobals(); }
+    void SetUp() override { resetStagingGlobals(); }
+    void TearDown() override { resetStagingGlobals(); }
 
-  fs::path workspaceWithStudy(const std::string &name) {
-    fs::path folder = scratch.path / name;
-    writeFileBytes(folder / "DATA" / "DICOM" / "S1" / "I1.dcm",
-                   "patient image");
-    writeFileBytes(folder / "DATA" / "copy_status.txt", "1");
-    return folder;
-  }
+    fs::path workspaceWithStudy(const std::string& name) {
+        fs::path folder = scratch.path / name;
+        writeFileBytes(folder / "DATA" / "DICOM" / "S1" / "I1.dcm", "patient image");
+        writeFileBytes(folder / "DATA" / "copy_status.txt", "1");
+        return folder;
+    }
 
-  TempFolder scratch{"lumidra stale ž"};
+    TempFolder scratch{"lumidra stale ž"};
 };
 
 TEST_F(StaleWorkspaces, ADeadLaunchersWorkspaceGoesARunningOnesStays) {
-  fs::path dead = workspaceWithStudy("LUMIDRA_dead");
-  fs::path running = workspaceWithStudy("LUMIDRA_1234abcd");
-  fs::path own = workspaceWithStudy("LUMIDRA_0");
-  OtherLauncher killed(dead, false);
-  OtherLauncher alive(running, true);
-  ASSERT_TRUE(fs::exists(dead / WORKSPACE_LOCK_NAME));
-  LogMark log;
+    fs::path dead = workspaceWithStudy("LUMIDRA_dead");
+    fs::path running = workspaceWithStudy("LUMIDRA_1234abcd");
+    fs::path own = workspaceWithStudy("LUMIDRA_0");
+    OtherLauncher killed(dead, false);
+    OtherLauncher alive(running, true);
+    ASSERT_TRUE(fs::exists(dead / WORKSPACE_LOCK_NAME));
+    LogMark log;
 
-  removeStaleWorkspaces(scratch.path, own);
+    removeStaleWorkspaces(scratch.path, own);
 
-  EXPECT_FALSE(fs::exists(dead));
-  EXPECT_EQ(listTree(running),
-            "DATA/\nDATA/DICOM/\nDATA/DICOM/S1/\nDATA/DICOM/S1/I1.dcm\nDATA/"
-            "copy_status.txt\nlumidra.lock\n");
-  EXPECT_EQ(readFileBytes(running / "DATA" / "DICOM" / "S1" / "I1.dcm"),
-            "patient image");
-  // Our own workspace has no lock of its own in this test; it is still never
-  // looked at.
-  EXPECT_TRUE(fs::exists(own / "DATA" / "copy_status.txt"));
-  EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 1\n")) << log.added();
-  EXPECT_FALSE(log.has("WARN")) << log.added();
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_EQ(listTree(running),
+              "DATA/\nDATA/DICOM/\nDATA/DICOM/S1/\nDATA/DICOM/S1/I1.dcm\nDATA/"
+              "copy_status.txt\nlumidra.lock\n");
+    EXPECT_EQ(readFileBytes(running / "DATA" / "DICOM" / "S1" / "I1.dcm"), "patient image");
+    // Our own workspace has no lock of its own in this test; it is still never
+    // looked at.
+    EXPECT_TRUE(fs::exists(own / "DATA" / "copy_status.txt"));
+    EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 1\n")) << log.added();
+    EXPECT_FALSE(log.has("WARN")) << log.added();
 
-  // Once that launcher has ended too, the next start removes its workspace.
-  alive.end();
-  LogMark second;
-  removeStaleWorkspaces(scratch.path, own);
-  EXPECT_FALSE(fs::exists(running));
-  EXPECT_TRUE(second.has(" INFO: Stale workspaces removed: 1\n"))
-      << second.added();
+    // Once that launcher has ended too, the next start removes its workspace.
+    alive.end();
+    LogMark second;
+    removeStaleWorkspaces(scratch.path, own);
+    EXPECT_FALSE(fs::exists(running));
+    EXPECT_TRUE(second.has(" INFO: Stale workspaces removed: 1\n")) << second.added();
 }
 
 TEST_F(StaleWorkspaces, AWorkspaceWhoseOwnerCannotBeToldIsLeftAndLogged) {
-  // An older launcher made no lock; one still creating its workspace has none
-  // yet.
-  fs::path unknown = workspaceWithStudy("LUMIDRA_01d");
-  // Only workspaces are looked at: other folders, a file of that name, a link
-  // to a workspace.
-  fs::path other = workspaceWithStudy("lumidra_lower");
-  writeFileBytes(other / WORKSPACE_LOCK_NAME, "");
-  writeFileBytes(scratch.path / "LUMIDRA_file", "not a folder");
-  fs::path target = workspaceWithStudy("elsewhere");
-  writeFileBytes(target / WORKSPACE_LOCK_NAME, "");
-  fs::create_directory_symlink(target, scratch.path / "LUMIDRA_link");
-  LogMark log;
+    // An older launcher made no lock; one still creating its workspace has none
+    // yet.
+    fs::path unknown = workspaceWithStudy("LUMIDRA_01d");
+    // Only workspaces are looked at: other folders, a file of that name, a link
+    // to a workspace.
+    fs::path other = workspaceWithStudy("lumidra_lower");
+    writeFileBytes(other / WORKSPACE_LOCK_NAME, "");
+    writeFileBytes(scratch.path / "LUMIDRA_file", "not a folder");
+    fs::path target = workspaceWithStudy("elsewhere");
+    writeFileBytes(target / WORKSPACE_LOCK_NAME, "");
+    fs::create_directory_symlink(target, scratch.path / "LUMIDRA_link");
+    LogMark log;
 
-  removeStaleWorkspaces(scratch.path, fs::path());
+    removeStaleWorkspaces(scratch.path, fs::path());
 
-  EXPECT_TRUE(fs::exists(unknown / "DATA" / "DICOM" / "S1" / "I1.dcm"));
-  EXPECT_TRUE(
-      log.has(" WARN: Workspace left in place, its launcher cannot be told: " +
-              unknown.string() + "\n"))
-      << log.added();
-  EXPECT_TRUE(fs::exists(other / "DATA" / "copy_status.txt"));
-  EXPECT_TRUE(fs::exists(scratch.path / "LUMIDRA_file"));
-  EXPECT_TRUE(fs::exists(target / "DATA" / "copy_status.txt"));
-  EXPECT_TRUE(fs::is_symlink(scratch.path / "LUMIDRA_link"));
-  EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 0\n")) << log.added();
+    EXPECT_TRUE(fs::exists(unknown / "DATA" / "DICOM" / "S1" / "I1.dcm"));
+    EXPECT_TRUE(log.has(" WARN: Workspace left in place, its launcher cannot be told: " + unknown.string() + "\n"))
+        << log.added();
+    EXPECT_TRUE(fs::exists(other / "DATA" / "copy_status.txt"));
+    EXPECT_TRUE(fs::exists(scratch.path / "LUMIDRA_file"));
+    EXPECT_TRUE(fs::exists(target / "DATA" / "copy_status.txt"));
+    EXPECT_TRUE(fs::is_symlink(scratch.path / "LUMIDRA_link"));
+    EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 0\n")) << log.added();
 }
 
 TEST_F(StaleWorkspaces, ATerminatingLauncherStopsLooking) {
-  fs::path dead = workspaceWithStudy("LUMIDRA_dead");
-  OtherLauncher killed(dead, false);
-  keepRunning = false;
-  removeStaleWorkspaces(scratch.path, fs::path());
-  EXPECT_TRUE(fs::exists(dead / "DATA" / "copy_status.txt"));
+    fs::path dead = workspaceWithStudy("LUMIDRA_dead");
+    OtherLauncher killed(dead, false);
+    keepRunning = false;
+    removeStaleWorkspaces(scratch.path, fs::path());
+    EXPECT_TRUE(fs::exists(dead / "DATA" / "copy_status.txt"));
 }
 
-TEST_F(StaleWorkspaces,
-       ALaunchersOwnWorkspaceIsLockedWhileItRunsAndGoesWholeAtTheEnd) {
-  fs::path tmp = scratch.path / "temp";
-  fs::create_directories(tmp);
-  fs::path disc = scratch.path / "disc";
-  fs::create_directories(disc);
-  const char *savedTmp = std::getenv("TMPDIR");
-  std::string restoreTmp = savedTmp ? savedTmp : "";
-  fs::path savedCwd = fs::current_path();
-  ::setenv("TMPDIR", tmp.c_str(), 1);
-  fs::current_path(disc);
-  createWorkspace(); // staging fails on this empty disc; the folder is made and
-                     // locked first
-  fs::current_path(savedCwd);
-  if (savedTmp)
-    ::setenv("TMPDIR", restoreTmp.c_str(), 1);
-  else
-    ::unsetenv("TMPDIR");
+TEST_F(StaleWorkspaces, ALaunchersOwnWorkspaceIsLockedWhileItRunsAndGoesWholeAtTheEnd) {
+    fs::path tmp = scratch.path / "temp";
+    fs::create_directories(tmp);
+    fs::path disc = scratch.path / "disc";
+    fs::create_directories(disc);
+    const char* savedTmp = std::getenv("TMPDIR");
+    std::string restoreTmp = savedTmp ? savedTmp : "";
+    fs::path savedCwd = fs::current_path();
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    fs::current_path(disc);
+    createWorkspace();  // staging fails on this empty disc; the folder is made and
+                        // locked first
+    fs::current_path(savedCwd);
+    if (savedTmp)
+        ::setenv("TMPDIR", restoreTmp.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
 
-  ASSERT_FALSE(workspaceDir.empty());
-  fs::path created = workspaceDir;
-  HeldLock held = 0;
-  EXPECT_EQ(claimWorkspaceLock(created, held), LockProbe::OwnerRunning);
-  // Another launcher starting now leaves it alone.
-  removeStaleWorkspaces(tmp, fs::path());
-  EXPECT_TRUE(fs::is_directory(created));
+    ASSERT_FALSE(workspaceDir.empty());
+    fs::path created = workspaceDir;
+    HeldLock held = 0;
+    EXPECT_EQ(claimWorkspaceLock(created, held), LockProbe::OwnerRunning);
+    // Another launcher starting now leaves it alone.
+    removeStaleWorkspaces(tmp, fs::path());
+    EXPECT_TRUE(fs::is_directory(created));
 
-  removeWorkspace();
-  EXPECT_FALSE(fs::exists(created));
-  EXPECT_EQ(listTree(tmp), "");
+    removeWorkspace();
+    EXPECT_FALSE(fs::exists(created));
+    EXPECT_EQ(listTree(tmp), "");
 }
 
-} // namespace
+}  // namespace
