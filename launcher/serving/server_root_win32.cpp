@@ -6,13 +6,12 @@
 
 namespace {
 
-// Nothing when a character has no exact counterpart in the ANSI code page (a
-// "best fit" such as an unaccented letter would name another file).
+// Nothing when a character has no exact counterpart in the ANSI code page (a "best fit" such as an
+// unaccented letter would name another file).
 std::optional<std::string> exactAnsi(const std::wstring& wide) {
     if (wide.empty()) return std::string();
     const int size = static_cast<int>(wide.size());
-    // The UTF-8 code page holds everything, and takes neither of the checks
-    // below.
+    // The UTF-8 code page holds everything, and takes neither of the checks below.
     const bool utf8 = GetACP() == CP_UTF8;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lost = FALSE;
@@ -40,8 +39,7 @@ std::wstring shortForm(const std::filesystem::path& folder) {
 
 std::optional<std::string> narrowFolderPath(const std::filesystem::path& folder) {
     if (std::optional<std::string> whole = exactAnsi(folder.native())) return whole;
-    // A volume without short names gives back the long form, which fails the
-    // check again.
+    // A volume without short names gives back the long form, which fails the check again.
     std::wstring shortName = shortForm(folder);
     if (shortName.empty()) return std::nullopt;
     std::optional<std::string> narrow = exactAnsi(shortName);

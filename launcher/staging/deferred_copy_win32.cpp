@@ -4,10 +4,9 @@
 
 #include <mutex>
 
-// A read of a stalled disc may not return for minutes, and the copy holds its
-// ".bkp" open, shared with nobody, meanwhile: the workspace cannot be deleted
-// around it. The copying thread's synchronous I/O is cancelled from outside
-// instead.
+// A read of a stalled disc may not return for minutes, and the copy holds its ".bkp" open, shared
+// with nobody, meanwhile: the workspace cannot be deleted around it. The copying thread's
+// synchronous I/O is cancelled from outside instead.
 
 namespace {
 
@@ -22,8 +21,7 @@ void cancelBlockedCopyRead() {
 }
 
 CancellableCopyThread::CancellableCopyThread() {
-    // GetCurrentThread is a pseudo handle that means the caller wherever it is
-    // used.
+    // GetCurrentThread is a pseudo handle that means the caller wherever it is used.
     HANDLE self = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
                          DUPLICATE_SAME_ACCESS))

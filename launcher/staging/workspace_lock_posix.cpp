@@ -18,10 +18,9 @@ int ownLock = -1;
 }  // namespace
 
 bool lockWorkspace(const fs::path& folder) {
-    // Made and locked under another name first, then renamed into place: a
-    // sweeping launcher never sees the lock file unlocked while its owner runs.
-    // Close-on-exec: an extractor left running must not keep the lock of a
-    // launcher that has gone.
+    // Made and locked under another name first, then renamed into place: a sweeping launcher never
+    // sees the lock file unlocked while its owner runs. Close-on-exec: an extractor left running
+    // must not keep the lock of a launcher that has gone.
     fs::path pending = folder / WORKSPACE_LOCK_NAME;
     pending += ".new";
     int fd = ::open(pending.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

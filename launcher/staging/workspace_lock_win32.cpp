@@ -11,9 +11,8 @@ namespace {
 
 HANDLE ownLock = INVALID_HANDLE_VALUE;
 
-// Shared with nobody: while the handle is open, any other open of the file
-// fails with a sharing violation. The handle is not inherited, so an extractor
-// left running cannot keep it.
+// Shared with nobody: while the handle is open, any other open of the file fails with a sharing
+// violation. The handle is not inherited, so an extractor left running cannot keep it.
 HANDLE openExclusive(const fs::path& file, DWORD disposition) {
     return CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
@@ -22,8 +21,7 @@ HANDLE openExclusive(const fs::path& file, DWORD disposition) {
 }  // namespace
 
 bool lockWorkspace(const fs::path& folder) {
-    // Created and held in one step: there is no moment at which the file exists
-    // unheld.
+    // Created and held in one step: there is no moment at which the file exists unheld.
     fs::path file = folder / WORKSPACE_LOCK_NAME;
     HANDLE handle = openExclusive(file, CREATE_NEW);
     if (handle == INVALID_HANDLE_VALUE) {

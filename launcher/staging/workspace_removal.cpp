@@ -16,16 +16,14 @@ namespace {
 
 constexpr auto RETRY_PAUSE = std::chrono::milliseconds(100);
 
-// Not there any more; an entry whose state cannot be read counts as still
-// there.
+// Not there any more; an entry whose state cannot be read counts as still there.
 bool gone(const fs::path& path) {
     std::error_code error;
     return fs::symlink_status(path, error).type() == fs::file_type::not_found;
 }
 
-// Children before their folder, as the restart deletes them in the order they
-// were marked; a link is marked itself, never followed. False when any entry
-// could not be marked.
+// Children before their folder, as the restart deletes them in the order they were marked; a link
+// is marked itself, never followed. False when any entry could not be marked.
 bool markTreeForRestart(const fs::path& path) {
     std::error_code error;
     bool marked = true;
@@ -70,10 +68,9 @@ bool deleteLockAndFolder(const fs::path& folder) noexcept {
 void removeWorkspaceFolder(const fs::path& folder, const std::function<bool()>& holdersGone) noexcept {
     try {
         bool clean = deleteAllButLock(folder);
-        // A holder still inside (a copy stuck in a read of a stalled disc, an
-        // extractor that has not ended yet) keeps its files open. Its read is woken
-        // again and again, as it may have begun after the last wake-up, and the
-        // removal is tried again once it has left.
+        // A holder still inside (a copy stuck in a read of a stalled disc, an extractor that has
+        // not ended yet) keeps its files open. Its read is woken again and again, as it may have
+        // begun after the last wake-up, and the removal is tried again once it has left.
         auto deadline = std::chrono::steady_clock::now() + REMOVAL_RETRY_WAIT;
         while (!clean && std::chrono::steady_clock::now() < deadline) {
             cancelBlockedCopyRead();
@@ -83,8 +80,7 @@ void removeWorkspaceFolder(const fs::path& folder, const std::function<bool()>& 
         unlockWorkspace();
         if (clean && deleteLockAndFolder(folder)) return;
 
-        // Left unheld, the lock file lets the next start remove what the restart
-        // does not.
+        // Left unheld, the lock file lets the next start remove what the restart does not.
         if (markTreeForRestart(folder))
             logWarn("Temporary files still in use, deleted at the next restart: " + pathToAnsi(folder));
         else

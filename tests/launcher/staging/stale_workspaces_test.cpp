@@ -11,9 +11,8 @@ namespace {
 
 using namespace staging_test;
 
-// Another launcher: a process that takes the lock of folder and holds it until
-// told to end, or that ends at once (a launcher that was killed). Its lock dies
-// with it.
+// Another launcher: a process that takes the lock of folder and holds it until told to end, or that
+// ends at once (a launcher that was killed). Its lock dies with it.
 class OtherLauncher {
 public:
     OtherLauncher(const fs::path& folder, bool keepRunning) {
@@ -83,8 +82,7 @@ TEST_F(StaleWorkspaces, ADeadLaunchersWorkspaceGoesARunningOnesStays) {
               "DATA/\nDATA/DICOM/\nDATA/DICOM/S1/\nDATA/DICOM/S1/I1.dcm\nDATA/"
               "copy_status.txt\nlumidra.lock\n");
     EXPECT_EQ(readFileBytes(running / "DATA" / "DICOM" / "S1" / "I1.dcm"), "patient image");
-    // Our own workspace has no lock of its own in this test; it is still never
-    // looked at.
+    // Our own workspace has no lock of its own in this test; it is still never looked at.
     EXPECT_TRUE(fs::exists(own / "DATA" / "copy_status.txt"));
     EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 1\n")) << log.added();
     EXPECT_FALSE(log.has("WARN")) << log.added();
@@ -98,11 +96,9 @@ TEST_F(StaleWorkspaces, ADeadLaunchersWorkspaceGoesARunningOnesStays) {
 }
 
 TEST_F(StaleWorkspaces, AWorkspaceWhoseOwnerCannotBeToldIsLeftAndLogged) {
-    // An older launcher made no lock; one still creating its workspace has none
-    // yet.
+    // An older launcher made no lock; one still creating its workspace has none yet.
     fs::path unknown = workspaceWithStudy("LUMIDRA_01d");
-    // Only workspaces are looked at: other folders, a file of that name, a link
-    // to a workspace.
+    // Only workspaces are looked at: other folders, a file of that name, a link to a workspace.
     fs::path other = workspaceWithStudy("lumidra_lower");
     writeFileBytes(other / WORKSPACE_LOCK_NAME, "");
     writeFileBytes(scratch.path / "LUMIDRA_file", "not a folder");

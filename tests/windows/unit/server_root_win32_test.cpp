@@ -44,8 +44,7 @@ TEST(ServerRootWin32, AFolderTheCodePageCannotHoldIsServedByItsShortName) {
               std::string::npos)
         << log.since();
 
-    // A name the code page holds (the e with acute accent is in 1252) is given as
-    // it is.
+    // A name the code page holds (the e with acute accent is in 1252) is given as it is.
     fs::path western = scratch.path() / L"Caf\x00e9" / L"DATA";
     fs::create_directories(western);
     std::ofstream(western / L"index.html") << "<html>cafe";

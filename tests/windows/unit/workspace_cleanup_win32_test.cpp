@@ -66,8 +66,7 @@ TEST(WorkspaceCleanupWin32, ACopyStuckInAStalledReadIsWokenAndTheWorkspaceGoesWh
     ScratchFolder scratch(L"stalled");
     fs::path workspace = makeWorkspace(scratch.path(), L"LUMIDRA_5a11ed");
     fs::path partial = workspaceDataDir / L"DICOM" / L"S1" / L"I2.dcm.bkp";
-    // A read that nothing answers, as a scratched disc gives: a pipe whose other
-    // end never writes.
+    // A read that nothing answers, as a scratched disc gives: a pipe whose other end never writes.
     const wchar_t* pipeName = L"\\\\.\\pipe\\lumidra-stalled-disc";
     HANDLE disc = CreateNamedPipeW(pipeName, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
     ASSERT_NE(disc, INVALID_HANDLE_VALUE);
@@ -83,8 +82,7 @@ TEST(WorkspaceCleanupWin32, ACopyStuckInAStalledReadIsWokenAndTheWorkspaceGoesWh
         DWORD got = 0;
         reading = true;
         if (!ReadFile(source, block, sizeof block, &got, nullptr)) readError = GetLastError();
-        // As the copy does with a failed read: its part goes, and the workspace is
-        // let go.
+        // As the copy does with a failed read: its part goes, and the workspace is let go.
         CloseHandle(source);
         CloseHandle(target);
         DeleteFileW(partial.c_str());
@@ -111,8 +109,7 @@ TEST(WorkspaceCleanupWin32, ACopyStuckInAStalledReadIsWokenAndTheWorkspaceGoesWh
 TEST(WorkspaceCleanupWin32, WhatStaysInUseIsMarkedForDeletionAtRestart) {
     ScratchFolder scratch(L"inuse");
     fs::path workspace = makeWorkspace(scratch.path(), L"LUMIDRA_1b05e");
-    // Held by something that is no work of ours (another program, an extractor
-    // that did not end).
+    // Held by something that is no work of ours (another program, an extractor that did not end).
     fs::path held = workspaceDataDir / L"DICOM" / L"S1" / L"I3.dcm";
     HANDLE file = openUnshared(held);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -149,8 +146,7 @@ TEST(WorkspaceCleanupWin32, OnlyTheWorkspaceOfALauncherThatHasGoneIsRemoved) {
         std::ofstream(folder / L"DATA" / L"DICOM" / L"I1.dcm") << "patient image";
         return folder;
     };
-    // Gone: the lock file is there but nobody holds it. Running: held, shared
-    // with nobody.
+    // Gone: the lock file is there but nobody holds it. Running: held, shared with nobody.
     fs::path gone = workspaceWithStudy(L"LUMIDRA_90e");
     std::ofstream(gone / WORKSPACE_LOCK_NAME).close();
     fs::path running = workspaceWithStudy(L"LUMIDRA_a11fe");
