@@ -106,6 +106,29 @@ TEST(WorkspaceCleanupWin32, ACopyStuckInAStalledReadIsWokenAndTheWorkspaceGoesWh
     keepRunning = true;
 }
 
+TEST(WorkspaceCleanupWin32, AHolderThatLeavesAfterTheFirstAttemptLetsTheSecondRemoveEverything) {
+    ScratchFolder scratch(L"late");
+    fs::path workspace = makeWorkspace(scratch.path(), L"LUMIDRA_1a7e");
+    // An extractor that terminate cannot end at once keeps writing its file meanwhile.
+    ASSERT_TRUE(holdWorkspace());
+    HANDLE file = openUnshared(workspaceDataDir / L"DICOM" / L"S1" / L"I4.dcm");
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::thread extractor([file] {
+        Sleep(4000);  // past the removal's first wait of three seconds
+        CloseHandle(file);
+        releaseWorkspace();
+    });
+    LogMark log;
+
+    keepRunning = false;
+    removeWorkspace();
+
+    EXPECT_FALSE(fs::exists(workspace));
+    EXPECT_EQ(log.since().find("WARN"), std::string::npos) << log.since();
+    extractor.join();
+    keepRunning = true;
+}
+
 TEST(WorkspaceCleanupWin32, WhatStaysInUseIsMarkedForDeletionAtRestart) {
     ScratchFolder scratch(L"inuse");
     fs::path workspace = makeWorkspace(scratch.path(), L"LUMIDRA_1b05e");
