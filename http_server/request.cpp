@@ -68,7 +68,7 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
           verdict == kAuthNeeded ? "Authentication required" : "Authentication failed";
       sendAuthorizationRequired(slot->socket, message);
       slot->flags |= FLAG_CLOSE;
-      return 1;
+      return 1;  // answered: the loop ends the connection
     }
   }
   ++slot->requestsServed;
