@@ -11,7 +11,7 @@ const viewer = path.dirname(fileURLToPath(import.meta.url));
 const root = path.dirname(viewer);
 const out = path.resolve(process.argv[2] || path.join(root, 'build', 'viewer'));
 const modules = path.join(root, 'node_modules');
-const decoders = path.join(modules, '@cornerstonejs', 'dicom-image-loader', 'dist', 'esm', 'shared', 'decoders');
+const cornerstoneShared = path.join(modules, '@cornerstonejs', 'dicom-image-loader', 'dist', 'esm', 'shared');
 const CODECS = [
   ['codec-libjpeg-turbo-8bit', 'libjpegturbowasm_decode.wasm'],
   ['codec-charls', 'charlswasm_decode.wasm'],
@@ -22,11 +22,11 @@ const CODECS = [
 const PAGE_FILES = ['index.html', 'css', 'data', 'js'];
 
 // The loader's per-codec decoders are not among its package exports; they are reached by path.
-const cornerstoneDecoders = {
-  name: 'cornerstone-decoders',
+const cornerstonePlugin = {
+  name: 'cornerstone-shared',
   setup(build) {
-    build.onResolve({ filter: /^cornerstone-decoders\// }, (args) => ({
-      path: path.join(decoders, args.path.slice('cornerstone-decoders/'.length)),
+    build.onResolve({ filter: /^cornerstone-shared\// }, (args) => ({
+      path: path.join(cornerstoneShared, args.path.slice('cornerstone-shared/'.length)),
     }));
   },
 };
@@ -37,7 +37,7 @@ const common = {
   legalComments: 'external',
   target: ['chrome90', 'firefox90', 'safari15'],
   logLevel: 'warning',
-  plugins: [cornerstoneDecoders],
+  plugins: [cornerstonePlugin],
   // The codecs' start-up code also knows how to run under Node; the page never takes that path.
   external: ['fs', 'path', 'crypto', 'module', 'url', 'worker_threads'],
 };

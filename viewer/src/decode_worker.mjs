@@ -1,14 +1,14 @@
 // The decoding worker: one compressed or uncompressed frame in, stored values (grey) or RGB out.
 // The codecs are the cornerstone ones (WebAssembly, loaded from the disc beside this script the
 // first time a frame needs them).
-import decodeRLE from 'cornerstone-decoders/decodeRLE.js';
-import decodeJPEGBaseline8Bit from 'cornerstone-decoders/decodeJPEGBaseline8Bit.js';
-import decodeJPEGBaseline12Bit from 'cornerstone-decoders/decodeJPEGBaseline12Bit-js.js';
-import decodeJPEGLossless from 'cornerstone-decoders/decodeJPEGLossless.js';
-import decodeJPEGLS from 'cornerstone-decoders/decodeJPEGLS.js';
-import decodeJPEG2000 from 'cornerstone-decoders/decodeJPEG2000.js';
-import decodeHTJ2K from 'cornerstone-decoders/decodeHTJ2K.js';
-import { setWasmBasePath } from 'cornerstone-decoders/../wasmBasePath.js';
+import decodeRLE from 'cornerstone-shared/decoders/decodeRLE.js';
+import decodeJPEGBaseline8Bit from 'cornerstone-shared/decoders/decodeJPEGBaseline8Bit.js';
+import decodeJPEGBaseline12Bit from 'cornerstone-shared/decoders/decodeJPEGBaseline12Bit-js.js';
+import decodeJPEGLossless from 'cornerstone-shared/decoders/decodeJPEGLossless.js';
+import decodeJPEGLS from 'cornerstone-shared/decoders/decodeJPEGLS.js';
+import decodeJPEG2000 from 'cornerstone-shared/decoders/decodeJPEG2000.js';
+import decodeHTJ2K from 'cornerstone-shared/decoders/decodeHTJ2K.js';
+import { setWasmBasePath } from 'cornerstone-shared/wasmBasePath.js';
 import { nativeSamples, storedValues, colourToRgb, valueRange } from './pixels.mjs';
 
 setWasmBasePath(new URL('codecs/', self.location.href).href);
@@ -17,7 +17,7 @@ const BIG_ENDIAN = '1.2.840.10008.1.2.2';
 const NATIVE = new Set(['1.2.840.10008.1.2', '1.2.840.10008.1.2.1', BIG_ENDIAN, '1.2.840.10008.1.2.1.99']);
 const JPEG_LS = new Set(['1.2.840.10008.1.2.4.80', '1.2.840.10008.1.2.4.81']);
 const J2K = new Set(['1.2.840.10008.1.2.4.90', '1.2.840.10008.1.2.4.91']);
-const HTJ2K = new Set(['1.2.840.10008.1.2.4.201', '1.2.840.10008.1.2.4.202', '1.2.840.10008.1.2.4.203', '3.2.840.10008.1.2.4.96']);
+const HTJ2K = new Set(['1.2.840.10008.1.2.4.201', '1.2.840.10008.1.2.4.202', '1.2.840.10008.1.2.4.203']);
 const JPEG = new Set(['1.2.840.10008.1.2.4.50', '1.2.840.10008.1.2.4.51', '1.2.840.10008.1.2.4.57', '1.2.840.10008.1.2.4.70']);
 const RLE = new Set(['1.2.840.10008.1.2.5']);
 const DAMAGED = [
@@ -48,8 +48,8 @@ async function codecSamples(layout, bytes) {
     result = await decodeJPEGBaseline8Bit(bytes, info);
     alreadyRgb = true;
   } else if (ts === '1.2.840.10008.1.2.4.51') {
+    // This decoder leaves YCbCr as it is; libjpeg-turbo above turns it into RGB.
     result = await decodeJPEGBaseline12Bit(info, bytes);
-    alreadyRgb = true;
   } else if (ts === '1.2.840.10008.1.2.4.57' || ts === '1.2.840.10008.1.2.4.70') {
     result = await decodeJPEGLossless(info, bytes);
   } else if (JPEG_LS.has(ts)) {
