@@ -100,6 +100,26 @@ class DiskFaults(unittest.TestCase):
             with open(os.path.join(folder, name), "wb") as out:
                 out.write(os.urandom(5000))
 
+    def test_link_back_up_the_tree(self):
+        # A folder that links to its parent, as Rock Ridge discs may hold: the study is copied
+        # once, the link skipped with a WARN line, and the copy still ends complete.
+        looped = os.path.join(self.disc, "DATA", "DICOM", "LOOPED")
+        self.add_disc_files(looped, ["L1.BIN"])
+        self.addCleanup(shutil.rmtree, looped, True)
+        os.symlink("..", os.path.join(looped, "UP"))
+
+        launcher, port, workspace = self.start()
+        self.assertEqual(http_get(port, "/copy_status.txt"), (200, b"1"))
+        files = workspace_files(workspace)
+        self.assertEqual(files.get(os.path.join("DICOM", "LOOPED", "L1.BIN")), 5000)
+        self.assertEqual(files.get(os.path.join("DICOM", "LARGE.BIN")), LARGE_MB << 20)
+        self.assertEqual([name for name in files if "UP" in name.split(os.sep)], [])
+        log = launcher.show_log()
+        skipped = [message for level, message in log if "Link cycle skipped" in message]
+        self.assertEqual(skipped, ["Link cycle skipped: " + os.path.join(os.path.realpath(looped), "UP")])
+        self.assertIn(("WARN", skipped[0]), log)
+        self.finish(launcher, workspace)
+
     def test_unreadable_file_and_folder(self):
         if os.geteuid() == 0 and not can_switch_to_nobody():
             self.skipTest("running as root without setpriv: file modes would not stop the launcher")
