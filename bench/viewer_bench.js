@@ -82,13 +82,18 @@ async function serve(work, disc, name) {
   return { server, port, workspace, name };
 }
 
-// Records when the canvas first shows each image number, from the page's own clock.
+// Records when the canvas first shows each image number, from the page's own clock, and wakes
+// whoever waits for that number at once (not at the next animation frame).
 function recordShownImages() {
   window.__shown = {};
+  window.__waiting = {};
   new MutationObserver((records) => {
     for (const r of records) {
       const n = r.target.dataset && r.target.dataset.image;
-      if (n && !(n in window.__shown)) window.__shown[n] = performance.now();
+      if (n && !(n in window.__shown)) {
+        window.__shown[n] = performance.now();
+        if (window.__waiting[n]) window.__waiting[n]();
+      }
     }
   }).observe(document, { subtree: true, attributes: true, attributeFilter: ['data-image'] });
 }
@@ -104,8 +109,8 @@ async function oneRound(served) {
     // Step through the series as fast as the page shows each next image.
     const scroll = await page.evaluate(async (steps) => {
       const waitFor = (n) => new Promise((resolve) => {
-        const check = () => (window.__shown[n] !== undefined ? resolve() : requestAnimationFrame(check));
-        check();
+        if (window.__shown[n] !== undefined) resolve();
+        else window.__waiting[n] = resolve;
       });
       const start = performance.now();
       const intervals = [];
@@ -134,6 +139,7 @@ async function oneRound(served) {
       return { times, paths };
     }, { count: DECODES, skip: SLICES - DECODES - 1 });
     return {
+      workers: await page.evaluate(() => LumidraImages.stats().workers),
       firstImageMs,
       imagesPerSecond: STEPS / scroll.seconds,
       slowestStepMs: Math.max(...scroll.intervals),
@@ -260,7 +266,7 @@ async function main() {
       multiframe: dcmtkDecodePerFrame(work),
       load: [loadBefore, os.loadavg()[0]],
       chromium: execFileSync(process.env.LUMIDRA_CHROMIUM || '/usr/bin/chromium', ['--version'], { encoding: 'utf-8', stdio: ['ignore', 'pipe', 'ignore'] }).trim(),
-      workers: Math.max(1, Math.min(4, os.cpus().length - 1)),
+      workers: rounds.uncompressed[0].workers,
       pageErrors: [...new Set(Object.values(rounds).flat().flatMap((r) => r.pageErrors))],
     };
     for (const s of Object.values(served)) await s.server.close();

@@ -10,7 +10,8 @@ import { createFrameCache } from './frame_cache.mjs';
 const CACHE_BYTES = 512 * 1024 * 1024;
 const MAX_OPEN_IMAGES = 4096;
 const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/images.js', location.href).href;
-const workerCount = Math.max(1, Math.min(4, (navigator.hardwareConcurrency || 2) - 1));
+// As many workers as cores: the page's own thread mostly waits while frames decode.
+const workerCount = Math.max(1, Math.min(4, navigator.hardwareConcurrency || 2));
 const pool = createPool(new URL('decode-worker.js', scriptUrl), workerCount);
 const cache = createFrameCache(CACHE_BYTES);
 const opened = new Map();
@@ -161,7 +162,7 @@ function configure(options) {
 }
 
 function stats() {
-  return Object.assign({ decoding: pool.waiting() }, cache.stats());
+  return Object.assign({ decoding: pool.waiting(), workers: workerCount }, cache.stats());
 }
 
 self.LumidraImages = { readDirectory, open, render, defaultView, presets, preload, configure, stats };
