@@ -113,6 +113,26 @@ class ExtractorFaults(unittest.TestCase):
         self.assertEqual(os.listdir(launcher.tmpdir), [], "the workspace came back after terminate")
         self.assertEqual(launcher.sanitizer_reports(), [])
 
+    def test_endless_output_keeps_the_log_bounded(self):
+        # Progress figures without end, before the real work: 20 MB of them are read as at least
+        # 78000 chunks, each a log line, some megabytes in all. The log keeps its first lines and
+        # its newest ones, and one line between them says how much it left out.
+        replace_extractor(self.disc, "yes '  42%' | head -c 20000000\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
+        launcher = self.start()
+        launcher.wait_for_status("DICOM Lumidra started", timeout=180)
+        launcher.port_and_id()
+        launcher.wait_for_log("Copying of remaining files finished.")
+        log = launcher.show_log()
+        self.assertEqual(log[0], ("INFO", "Starting Lumidra"))
+        dropped = [m for level, m in log if level == "WARN" and m.startswith("Log too long: ")]
+        self.assertEqual(len(dropped), 1, "no line says what was left out")
+        self.assertRegex(dropped[0], r"^Log too long: [1-9]\d* lines \([1-9]\d* bytes\) left out here$")
+        self.assertLess(sum(len(message) + 32 for _, message in log), 2 << 20)
+        self.assertEqual(self.messages(launcher, "ERROR"), [])
+        self.assertEqual(launcher.terminate(), 0)
+        self.assertEqual(os.listdir(launcher.tmpdir), [])
+        self.assertEqual(launcher.sanitizer_reports(), [])
+
     def test_garbage_output(self):
         # Binary noise with stray '%' signs and broken UTF-8 before the real work.
         replace_extractor(self.disc,
