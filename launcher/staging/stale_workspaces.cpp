@@ -32,12 +32,12 @@ bool removeAbandoned(const fs::path& folder, HeldLock held) {
 
 }  // namespace
 
-void removeStaleWorkspaces(const fs::path& tempFolder, const fs::path& own) noexcept {
+void removeStaleWorkspaces(const fs::path& tempFolder) noexcept {
     try {
         std::vector<fs::path> candidates;
         std::error_code error;
         for (fs::directory_iterator it(tempFolder, error), end; !error && it != end; it.increment(error))
-            if (it->path() != own && looksLikeWorkspace(it->path())) candidates.push_back(it->path());
+            if (looksLikeWorkspace(it->path())) candidates.push_back(it->path());
 
         int removed = 0;
         for (const fs::path& folder : candidates) {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-// Removes every "LUMIDRA_*" folder of tempFolder but own whose owner has gone, as its lock tells. A
-// folder whose launcher still runs is not touched; one whose owner cannot be told is left with a
-// WARN line. Logs the number removed as INFO. Stops once keepRunning is cleared. Never raises.
-void removeStaleWorkspaces(const std::filesystem::path& tempFolder, const std::filesystem::path& own) noexcept;
+// Removes every "LUMIDRA_*" folder of tempFolder whose owner has gone, as its lock tells. A folder
+// whose launcher still runs is not touched; one whose owner cannot be told is left with a WARN
+// line. Logs the number removed as INFO. Stops once keepRunning is cleared. Never raises.
+void removeStaleWorkspaces(const std::filesystem::path& tempFolder) noexcept;

@@ -54,6 +54,7 @@ bool createWorkspaceFolder() {
     logInfo("Tmp dir: " + pathToAnsi(tempFolder));
     fs::path absoluteTemp = tempFolder.empty() ? fs::path() : fs::absolute(tempFolder);
     logInfo("Absolute tmp dir: " + pathToAnsi(absoluteTemp));
+    removeStaleWorkspaces(tempFolder);
 
     uniqueId = launchIdFromSeed(launchSeedSource());
     fs::path candidate = tempFolder / uniqueId;
@@ -125,7 +126,6 @@ bool createWorkspace() {
         logError("Exception in creating TEMP dir");
     }
     if (!created) return false;
-    removeStaleWorkspaces(workspaceDir.parent_path(), workspaceDir);
     return stageNecessaryFiles();
 }
 

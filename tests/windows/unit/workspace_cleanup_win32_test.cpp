@@ -177,7 +177,7 @@ TEST(WorkspaceCleanupWin32, OnlyTheWorkspaceOfALauncherThatHasGoneIsRemoved) {
     fs::path unknown = workspaceWithStudy(L"LUMIDRA_01d");
     LogMark log;
 
-    removeStaleWorkspaces(temp.path(), fs::path());
+    removeStaleWorkspaces(temp.path());
 
     EXPECT_FALSE(fs::exists(gone));
     EXPECT_TRUE(fs::exists(running / L"DATA" / L"DICOM" / L"I1.dcm"));
