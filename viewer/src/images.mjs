@@ -41,10 +41,8 @@ function displayPart(h) {
   };
 }
 
+// The image as the page sees it.
 function makeImage(url, header) {
-  const state = { header: displayPart(header), source: header, decodedOnce: new Set(), pending: new Map() };
-  const key = (i) => url + '#' + i;
-  const validFrame = (i) => Number.isInteger(i) && i >= 0 && i < header.frameCount;
   const image = Object.assign({
     url,
     rows: header.rows,
@@ -61,39 +59,44 @@ function makeImage(url, header) {
     windows: header.windows,
   }, header.texts, {
     instanceNumber: header.texts.instanceNumber === '' ? null : Number(header.texts.instanceNumber),
-    // Decodes frame i once; later calls find it in the cache until it is pushed out.
-    loadFrame(i, options) {
-      if (!validFrame(i)) return Promise.reject(new Error('the image has no frame ' + (Number(i) + 1)));
-      const preload = Boolean(options && options.preload);
-      if (cache.get(key(i))) return Promise.resolve();
-      const waiting = state.pending.get(i);
-      if (waiting) {
-        if (!preload) pool.promote(key(i));
-        return waiting;
-      }
-      const work = (async () => {
-        // Frames decoded before and since pushed out of the cache need the file again.
-        if (!state.source) state.source = await loadHeader(url);
-        const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
-        cache.put(key(i), decoded);
-        state.decodedOnce.add(i);
-        if (state.decodedOnce.size === header.frameCount) state.source = null;
-      })();
-      state.pending.set(i, work);
-      const forget = () => state.pending.delete(i);
-      work.then(forget, forget);
-      return work;
-    },
-    frameLoaded(i) {
-      return validFrame(i) && cache.has(key(i));
-    },
-    // The decoded frame: { kind: 'grey' (stored values) | 'rgb' (8-bit RGB), pixels, min, max }.
-    pixels(i) {
-      return cache.get(key(i)) || null;
-    },
   });
+  const state = { header: displayPart(header), source: header, decodedOnce: new Set(), pending: new Map() };
+  addFrameAccess(image, url, state, header.frameCount);
   states.set(image, state);
   return image;
+}
+
+// The image's frame functions. They keep the state, never the header itself: state.source holds
+// the whole file only until every frame has been decoded once.
+function addFrameAccess(image, url, state, frameCount) {
+  const key = (i) => url + '#' + i;
+  const validFrame = (i) => Number.isInteger(i) && i >= 0 && i < frameCount;
+  // Decodes frame i once; later calls find it in the cache until it is pushed out.
+  image.loadFrame = (i, options) => {
+    if (!validFrame(i)) return Promise.reject(new Error('the image has no frame ' + (Number(i) + 1)));
+    const preload = Boolean(options && options.preload);
+    if (cache.get(key(i))) return Promise.resolve();
+    const waiting = state.pending.get(i);
+    if (waiting) {
+      if (!preload) pool.promote(key(i));
+      return waiting;
+    }
+    const work = (async () => {
+      // Frames decoded before and since pushed out of the cache need the file again.
+      if (!state.source) state.source = await loadHeader(url);
+      const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
+      cache.put(key(i), decoded);
+      state.decodedOnce.add(i);
+      if (state.decodedOnce.size === frameCount) state.source = null;
+    })();
+    state.pending.set(i, work);
+    const forget = () => state.pending.delete(i);
+    work.then(forget, forget);
+    return work;
+  };
+  image.frameLoaded = (i) => validFrame(i) && cache.has(key(i));
+  // The decoded frame: { kind: 'grey' (stored values) | 'rgb' (8-bit RGB), pixels, min, max }.
+  image.pixels = (i) => cache.get(key(i)) || null;
 }
 
 function open(url) {
