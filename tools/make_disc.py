@@ -13,7 +13,8 @@ are left out and named in the summary with the reason. The disc folder holds:
     AUTORUN.INF, README.TXT
     DICOMDIR                          the index for DICOM readers (paths from the root)
     DATA/DICOMDIR                     the same index for the viewer (paths from DATA)
-    DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file
+    DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file (a bare
+                                      data set gets the Part 10 preamble and meta header first)
     DATA/7z/viewer.7z                 the viewer page
     data.zip                          DATA/DICOMDIR and the first series
     DATA/DW                           the files given with --extras
@@ -43,11 +44,11 @@ SEVEN_ZIP_BIN = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin")
 
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(
-        prog="make_disc.py", description="Make a Lumidra study disc from any folder of DICOM files.",
+        prog="make_disc.py", description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter,
         epilog="Exit status: 0 when the disc was made, 1 when it was not (nothing is left "
                "behind), 2 for a wrong command line.")
-    parser.add_argument("study_folder", help="folder of DICOM files, searched recursively")
-    parser.add_argument("output_folder", help="the disc's root folder (made; must be empty)")
+    parser.add_argument("study_folder", metavar="STUDY_FOLDER", help="folder of DICOM files, searched recursively")
+    parser.add_argument("output_folder", metavar="OUTPUT_FOLDER", help="the disc's root folder (made; must be empty)")
     parser.add_argument("--iso", metavar="FILE", default="",
                         help="also write an ISO 9660 image (Joliet, Rock Ridge) of the disc")
     parser.add_argument("--label", metavar="TEXT", default="",
@@ -59,13 +60,17 @@ def parse_arguments(argv):
     parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
                         help="the viewer page to pack (default: build/viewer, from ./run viewer)")
     parser.add_argument("--windows-launcher", metavar="FILE",
-                        default=os.path.join(SOURCE_DIR, "build", "windows", "lumidra.exe"))
+                        default=os.path.join(SOURCE_DIR, "build", "windows", "lumidra.exe"),
+                        help="lumidra.exe to carry (default: build/windows/lumidra.exe)")
     parser.add_argument("--linux-launcher", metavar="FILE",
-                        default=os.path.join(SOURCE_DIR, "build", "native", "lumidra"))
+                        default=os.path.join(SOURCE_DIR, "build", "native", "lumidra"),
+                        help="the Linux launcher to carry (default: build/native/lumidra)")
     parser.add_argument("--windows-7za", metavar="FILE",
-                        default=os.path.join(SEVEN_ZIP_BIN, "win", "x64", "7za.exe"))
+                        default=os.path.join(SEVEN_ZIP_BIN, "win", "x64", "7za.exe"),
+                        help="BIN/7za.exe (default: 7zip-bin's, from npm ci)")
     parser.add_argument("--linux-7za", metavar="FILE",
-                        default=os.path.join(SEVEN_ZIP_BIN, "linux", "x64", "7za"))
+                        default=os.path.join(SEVEN_ZIP_BIN, "linux", "x64", "7za"),
+                        help="BIN/7za (default: 7zip-bin's, from npm ci)")
     parser.add_argument("--quiet", action="store_true", help="no progress, only the summary")
     return parser.parse_args(argv)
 

@@ -5,11 +5,12 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-from disc_support import (FIRST_PATIENT, SECOND_PATIENT, MessyInput, disc_command, run_disc,
+from disc_support import (FIRST_PATIENT, MAKE_DISC, SECOND_PATIENT, MessyInput, disc_command, run_disc,
                           stand_in_programs)
 
 
@@ -178,6 +179,29 @@ class Interrupted(unittest.TestCase):
 
     def test_termination_signal(self):
         self.interrupt_while_packing(signal.SIGTERM, "sigterm")
+
+
+class Interpreter(unittest.TestCase):
+    """Callers start the tools with whatever python3 they find; one without pydicom hands over
+    to one that has it."""
+
+    def run_tool(self, python_options, env_changes):
+        env = dict(os.environ, **env_changes)
+        return subprocess.run([sys.executable] + python_options + [MAKE_DISC, "--help"], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def test_a_python_that_cannot_import_pydicom_hands_over(self):
+        # -S hides the site packages, pydicom among them, from this interpreter only.
+        result = self.run_tool(["-S"], {"LUMIDRA_PYTHON": sys.executable})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"STUDY_FOLDER", result.stdout)
+
+    def test_without_any_python_with_pydicom_the_error_says_so(self):
+        # As after a hand-over that found no pydicom either: no second one is tried.
+        result = self.run_tool(["-S"], {"LUMIDRA_PYDICOM_REEXEC": "1"})
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"needs pydicom", result.stderr)
+        self.assertEqual(result.stdout, b"")
 
 
 if __name__ == "__main__":

@@ -26,7 +26,9 @@ def python_with_pydicom():
     """The path of an interpreter that imports pydicom, or None."""
     if importlib.util.find_spec("pydicom") is not None:
         return sys.executable
-    seen = {os.path.realpath(sys.executable)}
+    # The running interpreter stays a candidate: started with -S or -I it may merely not see
+    # site packages that it has.
+    seen = set()
     named = os.environ.get("LUMIDRA_PYTHON")
     for candidate in ([named] if named else []) + list(CANDIDATES) + [shutil.which("python3")]:
         if not candidate or not os.path.isfile(candidate):
