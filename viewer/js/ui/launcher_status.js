@@ -23,6 +23,8 @@
       const el = $('copy-status');
       el.dataset.state = status;
       el.textContent = COPY_TEXTS[status] || status;
+      // The whole text, also when a narrow window cuts it short.
+      el.title = el.textContent;
     }
 
     launcher.waitForLaunchId((attempt) => {
@@ -32,6 +34,7 @@
       launchId = id;
       const el = $('launch-id');
       el.textContent = id;
+      el.title = id;
       el.dataset.state = 'ready';
       if (pageLaunchId && pageLaunchId !== id) {
         showMessage('This page was opened for another launch; it now follows launch ' + id + '.', 'warn');
