@@ -14,5 +14,5 @@ struct FolderIdentity {
     bool operator==(const FolderIdentity&) const = default;
 };
 
-// Follows links; nullopt when the folder cannot be looked at.
+// Follows links; nullopt when the folder cannot be looked at or its file system gives it no number.
 std::optional<FolderIdentity> folderIdentity(const std::filesystem::path& folder);

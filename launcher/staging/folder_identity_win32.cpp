@@ -11,6 +11,7 @@ std::optional<FolderIdentity> folderIdentity(const std::filesystem::path& folder
     BY_HANDLE_FILE_INFORMATION info{};
     const BOOL read = GetFileInformationByHandle(handle, &info);
     CloseHandle(handle);
-    if (!read) return std::nullopt;
+    // A file system that numbers nothing would make every folder look like every other.
+    if (!read || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return std::nullopt;
     return FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
