@@ -44,8 +44,6 @@
       event.preventDefault();
       canvas.focus();
       const l = currentLayout(display);
-      // Pan and zoom start from the zoom on screen, also when the image was fitted.
-      if (mode === 'pan' || mode === 'zoom') display.zoom = l.zoom;
       drag = {
         mode, at: pointOnCanvas(event), view: Object.assign({}, display.view),
         zoom: l.zoom, pan: Object.assign({}, display.pan), layout: l,
@@ -74,6 +72,8 @@
         });
         options.changed('view');
       } else if (drag.mode === 'pan') {
+        // Panning starts from the zoom on screen, also when the image was fitted.
+        display.zoom = drag.zoom;
         display.pan = { x: drag.pan.x + dx, y: drag.pan.y + dy };
         options.changed('zoom');
       } else if (drag.mode === 'zoom') {
