@@ -9,6 +9,12 @@
 
 namespace {
 
+// The header ends with the line break of its last line and an empty line.
+constexpr char kBlankLine[] = "\r\n\r\n";
+constexpr int kBlankLineLength = sizeof kBlankLine - 1;
+// Bytes left between the request header and the area the answer is composed in.
+constexpr int kAnswerGap = 4;
+
 bool isPost(const ConnectionSlot* slot) { return (slot->flags & FLAG_POST) != 0; }
 
 bool isMultipartUpload(const ConnectionSlot* slot) {
@@ -45,8 +51,8 @@ int answerWithFile(ServerConfig* server, ConnectionSlot* slot) {
 int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
   if (slot->headerLength > 0) {
     slot->ioBuffer[slot->headerLength] = '\0';
-    slot->outPtr = slot->ioBuffer + slot->headerLength + 4;
-    slot->outCapacity = SLOT_BUFFER_SIZE - 4 - slot->headerLength;
+    slot->outPtr = slot->ioBuffer + slot->headerLength + kAnswerGap;
+    slot->outCapacity = SLOT_BUFFER_SIZE - kAnswerGap - slot->headerLength;
   } else {
     slot->outPtr = slot->ioBuffer;
     slot->outCapacity = SLOT_BUFFER_SIZE;
@@ -200,7 +206,8 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
   slot->outPtr[slot->pending] = '\0';
 
   if (slot->headerLength == 0) {
-    long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), "\r\n\r\n", 4);
+    long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), kBlankLine,
+                           kBlankLineLength);
     if (blank < 0) return 0;
     // The path begins after the method, its blank and the leading "/".
     int pathStart;
@@ -214,7 +221,7 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
       serverPrintf("[%d] Unsupported method\n", static_cast<int>(slot->socket));
       return -1;
     }
-    slot->headerLength = static_cast<std::int32_t>(blank) + 4;
+    slot->headerLength = static_cast<std::int32_t>(blank) + kBlankLineLength;
     if (parseHeader(server, slot) != 0) {
       serverPrintf("Error parsing request\n");
       slot->flags |= FLAG_CLOSE;
