@@ -160,6 +160,16 @@ test('zoom: + and - step, Ctrl + wheel zooms around the pointer, F fits again', 
   assert.ok(Number(/Zoom (\d+)%/.exec(await text(page, 'view-info'))[1]) > 195);
   await press(page, 'F');
   assert.match(await text(page, 'view-info'), /\(fit\)/);
+
+  // A fitted image fits the window again after the window changes size.
+  const fitted = await text(page, 'view-info');
+  await page.setViewportSize({ width: 900, height: 600 });
+  await page.waitForFunction((before) => document.getElementById('view-info').textContent !== before, fitted);
+  await settle(page);
+  const after = await canvasFacts(page);
+  assert.equal(after.width, Math.round(after.cssWidth));
+  const zoom = Number(/Zoom (\d+)%/.exec(await text(page, 'view-info'))[1]) / 100;
+  assert.ok(Math.abs(Math.min(after.width / 32, after.height / 24) - zoom) < 0.01, 'zoom ' + zoom + ' fits ' + after.width + ' x ' + after.height);
 });
 
 test('invert flips the grey values; MONOCHROME1 starts inverted and flips back', async (t) => {
