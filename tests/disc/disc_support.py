@@ -76,6 +76,7 @@ class MessyInput:
         self._encodings(series[0].images[0])
         self._second_patient(series[2].images[0])
         self._bare(series[1].images[0])
+        self._unknown_class(series[0].images[1])
         self._strays()
 
     def _encodings(self, ct_elements):
@@ -124,6 +125,16 @@ class MessyInput:
         with open(path, "rb") as handle:
             assert handle.read(132)[128:] != b"DICM"
         self.bare.append(path)
+
+    def _unknown_class(self, ct_elements):
+        """An image of a SOP class no DICOMDIR profile knows (a vendor's own, say)."""
+        elements = _with(ct_elements, values={
+            (0x0008, 0x0016): "1.2.3.4.5.6", (0x0020, 0x0013): 999,
+            (0x0008, 0x0018): sample_study.make_uid("unknown class", "ct")})
+        path = os.path.join(self.folder, "vendor", "unknown class.dcm")
+        os.makedirs(os.path.dirname(path))
+        write_part10(path, elements)
+        self.skipped[os.path.join("vendor", "unknown class.dcm")] = "left out of the DICOMDIR by dcmmkdir: invalid SOP class"
 
     def _strays(self):
         notes = os.path.join(self.folder, "notes")

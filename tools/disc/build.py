@@ -7,8 +7,8 @@ from dataclasses import dataclass, field
 
 from . import DiscError
 from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
-from .catalogue import catalogue_of
-from .copying import Incoming, place_images
+from .catalogue import catalogue_of, leave_out
+from .copying import Incoming, place_images, remove_images
 from .dicomdir import Dicomdirs
 from .iso import make_iso
 from .labels import fileset_id, volume_label
@@ -75,7 +75,9 @@ def build_disc(request, progress):
         label = volume_label(request.label, catalogue.first_patient_name, catalogue.first_study_description)
         place_images(catalogue, root, incoming)
         dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress)
-        dicomdirs.wait_data()
+        refused = leave_out(catalogue, dicomdirs.wait_data())
+        if catalogue.images == 0:
+            raise DiscError(_no_images(request, catalogue))
         make_data_zip(root, catalogue.series[0], progress)
         finish_viewer_pack(viewer, progress)
         if request.extras:
@@ -84,6 +86,8 @@ def build_disc(request, progress):
             place_program(program.source, root, program.on_disc, program.executable)
         write_root_texts(root, label, catalogue)
         dicomdirs.wait_root()
+        # Only now: the root's dcmmkdir may still have been reading them.
+        remove_images(root, refused)
         if request.iso_file:
             disc_bytes = make_iso(root, request.iso_file, label, progress)
         else:

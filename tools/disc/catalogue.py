@@ -32,6 +32,22 @@ class Catalogue:
     transfer_syntaxes: set = field(default_factory=set)
 
 
+def leave_out(catalogue, refused):
+    """Takes the images named in refused ({disc name: reason}) off the catalogue and lists
+    their input files as skipped; returns their disc names. Empty series go too."""
+    for series in catalogue.series:
+        for image, name in series.images:
+            if name in refused:
+                catalogue.skipped.append(Skipped(image.path, refused[name]))
+                catalogue.images -= 1
+                catalogue.bytes -= image.size
+        series.images = [(image, name) for image, name in series.images if name not in refused]
+    catalogue.series = [series for series in catalogue.series if series.images]
+    catalogue.studies = len({series.folder.rsplit("/", 1)[0] for series in catalogue.series})
+    catalogue.patients = len({series.folder.rsplit("/", 2)[0] for series in catalogue.series})
+    return list(refused)
+
+
 def input_files(folder):
     """Every regular file below folder, in a stable order, with its size."""
     found = []

@@ -96,3 +96,14 @@ def place_images(catalogue, root, incoming):
         for image, name in series.images:
             os.rename(image.staged, os.path.join(root, *name.split("/")))
     os.rmdir(incoming.folder)
+
+
+def remove_images(root, names):
+    """Takes images off the disc again, and the folders they leave empty."""
+    for name in names:
+        path = os.path.join(root, *name.split("/"))
+        os.unlink(path)
+        folder = os.path.dirname(path)
+        while folder != root and not os.listdir(folder):
+            os.rmdir(folder)
+            folder = os.path.dirname(folder)

@@ -9,6 +9,8 @@ named with a warning instead of being refused: a disc a reader can open beats no
 
 import os
 
+import pydicom
+
 from . import children
 
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
@@ -44,6 +46,25 @@ def _start(folder, file_ids, switch, fileset_id, listing, what):
                           cwd=folder, what="dcmmkdir (%s)" % what)
 
 
+def referenced_files(dicomdir):
+    """The file IDs a DICOMDIR names, '/' separated."""
+    records = pydicom.dcmread(dicomdir).DirectoryRecordSequence
+    found = []
+    for record in records:
+        file_id = record.get("ReferencedFileID")
+        if file_id is not None:
+            found.append("/".join([file_id] if isinstance(file_id, str) else list(file_id)))
+    return found
+
+
+def _reason(output, file_id):
+    """dcmmkdir's own error line about file_id, without its level and the file's name."""
+    for line in output.splitlines():
+        if line.startswith("E: ") and line.rstrip().endswith(file_id):
+            return "left out of the DICOMDIR by dcmmkdir: " + line[3:].rstrip()[:-len(file_id)].rstrip(": ")
+    return "left out of the DICOMDIR by dcmmkdir"
+
+
 class Dicomdirs:
     """Both DICOMDIRs under way; wait_data() and wait_root() wait for each."""
 
@@ -52,15 +73,24 @@ class Dicomdirs:
         self.root = root
         self.progress = progress
         progress.stage("DICOMDIR (%s)" % self.profile)
-        ids = [name for series in catalogue.series for _image, name in series.images]
+        ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
         self.data = _start(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
                            fileset_id, self.listings[0], "DATA/DICOMDIR")
         self.at_root = _start(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
 
     def wait_data(self):
-        children.finish(self.data)
+        """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
+        of it. It leaves out what it cannot index (an unknown SOP class, say) and still ends
+        with success, so the index is read back rather than trusted."""
+        output = children.finish(self.data).decode("utf-8", "replace")
         self.progress.done()
+        indexed = set(referenced_files(os.path.join(self.root, "DATA", "DICOMDIR")))
+        refused = {}
+        for name in self.ids:
+            if name[len("DATA/"):] not in indexed:
+                refused[name] = _reason(output, name[len("DATA/"):])
+        return refused
 
     def wait_root(self):
         children.finish(self.at_root)
