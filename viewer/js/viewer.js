@@ -202,7 +202,8 @@
   // A thumbnail from the middle image of the series, its first frame, in its own window.
   async function drawThumbnail(series, canvas) {
     const image = await openImage(series.images[Math.floor((series.images.length - 1) / 2)].path);
-    await image.loadFrame(0);
+    // Behind the images asked for on screen.
+    await image.loadFrame(0, { preload: true });
     Viewport.drawThumbnail(image, Images.defaultView(image, 0), canvas);
   }
 
