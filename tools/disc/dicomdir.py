@@ -9,8 +9,6 @@ named with a warning instead of being refused: a disc a reader can open beats no
 
 import os
 
-import pydicom
-
 from . import children
 
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
@@ -47,13 +45,15 @@ def _start(folder, file_ids, switch, fileset_id, listing, what):
 
 
 def referenced_files(dicomdir):
-    """The file IDs a DICOMDIR names, '/' separated."""
-    records = pydicom.dcmread(dicomdir).DirectoryRecordSequence
+    """The file IDs a DICOMDIR names, '/' separated, as dcmtk reads them (which costs a
+    fraction of what reading the whole index into Python would)."""
+    output = children.run(["dcmdump", "-q", "+L", "+P", "0004,1500", dicomdir],
+                          what="dcmdump (reading %s)" % dicomdir).decode("utf-8", "replace")
     found = []
-    for record in records:
-        file_id = record.get("ReferencedFileID")
-        if file_id is not None:
-            found.append("/".join([file_id] if isinstance(file_id, str) else list(file_id)))
+    for line in output.splitlines():
+        start, end = line.find("["), line.rfind("]")
+        if line.startswith("(0004,1500)") and 0 <= start < end:
+            found.append(line[start + 1:end].replace("\\", "/"))
     return found
 
 
