@@ -11,7 +11,10 @@ const viewer = path.dirname(fileURLToPath(import.meta.url));
 const root = path.dirname(viewer);
 const out = path.resolve(process.argv[2] || path.join(root, 'build', 'viewer'));
 const modules = path.join(root, 'node_modules');
-const cornerstoneShared = path.join(modules, '@cornerstonejs', 'dicom-image-loader', 'dist', 'esm', 'shared');
+// By its real path, as esbuild resolves the loader's own relative imports: one copy of each
+// module (the wasm location set by the worker is the one the decoders read) even when
+// node_modules is a link.
+const cornerstoneShared = fs.realpathSync(path.join(modules, '@cornerstonejs', 'dicom-image-loader', 'dist', 'esm', 'shared'));
 const CODECS = [
   ['codec-libjpeg-turbo-8bit', 'libjpegturbowasm_decode.wasm'],
   ['codec-charls', 'charlswasm_decode.wasm'],

@@ -64,6 +64,11 @@ test('what cannot be shown is refused with its reason, and decoding goes on', as
   assert.match(await reason('ct01-j2k-damaged', 0), /^JPEG 2000 data damaged/);
   assert.match(await reason('no-such-file', 0), /^HTTP 404 for no-such-file$/);
   assert.match(await reason('ct01', 1), /^the image has no frame 2$/);
+  // A codec missing from the disc is named as such, not as damaged data.
+  const charls = path.join(viewer, 'js', 'codecs', 'charlswasm_decode.wasm');
+  fs.renameSync(charls, charls + '.away');
+  t.after(() => fs.renameSync(charls + '.away', charls));
+  assert.match(await reason('ct01-jpegls', 0), /^the decoder for 1\.2\.840\.10008\.1\.2\.4\.80 could not be loaded/);
   // The same decoders still work after the failure.
   const plain = await decodeOnPage(page, 'ct01', [0]);
   const j2k = await decodeOnPage(page, 'ct01-j2k', [0]);

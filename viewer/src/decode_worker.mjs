@@ -90,9 +90,13 @@ async function decodeFrame(layout, bytes, bitOffset) {
   return Object.assign({ kind: 'grey', pixels }, valueRange(pixels));
 }
 
-// A codec's failure, or a frame it decodes short, means the compressed data is damaged.
+// A codec's failure, or a frame it decodes short, means the compressed data is damaged; unless
+// the codec itself could not be loaded from the disc.
 function reasonFor(layout, error) {
   const text = typeof error === 'string' ? error : (error && error.message) || String(error);
+  if (/CompileError|fetching of the wasm failed|failed to load wasm/i.test(text)) {
+    return 'the decoder for ' + layout.transferSyntax + ' could not be loaded (' + text + ')';
+  }
   for (const [syntaxes, reason] of DAMAGED) {
     if (syntaxes.has(layout.transferSyntax)) return reason + ' (' + text + ')';
   }
