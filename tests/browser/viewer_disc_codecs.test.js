@@ -15,7 +15,7 @@ const { missing, startLauncher } = require('./support/launcher.js');
 // One file per source image: the disc builder keeps one copy of each SOP instance.
 const CHOSEN = {
   'ct-htj2k': 1, 'mr-jpegls': 1, 'cr-jpeg-baseline': 1, 'rgb-jpeg-baseline': 1, palette: 1,
-  'seg-1bit': 3, 'mr-multiframe-j2k': 4,
+  'seg-1bit': 3, 'mr-multiframe-j2k': 4, 'dose-32bit': 4,
 };
 
 const work = tempDir('lumidra-disc-codecs-');

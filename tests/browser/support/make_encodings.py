@@ -314,6 +314,8 @@ def main(disc, out):
     doses = [(np.add.outer(np.arange(20) * 1000, np.arange(24)) * (k + 1) * 97).astype(np.uint32) for k in range(4)]
     ds = grey_dataset(os.path.join(out, "dose-32bit"), doses, 32, 32, False, sop_class=RT_DOSE, Modality="RTDOSE")
     ds.DoseGridScaling = "0.0001"
+    # What the dose module requires, so that a DICOMDIR can index the grid like a planning system's.
+    ds.DoseUnits, ds.DoseType, ds.DoseSummationType = "GY", "PHYSICAL", "PLAN"
     ds.save_as(os.path.join(out, "dose-32bit"), write_like_original=False)
     manifest.add("dose-32bit", np.stack(doses), "grey", frames=4)
 
