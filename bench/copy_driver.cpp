@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
+#include "common/status.h"
 #include "staging/copy_engine.h"
 #include "staging/deferred_copy.h"
 #include "staging/workspace.h"
-#include "shell/status.h"
 
 namespace fs = std::filesystem;
 

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/status.h"
 #include "serving/port_probe.h"
 #include "serving/server_hosting.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 
 int main(int argc, char** argv) {

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out << content;
   }
 
-  bool result = fixViewerConfigPort(workspacePaths());
+  bool result = fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort);
   std::string after = readAll(configFile);
 
   std::string expected = content;

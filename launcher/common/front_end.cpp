@@ -21,3 +21,7 @@ void deliverCommand(int commandId) {
 void closeMainWindow() {
     if (installed.closeWindow) installed.closeWindow();
 }
+
+void tellUser(const std::string& text) {
+    if (installed.tellUser) installed.tellUser(text);
+}

@@ -14,6 +14,9 @@ struct FrontEnd {
     void (*deliverCommand)(int commandId);
     // Closes the main window, which ends the front end's loop; the last step of terminating.
     void (*closeWindow)() = nullptr;
+    // Writes a block of text where the user reads it (the terminal, above its window); a
+    // front end without such a place leaves it out.
+    void (*tellUser)(const std::string& text) = nullptr;
 };
 
 // Installs the front end; called once by the entry point before any worker thread starts.
@@ -23,3 +26,4 @@ void setStatusText(const std::wstring& text);
 void enableTerminateButton(bool enabled);
 void deliverCommand(int commandId);
 void closeMainWindow();
+void tellUser(const std::string& text);

@@ -1,10 +1,6 @@
 #include "status.h"
 
-#include "front_end.h"
-
-uint16_t uiLanguage = 9;
-std::atomic<bool> keepRunning{true};
-std::atomic<uint16_t> stageTextId{static_cast<uint16_t>(UiText::CopyingBrowser)};
+#include "common/front_end.h"
 
 void showStatus(uint16_t id, std::wstring suffix) {
     std::wstring text = uiText(uiLanguage, id);

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include "common/front_end.h"
 #include "log/ansi_text.h"
-#include "shell/terminal.h"
 
 extern char** environ;
 
@@ -53,7 +53,7 @@ void openInBrowser(const std::wstring& address) {
     std::string program = browserProgram();
     std::string narrowAddress = wideToAnsi(address);
     // Without a desktop no browser opens: the person at the terminal can still go there.
-    showText("Viewer: " + narrowAddress);
+    tellUser("Viewer: " + narrowAddress);
     char* arguments[] = {program.data(), narrowAddress.data(), nullptr};
 
     posix_spawn_file_actions_t actions;

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "shell/main_window_win32.h"
+#include "common/window_owner_win32.h"
 
 void openInBrowser(const std::wstring& address) {
     ShellExecuteW(mainWindow, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "shell/commands.h"
-#include "shell/front_end.h"
-#include "staging/workspace.h"
+#include "common/commands.h"
+#include "common/front_end.h"
+#include "common/launch_state.h"
 
 namespace {
 

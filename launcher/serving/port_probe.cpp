@@ -4,8 +4,6 @@
 
 #include "log/log.h"
 
-int chosenPort = 0;
-
 namespace {
 
 constexpr int FIRST_PORT = 8000;

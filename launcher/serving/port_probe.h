@@ -1,8 +1,7 @@
 #pragma once
 // Picks the port for the embedded server: the first of 8000 to 8099 that can be bound.
 
-// The port being probed, the found port after success, 8100 after a failed probe.
-extern int chosenPort;
+#include "common/launch_state.h"
 
 // Probes 8000 to 8099 in ascending order. True when a port could be bound; chosenPort holds it.
 bool findFreePort();

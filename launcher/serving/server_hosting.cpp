@@ -3,14 +3,13 @@
 #include <cstring>
 #include <optional>
 
+#include "common/launch_state.h"
+#include "common/socket_library.h"
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "serving/browser_launch.h"
-#include "serving/port_probe.h"
 #include "serving/server_root.h"
-#include "shell/socket_library.h"
-#include "shell/status.h"
-#include "staging/workspace.h"
 
 ServerConfig launcherServer{};
 std::thread serverThread;

@@ -4,12 +4,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "common/status.h"
+#include "common/ui_text.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "log/save_prompt.h"
-#include "shell/status.h"
+#include "shell/save_prompt.h"
 #include "shell/terminal.h"
-#include "shell/ui_text.h"
 
 namespace {
 

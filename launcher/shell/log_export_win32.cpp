@@ -3,11 +3,11 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "common/status.h"
+#include "common/ui_text.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "shell/main_window_win32.h"
-#include "shell/status.h"
-#include "shell/ui_text.h"
 
 void showLog() {
     std::wstring text = ansiToWide(logText());

@@ -9,11 +9,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/language.h"
+#include "common/socket_library.h"
+#include "common/status.h"
 #include "log/log.h"
-#include "shell/language.h"
-#include "shell/socket_library.h"
 #include "shell/start_sequence.h"
-#include "shell/status.h"
 #include "shell/terminal.h"
 
 namespace {

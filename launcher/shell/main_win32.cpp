@@ -8,12 +8,12 @@
 #include <thread>
 
 #include "../../resources/resource.h"
+#include "common/language.h"
+#include "common/socket_library.h"
+#include "common/status.h"
 #include "log/log.h"
-#include "shell/language.h"
 #include "shell/main_window_win32.h"
-#include "shell/socket_library.h"
 #include "shell/start_sequence.h"
-#include "shell/status.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     logInfo("Starting Lumidra");

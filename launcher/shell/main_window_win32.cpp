@@ -5,11 +5,11 @@
 #include <commctrl.h>
 
 #include "../../resources/resource.h"
+#include "common/commands.h"
+#include "common/front_end.h"
+#include "common/status.h"
 #include "log/log.h"
-#include "shell/commands.h"
-#include "shell/front_end.h"
 #include "shell/main_window_win32.h"
-#include "shell/status.h"
 
 static_assert(RC_CMD_ABOUT == IDM_ABOUT && RC_CMD_EXIT == IDM_EXIT, "resource commands differ from the window's");
 

@@ -4,11 +4,12 @@
 
 #include <windows.h>
 
+#include "common/window_owner_win32.h"
+
 // Registered under "MorvantisLumidraClose" before the entry point runs; 0 if that failed.
 extern const UINT closeMessage;
 
 extern HINSTANCE appInstance;
-extern HWND mainWindow;
 extern HWND statusBar;
 extern HWND terminateButton;
 

@@ -15,15 +15,15 @@
 #include <utility>
 #include <vector>
 
+#include "common/commands.h"
+#include "common/front_end.h"
+#include "common/status.h"
+#include "common/ui_text.h"
 #include "log/ansi_text.h"
-#include "log/log_export.h"
 #include "shell/about.h"
-#include "shell/commands.h"
-#include "shell/front_end.h"
-#include "shell/status.h"
+#include "shell/log_export.h"
 #include "shell/terminal_view.h"
 #include "shell/terminate.h"
-#include "shell/ui_text.h"
 
 namespace {
 
@@ -398,7 +398,7 @@ bool openTerminalWindow() {
             writeLine(inputIsTerminal ? terminalKeyHelp(uiLanguage) : pipeWordHelp());
         }
     }
-    installFrontEnd({frontSetStatusText, frontEnableButton, frontDeliverCommand, frontCloseWindow});
+    installFrontEnd({frontSetStatusText, frontEnableButton, frontDeliverCommand, frontCloseWindow, showText});
     return true;
 }
 

@@ -1,8 +1,8 @@
 #include "terminal_view.h"
 
+#include "common/commands.h"
+#include "common/ui_text.h"
 #include "log/ansi_text.h"
-#include "shell/commands.h"
-#include "shell/ui_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "terminate.h"
 
+#include "common/front_end.h"
+#include "common/socket_library.h"
+#include "common/status.h"
 #include "serving/server_hosting.h"
-#include "shell/front_end.h"
-#include "shell/socket_library.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 
 void terminateLauncher() {

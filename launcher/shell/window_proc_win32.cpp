@@ -5,10 +5,10 @@
 #include <thread>
 
 #include "../../resources/resource.h"
-#include "log/log_export.h"
-#include "shell/commands.h"
+#include "common/commands.h"
+#include "common/status.h"
+#include "shell/log_export.h"
 #include "shell/main_window_win32.h"
-#include "shell/status.h"
 #include "shell/terminate.h"
 
 namespace {

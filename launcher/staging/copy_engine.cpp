@@ -7,9 +7,9 @@
 #include <system_error>
 #include <vector>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "shell/status.h"
 #include "staging/file_copy.h"
 #include "staging/folder_identity.h"
 #include "staging/workspace.h"
@@ -71,6 +71,14 @@ void copyFolder(const fs::path& source, const fs::path& target, std::vector<Fold
 void makeFolder(const fs::path& folder) {
     if (fs::create_directory(folder) || fs::is_directory(folder)) return;
     throw fs::filesystem_error("cannot create folder", folder, std::make_error_code(std::errc::not_a_directory));
+}
+
+void makeWorkspaceSkeleton(const fs::path& workspaceDataDir) {
+    makeFolder(workspaceDataDir);
+    makeFolder(workspaceDataDir / "DICOM");
+    makeFolder(workspaceDataDir / "DW");
+    makeFolder(workspaceDataDir / "7z");
+    writeCopyStatus(workspaceDataDir, false);
 }
 
 void writeCopyStatus(bool complete) { writeCopyStatus(workspaceDataDir, complete); }

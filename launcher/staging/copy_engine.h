@@ -1,16 +1,17 @@
 #pragma once
-// Fills the workspace: the staging of what the viewer needs before the browser opens, the
-// copy-status file the viewer page reads, and the tree copy that publishes each file under its
-// final name only once it is complete.
+// Fills the workspace: the skeleton the viewer needs before the browser opens, the copy-status
+// file the viewer page reads, and the tree copy that publishes each file under its final name
+// only once it is complete.
 
 #include <filesystem>
 
 // Cleared by every failure while copying the remaining files; never set back to true.
 extern bool copyOk;
 
-// Creates the workspace's DATA skeleton, writes copy status "0", unpacks the viewer and the
-// data and fixes the viewer's port. True when all of it succeeded; failures are logged.
-bool stageNecessaryFiles();
+// Creates the workspace's DATA folder with its DICOM, DW and 7z folders and writes copy status
+// "0": what the viewer page finds before anything is unpacked. Raises
+// std::filesystem::filesystem_error when a folder cannot be made.
+void makeWorkspaceSkeleton(const std::filesystem::path& workspaceDataDir);
 
 // Creates folder, not its parents (a removed workspace is never built up again). An existing
 // folder is fine; any other failure raises std::filesystem::filesystem_error.

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
+#include "common/status.h"
 #include "log/log.h"
-#include "shell/status.h"
 #include "staging/copy_engine.h"
 #include "staging/workspace.h"
 

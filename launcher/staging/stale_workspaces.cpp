@@ -4,9 +4,9 @@
 #include <system_error>
 #include <vector>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "shell/status.h"
 #include "staging/workspace_lock.h"
 #include "staging/workspace_removal.h"
 

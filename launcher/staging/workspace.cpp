@@ -8,10 +8,9 @@
 #include <system_error>
 #include <thread>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "shell/status.h"
-#include "staging/copy_engine.h"
 #include "staging/deferred_copy.h"
 #include "staging/stale_workspaces.h"
 #include "staging/workspace_lock.h"
@@ -19,12 +18,6 @@
 #include "staging/workspace_removal.h"
 
 namespace fs = std::filesystem;
-
-std::string uniqueId;
-fs::path workspaceDir;
-fs::path workspaceDataDir;
-fs::path sourceRoot;
-fs::path sourceDataDir;
 
 namespace {
 
@@ -125,8 +118,7 @@ bool createWorkspace() {
     } catch (...) {
         logError("Exception in creating TEMP dir");
     }
-    if (!created) return false;
-    return stageNecessaryFiles();
+    return created;
 }
 
 void removeWorkspace() {

@@ -6,29 +6,11 @@
 #include <filesystem>
 #include <string>
 
-// "LUMIDRA_" + lower-case hex of a 64-bit random number; also the token the viewer page
-// presents to ask the launcher to exit.
-extern std::string uniqueId;
+#include "common/launch_state.h"
 
-// Non-empty exactly while a workspace exists.
-extern std::filesystem::path workspaceDir;
-extern std::filesystem::path workspaceDataDir;
-// The current directory at creation time (the disc's root), and its DATA folder.
-extern std::filesystem::path sourceRoot;
-extern std::filesystem::path sourceDataDir;
-
-// The workspace's paths as one value. Work that goes on across steps reads them once, while it
-// holds the workspace (removal clears workspaceDir), and builds every later path from its copy.
-struct WorkspacePaths {
-    std::filesystem::path workspaceDir;
-    std::filesystem::path workspaceDataDir;
-    std::filesystem::path sourceRoot;
-};
-
-inline WorkspacePaths workspacePaths() { return WorkspacePaths{workspaceDir, workspaceDataDir, sourceRoot}; }
-
-// Creates the workspace and stages the viewer and the data into it. True only when the folder
-// was created and staging succeeded; every failure has been logged.
+// Creates the workspace folder, locks it and sets the launch id and the workspace's paths. True
+// when the folder was created; every failure has been logged. Staging into it is the start
+// sequence's next step.
 bool createWorkspace();
 
 // Deletes the workspace silently, as far as it can. Waits (a few seconds at most) for work

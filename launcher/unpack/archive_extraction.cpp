@@ -4,7 +4,6 @@
 #include "extractor.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "staging/workspace.h"
 
 namespace {
 

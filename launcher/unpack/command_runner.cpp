@@ -4,9 +4,9 @@
 #include <string_view>
 #include <thread>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 
 bool runAndWait(const std::wstring& commandLine) { return runAndWaitWithin(commandLine, RUN_AND_WAIT_LIMIT_MS); }

@@ -6,8 +6,6 @@
 #include <string>
 
 #include "log/log.h"
-#include "serving/port_probe.h"
-#include "staging/workspace.h"
 
 namespace {
 
@@ -27,10 +25,13 @@ std::string readWholeFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool fixViewerConfigPort(const WorkspacePaths& paths) {
-    if (chosenPort <= 8000) return true;
+std::filesystem::path viewerConfigFile(const std::filesystem::path& workspaceDir) {
+    return workspaceDir / "DATA" / "7z" / "data" / "config" / "config-lumidra.json";
+}
+
+bool fixViewerConfigPort(const std::filesystem::path& configFile, int port) {
+    if (port <= 8000) return true;
     logInfo("Fixing config port number");
-    const std::filesystem::path configFile = paths.workspaceDir / "DATA" / "7z" / "data" / "config" / "config-lumidra.json";
 
     std::string content = readWholeFile(configFile);
     if (content.empty()) {
@@ -42,7 +43,7 @@ bool fixViewerConfigPort(const WorkspacePaths& paths) {
         logError("Port in config not found");
         return true;
     }
-    content.replace(found, DEFAULT_ADDRESS.size(), "localhost:" + std::to_string(chosenPort));
+    content.replace(found, DEFAULT_ADDRESS.size(), "localhost:" + std::to_string(port));
 
     std::ofstream output(configFile);
     if (!output) {

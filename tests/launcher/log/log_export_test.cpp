@@ -1,5 +1,5 @@
-#include "log/log_export.h"
-#include "log/save_prompt.h"
+#include "shell/log_export.h"
+#include "shell/save_prompt.h"
 
 #include <gtest/gtest.h>
 

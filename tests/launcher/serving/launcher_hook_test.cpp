@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/commands.h"
 #include "serving_test_support.h"
-#include "shell/commands.h"
 #include "staging/workspace.h"
 
 namespace {

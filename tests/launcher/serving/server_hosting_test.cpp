@@ -3,11 +3,11 @@
 #include <cstring>
 #include <thread>
 
+#include "common/status.h"
 #include "log/log.h"
 #include "serving/launcher_hook.h"
 #include "serving/port_probe.h"
 #include "serving_test_support.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 
 namespace fs = std::filesystem;

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/front_end.h"
+#include "common/front_end.h"
 
 struct ScratchFolder {
     ScratchFolder() {

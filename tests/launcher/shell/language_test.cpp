@@ -1,4 +1,4 @@
-#include "shell/language.h"
+#include "common/language.h"
 
 #include <gtest/gtest.h>
 

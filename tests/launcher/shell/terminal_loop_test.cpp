@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "shell/status.h"
+#include "common/status.h"
 #include "shell/terminal.h"
 #include "staging/workspace.h"
 #include "test_disc.h"

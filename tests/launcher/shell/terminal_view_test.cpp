@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/commands.h"
+#include "common/commands.h"
 
 namespace {
 

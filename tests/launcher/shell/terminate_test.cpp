@@ -14,12 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "common/front_end.h"
+#include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "serving/port_probe.h"
 #include "serving/server_hosting.h"
-#include "shell/front_end.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 
 namespace fs = std::filesystem;

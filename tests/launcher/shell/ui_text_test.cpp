@@ -1,4 +1,4 @@
-#include "shell/ui_text.h"
+#include "common/ui_text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <optional>
 
+#include "common/front_end.h"
 #include "log/ansi_text.h"
 #include "serving/port_probe.h"
-#include "shell/front_end.h"
 #include "staging_test_support.h"
 
 namespace {
@@ -64,7 +64,7 @@ TEST_F(StagingTerminate, StopsBeforeTheSkeletonAndBuildsNothingFromTheClearedPat
     terminateAt = L"Copying browser";
     LogMark log;
 
-    EXPECT_FALSE(createWorkspace());
+    EXPECT_FALSE(createWorkspace() && stageNecessaryFiles());
     EXPECT_EQ(listTree(disc), "") << "folders made relative to the current directory";
     EXPECT_EQ(listTree(temp), "") << "the skeleton outlived the removal";
     EXPECT_TRUE(log.has(" WARN: Staging stopped: terminating\n")) << log.added();
@@ -80,7 +80,7 @@ TEST_F(StagingTerminate, StopsBetweenTheTwoArchivesAndNeitherUnpacksNorFixesTheC
     terminateAt = L"Copying data";
     LogMark log;
 
-    EXPECT_FALSE(createWorkspace());
+    EXPECT_FALSE(createWorkspace() && stageNecessaryFiles());
     EXPECT_TRUE(log.has("Unzipping viewer...")) << log.added();
     // The data command would have named the cleared workspace: -o"/".
     EXPECT_FALSE(log.has("Unzipping data...")) << log.added();

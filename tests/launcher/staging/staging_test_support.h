@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "log/log.h"
-#include "test_disc.h"
-#include "shell/status.h"
+#include "shell/start_sequence.h"  // stageNecessaryFiles: staging as the start runs it
 #include "staging/copy_engine.h"
 #include "staging/workspace.h"
+#include "test_disc.h"
 
 namespace staging_test {
 

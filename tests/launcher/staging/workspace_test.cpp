@@ -195,7 +195,7 @@ TEST_F(Workspace, StagesARealDiscCopiesTheRestAndCleansUp) {
     chosenPort = 8042;
     LogMark log;
 
-    ASSERT_TRUE(createWorkspace()) << log.added();
+    ASSERT_TRUE(createWorkspace() && stageNecessaryFiles()) << log.added();
     EXPECT_EQ(static_cast<int>(stageTextId.load()), static_cast<int>(UiText::CopyingData));
     EXPECT_EQ(readFileBytes(workspaceDataDir / "copy_status.txt"), "0");
     for (const TestDiscFile& file : viewerArchiveFiles()) {
@@ -230,7 +230,7 @@ TEST_F(Workspace, AFailedViewerUnpackIsReportedOnce) {
     fs::current_path(disc);
     LogMark log;
 
-    EXPECT_FALSE(createWorkspace());
+    EXPECT_FALSE(createWorkspace() && stageNecessaryFiles());
     std::string lines = log.added();
     size_t first = lines.find(" ERROR: Cannot copy necessary files to TEMP dir.\n");
     ASSERT_NE(first, std::string::npos) << lines;

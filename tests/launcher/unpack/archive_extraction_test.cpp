@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 #include "unpack/archive_extraction.h"
 #include "unpack/command_runner.h"

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
-#include "shell/status.h"
 #include "unpack/command_runner.h"
 #include "unpack_test_helpers.h"
 

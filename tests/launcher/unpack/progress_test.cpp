@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "shell/status.h"
+#include "common/status.h"
 #include "unpack/command_line.h"
 #include "unpack/command_runner.h"
 #include "unpack_test_helpers.h"

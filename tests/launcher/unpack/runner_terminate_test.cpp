@@ -14,8 +14,8 @@
 #include <future>
 #include <thread>
 
+#include "common/status.h"
 #include "log/ansi_text.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 #include "unpack/archive_extraction.h"
 #include "unpack/command_runner.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/front_end.h"
 #include "log/log.h"
-#include "shell/front_end.h"
 #include "test_disc.h"
 
 namespace unpack_test {

@@ -47,14 +47,14 @@ protected:
 TEST_F(ViewerConfig, PortAbove8000RewritesOnlyTheFirstAddress) {
     writeFileBytes(configFile, CONFIG);
     chosenPort = 8005;
-    EXPECT_TRUE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(readFileBytes(configFile),
               "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8000/DICOM/\"\n}\n");
     EXPECT_EQ(logLines(), std::vector<std::string>{"INFO: Fixing config port number"});
 
     chosenPort = 8099;
     logStart = logText().size();
-    EXPECT_TRUE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(readFileBytes(configFile),
               "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8099/DICOM/\"\n}\n");
 }
@@ -62,7 +62,7 @@ TEST_F(ViewerConfig, PortAbove8000RewritesOnlyTheFirstAddress) {
 TEST_F(ViewerConfig, Port8000LeavesEverythingAlone) {
     for (int port : {8000, 0, -1}) {
         chosenPort = port;
-        EXPECT_TRUE(fixViewerConfigPort(workspacePaths())) << port;  // no file at all: it is not even looked at
+        EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort)) << port;  // no file at all: it is not even looked at
     }
     EXPECT_TRUE(logLines().empty());
 }
@@ -72,7 +72,7 @@ TEST_F(ViewerConfig, AFileWithoutTheAddressIsUntouchedWithOneError) {
     writeFileBytes(configFile, other);
     const auto modified = fs::last_write_time(configFile);
     chosenPort = 8042;
-    EXPECT_TRUE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(readFileBytes(configFile), other);
     EXPECT_EQ(fs::last_write_time(configFile), modified);
     EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Port in config not found"}));
@@ -80,24 +80,24 @@ TEST_F(ViewerConfig, AFileWithoutTheAddressIsUntouchedWithOneError) {
 
 TEST_F(ViewerConfig, MissingOrEmptyFileFails) {
     chosenPort = 8001;
-    EXPECT_FALSE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Cannot read config file",
                                                     "ERROR: Config content not loaded"}));
     writeFileBytes(configFile, "");
     logStart = logText().size();
-    EXPECT_FALSE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Config content not loaded"}));
     // A folder where the file should be cannot be read either.
     fs::remove(configFile);
     fs::create_directories(configFile);
-    EXPECT_FALSE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
 }
 
 TEST_F(ViewerConfig, BinaryContentKeepsEveryOtherByte) {
     std::string binary("\0\r\n\xff localhost:8000 \r\n\0 localhost:8000", 36);
     writeFileBytes(configFile, binary);
     chosenPort = 8017;
-    EXPECT_TRUE(fixViewerConfigPort(workspacePaths()));
+    EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     std::string expected = binary;
     expected.replace(expected.find("localhost:8000"), 14, "localhost:8017");
     EXPECT_EQ(readFileBytes(configFile), expected);
@@ -129,7 +129,7 @@ TEST_F(ViewerConfig, AFileThatCannotBeOpenedForWritingFails) {
     }
     if (busy) {
         chosenPort = 8003;
-        EXPECT_FALSE(fixViewerConfigPort(workspacePaths()));
+        EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
         EXPECT_EQ(logLines().back(), "ERROR: Cannot write config file");
         EXPECT_EQ(readFileBytes(configFile), before);
     }
@@ -149,7 +149,7 @@ TEST_F(ViewerConfig, AWriteThatFailsHalfWayIsReportedAsAFailure) {
     rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool fixed = fixViewerConfigPort(workspacePaths());
+    const bool fixed = fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, SIG_DFL);
     EXPECT_FALSE(fixed);

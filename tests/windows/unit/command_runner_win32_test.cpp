@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "shell/status.h"
+#include "common/status.h"
 #include "staging/workspace.h"
 #include "win32_test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/socket_library.h"
+#include "common/socket_library.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "common/status.h"
 #include "serving/server_hosting.h"
-#include "shell/status.h"
 #include "staging/workspace.h"
 #include "win32_test_support.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/front_end.h"
 #include "log/log.h"
-#include "shell/front_end.h"
 
 class LogMark {
 public:

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "shell/status.h"
+#include "common/status.h"
 #include "win32_test_support.h"
 
 namespace fs = std::filesystem;

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "shell/start_sequence.h"
 #include "win32_test_support.h"
 
 namespace fs = std::filesystem;
@@ -42,11 +43,12 @@ TEST(WorkspaceWin32, DeleteFolderTreeRemovesEverythingSilently) {
 }
 
 TEST(WorkspaceWin32, CreatedInTheTemporaryFolderAndRemovedAtTheEnd) {
-    // Staging fails without a disc, but the folder is made and named first.
+    // The folder is made and named; staging into it then fails without a disc.
     ScratchFolder disc(L"nodisc");
     fs::path previous = fs::current_path();
     fs::current_path(disc.path());
-    EXPECT_FALSE(createWorkspace());
+    EXPECT_TRUE(createWorkspace());
+    EXPECT_FALSE(stageNecessaryFiles());
     fs::current_path(previous);
 
     ASSERT_EQ(uniqueId.rfind("LUMIDRA_", 0), 0u);
