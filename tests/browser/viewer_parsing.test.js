@@ -94,6 +94,9 @@ test('implicit VR, undefined lengths, bare data sets and big endian read the sam
     assert.deepEqual(summary(image), summary(original), 'header with ' + options.join(' '));
     assert.deepEqual(Array.from(image.decoded.pixels), Array.from(original.decoded.pixels), 'pixels with ' + options.join(' '));
   }
+  // File meta without the preamble and "DICM" in front: its transfer syntax (big endian) still holds.
+  const headless = convert(ct, ['+tb']).slice(132);
+  assert.deepEqual(Array.from(decode(headless).decoded.pixels), Array.from(original.decoded.pixels), 'meta without preamble');
   assert.equal(original.header.texts.patientName, 'Nováková, Jana');
 });
 

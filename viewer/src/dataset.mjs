@@ -57,10 +57,26 @@ function parseBare(bytes) {
   return { dataSet: ds, transferSyntax: explicit ? EXPLICIT_LE : IMPLICIT_LE };
 }
 
+// File meta without the preamble in front (some toolkits write it so): the group 0002 element
+// comes first, always explicit VR little endian.
+function startsWithFileMeta(bytes) {
+  return bytes.length >= 6 && bytes[0] === 0x02 && bytes[1] === 0x00 &&
+    VALID_VR.test(String.fromCharCode(bytes[4], bytes[5]));
+}
+
+// The same bytes behind an empty preamble and "DICM", so that the meta's transfer syntax is used.
+function withPreamble(bytes) {
+  const whole = new Uint8Array(132 + bytes.length);
+  whole.set([0x44, 0x49, 0x43, 0x4d], 128);
+  whole.set(bytes, 132);
+  return whole;
+}
+
 // Parses a whole file; throws DicomError with a reason when it cannot be read.
 export function parse(arrayBuffer) {
-  const bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
+  let bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
   try {
+    if (!hasPart10Magic(bytes) && startsWithFileMeta(bytes)) bytes = withPreamble(bytes);
     if (!hasPart10Magic(bytes)) return parseBare(bytes);
     const dataSet = dicomParser.parseDicom(bytes, { inflater: inflate });
     const transferSyntax = (dataSet.string('x00020010') || '').replace(/\0/g, '');
