@@ -241,8 +241,28 @@ class Launcher:
         """The address the browser was first called with."""
         return wait_until(lambda: (self.browser_calls() or [None])[0], timeout, "the browser to be called")
 
+    def port_and_id(self, timeout=30):
+        """The port and launch id of the address the browser was given."""
+        address = self.wait_for_browser(timeout)
+        match = re.search(r"localhost:(\d+)/7z/index\.html\?uniqueId=(\S+)$", address)
+        return int(match.group(1)), match.group(2)
+
+    def workspace(self, launch_id):
+        return os.path.join(self.tmpdir, launch_id)
+
     def workspace_entries(self):
         return sorted(os.listdir(self.tmpdir))
+
+    def wait_for_copy_end(self, port, timeout=300):
+        """The launch id is answered only once the deferred copy is over."""
+        wait_until(lambda: answers(port, "/cmd/uniqueId") == 200, timeout, "the deferred copy to end")
+
+    def terminate(self, timeout=20):
+        """The button's word, once the button is enabled, which comes just after the start's final
+        status; the exit code."""
+        self.wait_for_line(r"^Button: Terminate DICOM Lumidra \(enabled\)$", 30)
+        self.send("terminate")
+        return self.wait_exit(timeout)
 
     def signal(self, number):
         self.process.send_signal(number)
@@ -285,6 +305,14 @@ class Launcher:
         # A test may have taken the owner's rights away somewhere inside.
         subprocess.run(["chmod", "-R", "u+rwx", self.scratch], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.scratch, ignore_errors=True)
+
+
+def answers(port, path):
+    """The status of a GET, None when the server does not answer."""
+    try:
+        return http_request(port, "GET", path)[0]
+    except OSError:
+        return None
 
 
 def port_of(log):

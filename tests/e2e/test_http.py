@@ -2,41 +2,29 @@
 that the deferred copy can be watched, and the exit request."""
 
 import os
-import re
-import shutil
-import tempfile
 import time
 import unittest
 
-from launcher_driver import (Launcher, PortBlocker, http_request, listening_addresses, make_disc, port_of,
-                             wait_until)
+from launcher_case import REMOVING, STARTED, LauncherCase
+from launcher_driver import PortBlocker, http_request, listening_addresses, wait_until
 
 LARGE_FILE_MB = 768  # a few seconds of copying on a test machine
 
 
-def setUpModule():
-    global DISC_ROOT, DISC
-    DISC_ROOT = tempfile.mkdtemp(prefix="lumidra-e2e-disc-")
-    DISC = make_disc(os.path.join(DISC_ROOT, "disc"), "--large-file-mb", str(LARGE_FILE_MB))
+class ViewerPageContract(LauncherCase):
+    @classmethod
+    def make_discs(cls):
+        cls.disc = cls.make_disc("disc", "--large-file-mb", str(LARGE_FILE_MB))
 
-
-def tearDownModule():
-    shutil.rmtree(DISC_ROOT, ignore_errors=True)
-
-
-class ViewerPageContract(unittest.TestCase):
     def setUp(self):
         self.blocker = PortBlocker([8000])
         self.addCleanup(self.blocker.close)
-        self.launcher = Launcher(DISC)
-        self.addCleanup(self.launcher.close)
+        self.launcher = self.run_launcher(self.disc)
 
     def test_files_copy_status_launch_id_and_exit(self):
         launcher = self.launcher
-        launcher.wait_for_status("DICOM Lumidra started", timeout=120)
-        address = launcher.wait_for_browser()
-        port = int(re.search(r"localhost:(\d+)/", address).group(1))
-        launch_id = address.rsplit("=", 1)[1]
+        launcher.wait_for_status(STARTED, timeout=120)
+        port, launch_id = launcher.port_and_id()
         self.assertGreater(port, 8000)
 
         # While the deferred copy runs: not complete, and the hook not installed yet.
@@ -62,21 +50,21 @@ class ViewerPageContract(unittest.TestCase):
         # The viewer archive is never copied into the workspace: only the disc has it.
         status, archive, _ = http_request(port, "GET", "/7z/viewer.7z")
         self.assertEqual(status, 200)
-        with open(os.path.join(DISC, "DATA", "7z", "viewer.7z"), "rb") as original:
+        with open(os.path.join(self.disc, "DATA", "7z", "viewer.7z"), "rb") as original:
             self.assertEqual(archive, original.read())
         status, _, _ = http_request(port, "GET", "/no/such/file.txt")
         self.assertEqual(status, 404)
 
         # Once the copy has ended the hook answers.
         wait_until(lambda: http_request(port, "GET", "/copy_status.txt")[1] == b"1", 120, "copy_status.txt 1")
-        wait_until(lambda: http_request(port, "GET", "/cmd/uniqueId")[0] == 200, 30, "the launch id")
+        launcher.wait_for_copy_end(port, timeout=30)
         status, body, headers = http_request(port, "GET", "/cmd/uniqueId")
         self.assertEqual((status, body.decode()), (200, launch_id))
         self.assertTrue(headers.get("Content-Type", "").startswith("text/html"), headers)
         self.assertEqual(http_request(port, "POST", "/cmd/uniqueId")[:2], (200, launch_id.encode()))
         self.assertEqual(http_request(port, "GET", "/cmd/uniqueId?x=1")[:2], (200, launch_id.encode()))
         self.assertEqual(http_request(port, "POST", "/cmd/uniqueId?x=1")[0], 404)
-        large = os.path.join(launcher.tmpdir, launch_id, "DATA", "DICOM", "LARGE.BIN")
+        large = os.path.join(launcher.workspace(launch_id), "DATA", "DICOM", "LARGE.BIN")
         self.assertEqual(os.path.getsize(large), LARGE_FILE_MB << 20)
 
         # Exit requests that must not end the launcher.
@@ -93,8 +81,8 @@ class ViewerPageContract(unittest.TestCase):
         self.assertEqual(launcher.wait_exit(timeout=10), 0)
         took = time.monotonic() - asked
         self.assertGreaterEqual(took, 0.9)  # the exit waits its second before it runs
-        self.assertIn("Status: Removing temporary files...", launcher.output())
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assertIn("Status: " + REMOVING, launcher.output())
+        self.assert_left_nothing(launcher)
         with self.assertRaises(OSError):
             http_request(port, "GET", "/copy_status.txt", timeout=2)
 

@@ -3,11 +3,10 @@ and a clean exit."""
 
 import os
 import re
-import shutil
-import tempfile
 import unittest
 
-from launcher_driver import LAUNCH_ID, Launcher, make_disc, port_of, wait_until
+from launcher_case import REMOVING, STARTED, LauncherCase
+from launcher_driver import LAUNCH_ID, port_of, wait_until
 
 START_UP = [
     "Starting Lumidra",
@@ -53,24 +52,17 @@ def expected_sequence(port):
     return lines
 
 
-def setUpModule():
-    global DISC_ROOT, DISC
-    DISC_ROOT = tempfile.mkdtemp(prefix="lumidra-e2e-disc-")
-    DISC = make_disc(os.path.join(DISC_ROOT, "disc"))
+class SuccessfulStart(LauncherCase):
+    @classmethod
+    def make_discs(cls):
+        cls.disc = cls.make_disc("disc")
 
-
-def tearDownModule():
-    shutil.rmtree(DISC_ROOT, ignore_errors=True)
-
-
-class SuccessfulStart(unittest.TestCase):
     def setUp(self):
-        self.launcher = Launcher(DISC)
-        self.addCleanup(self.launcher.close)
+        self.launcher = self.run_launcher(self.disc)
 
     def started(self):
         launcher = self.launcher
-        launcher.wait_for_status("DICOM Lumidra started")
+        launcher.wait_for_status(STARTED)
         launcher.wait_for_line(r"^Button: Terminate DICOM Lumidra \(enabled\)$")
         return launcher.wait_for_log("Copying of remaining files finished.")
 
@@ -120,8 +112,8 @@ class SuccessfulStart(unittest.TestCase):
         before = len(launcher.output())
         launcher.send("exit")
         self.assertEqual(launcher.wait_exit(), 0)
-        self.assertIn("Status: Removing temporary files...", launcher.output()[before:])
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assertIn("Status: " + REMOVING, launcher.output()[before:])
+        self.assert_left_nothing(launcher)
 
     def test_about_and_the_disabled_button_before_the_start_ends(self):
         launcher = self.launcher
@@ -129,8 +121,7 @@ class SuccessfulStart(unittest.TestCase):
         launcher.wait_for_line(r"^  LumidraLauncher, Version 1\.3\.2\.0$")
         self.started()
         launcher.send("terminate")
-        self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_ended(launcher)
 
     def test_the_log_saved_with_carriage_returns_and_a_failed_save_shown(self):
         launcher = self.launcher
@@ -173,8 +164,7 @@ class SuccessfulStart(unittest.TestCase):
             self.assertEqual(saved_file.read(), content)  # the refused replacement left it alone
 
         launcher.signal(15)
-        self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_ended(launcher)
 
 
 if __name__ == "__main__":

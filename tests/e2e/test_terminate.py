@@ -2,13 +2,12 @@
 copy is in the middle of a large file, and by each of the close signals."""
 
 import os
-import shutil
 import signal
-import tempfile
 import time
 import unittest
 
-from launcher_driver import Launcher, make_disc, slow_extractor, wait_until
+from launcher_case import REMOVING, STARTED, LauncherCase
+from launcher_driver import slow_extractor, wait_until
 
 EXTRACTOR_SECONDS = 3
 WRITING_SECONDS = 8
@@ -47,77 +46,62 @@ def process_remains(pid):
     return os.path.exists("/proc/%d" % pid)
 
 
-def setUpModule():
-    global DISC_ROOT, DISC, LARGE_DISC, SLOW_DISC, WRITING_DISC, WRITING_PID_FILE
-    DISC_ROOT = tempfile.mkdtemp(prefix="lumidra-e2e-disc-")
-    DISC = make_disc(os.path.join(DISC_ROOT, "disc"))
-    LARGE_DISC = make_disc(os.path.join(DISC_ROOT, "large"), "--large-file-mb", "512")
-    SLOW_DISC = make_disc(os.path.join(DISC_ROOT, "slow"))
-    slow_extractor(SLOW_DISC, EXTRACTOR_SECONDS)
-    WRITING_DISC = make_disc(os.path.join(DISC_ROOT, "writing"))
-    WRITING_PID_FILE = writing_extractor(WRITING_DISC)
-
-
-def tearDownModule():
-    shutil.rmtree(DISC_ROOT, ignore_errors=True)
-
-
-class Terminating(unittest.TestCase):
-    def run_launcher(self, disc):
-        launcher = Launcher(disc)
-        self.addCleanup(launcher.close)
-        return launcher
+class Terminating(LauncherCase):
+    @classmethod
+    def make_discs(cls):
+        cls.disc = cls.make_disc("disc")
+        cls.large_disc = cls.make_disc("large", "--large-file-mb", "512")
+        cls.slow_disc = cls.make_disc("slow")
+        slow_extractor(cls.slow_disc, EXTRACTOR_SECONDS)
+        cls.writing_disc = cls.make_disc("writing")
+        cls.writing_pid_file = writing_extractor(cls.writing_disc)
 
     def test_sigterm_while_the_viewer_is_unpacked(self):
-        launcher = self.run_launcher(SLOW_DISC)
+        launcher = self.run_launcher(self.slow_disc)
         launcher.wait_for_status("Copying browser  5%")
         self.assertEqual(len(launcher.workspace_entries()), 1)
         launcher.signal(signal.SIGTERM)
         self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.statuses()[-1], "Removing temporary files...")
+        self.assertEqual(launcher.statuses()[-1], REMOVING)
         self.assertEqual(launcher.browser_calls(), [])
         # Nothing may come back once the extractor that was running would have finished.
         time.sleep(EXTRACTOR_SECONDS + 1)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_left_nothing(launcher)
 
     def test_sigterm_while_the_extractor_keeps_writing(self):
-        launcher = self.run_launcher(WRITING_DISC)
+        launcher = self.run_launcher(self.writing_disc)
         launcher.wait_for_status("Copying browser  5%")
         launch_id = launcher.workspace_entries()[0]
-        viewer = os.path.join(launcher.tmpdir, launch_id, "DATA", "7z")
+        viewer = os.path.join(launcher.workspace(launch_id), "DATA", "7z")
         wait_until(lambda: os.path.exists(os.path.join(viewer, "part3.bin")), 10, "the extractor to write")
-        with open(WRITING_PID_FILE) as record:
+        with open(self.writing_pid_file) as record:
             pid = int(record.read().split()[-1])
         launcher.signal(signal.SIGTERM)
         self.assertEqual(launcher.wait_exit(), 0)
         # The extractor was ended and reaped before the launcher went.
         self.assertFalse(process_remains(pid))
-        self.assertEqual(launcher.statuses()[-1], "Removing temporary files...")
+        self.assertEqual(launcher.statuses()[-1], REMOVING)
         time.sleep(2)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_left_nothing(launcher)
 
     def test_sigterm_in_the_middle_of_the_deferred_copy(self):
-        launcher = self.run_launcher(LARGE_DISC)
-        launcher.wait_for_status("DICOM Lumidra started", timeout=120)
+        launcher = self.run_launcher(self.large_disc)
+        launcher.wait_for_status(STARTED, timeout=120)
         launch_id = launcher.workspace_entries()[0]
-        dicom = os.path.join(launcher.tmpdir, launch_id, "DATA", "DICOM")
+        dicom = os.path.join(launcher.workspace(launch_id), "DATA", "DICOM")
         wait_until(lambda: os.path.exists(os.path.join(dicom, "LARGE.BIN.bkp")), 60, "the large file's copy")
         launcher.signal(signal.SIGTERM)
-        self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_ended(launcher)
 
     def test_each_close_signal_terminates_like_the_button(self):
         for number in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM):
             with self.subTest(signal=number):
-                launcher = self.run_launcher(DISC)
-                launcher.wait_for_status("DICOM Lumidra started")
+                launcher = self.start(self.disc)
                 launcher.signal(number)
-                self.assertEqual(launcher.wait_exit(), 0)
-                self.assertEqual(launcher.statuses()[-1], "Removing temporary files...")
-                self.assertEqual(launcher.workspace_entries(), [])
+                self.assert_ended(launcher, REMOVING)
 
     def test_exit_from_the_menu_while_staging_and_the_button_not_yet(self):
-        launcher = self.run_launcher(SLOW_DISC)
+        launcher = self.run_launcher(self.slow_disc)
         launcher.wait_for_status("Copying browser  5%")
         launcher.send("terminate")  # the button is still disabled
         launcher.send("about")
@@ -126,7 +110,7 @@ class Terminating(unittest.TestCase):
         launcher.send("exit")
         self.assertEqual(launcher.wait_exit(), 0)
         time.sleep(EXTRACTOR_SECONDS + 1)
-        self.assertEqual(launcher.workspace_entries(), [])
+        self.assert_left_nothing(launcher)
 
 
 if __name__ == "__main__":
