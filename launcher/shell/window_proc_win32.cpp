@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
-#include <thread>
-
 #include "../../resources/resource.h"
 #include "common/commands.h"
 #include "common/status.h"
-#include "shell/log_export.h"
 #include "shell/main_window_win32.h"
-#include "shell/terminate.h"
+#include "shell/window_commands.h"
 
 namespace {
 
@@ -35,24 +32,8 @@ void showPopupMenu(HWND window) {
     DestroyMenu(menu);
 }
 
-// Returns true when the command is one of the window's own.
-bool runCommand(int commandId) {
-    switch (commandId) {
-    case IDM_ABOUT:
-        DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), mainWindow, aboutDialogProc, 0);
-        return true;
-    case IDM_EXIT:
-        terminateLauncher();
-        return true;
-    case IDM_SHOW_LOG:
-        showLog();
-        return true;
-    case IDM_DOWNLOAD_LOG:
-        std::thread(saveLogAs).detach();
-        return true;
-    default:
-        return false;
-    }
+void showAboutDialog() {
+    DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), mainWindow, aboutDialogProc, 0);
 }
 
 }  // namespace
@@ -75,7 +56,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     case WM_COMMAND:
-        if (runCommand(LOWORD(wParam))) return 0;
+        if (runWindowCommand(LOWORD(wParam), showAboutDialog)) return 0;
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_RBUTTONDOWN:
         showPopupMenu(window);

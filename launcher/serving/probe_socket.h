@@ -1,0 +1,18 @@
+#pragma once
+// The probe's socket, which BSD sockets and Windows Sockets spell alike but for its handle type
+// and how it is closed.
+
+#ifdef _WIN32
+#include <winsock2.h>
+using ProbeSocket = SOCKET;
+constexpr ProbeSocket NO_PROBE_SOCKET = INVALID_SOCKET;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+using ProbeSocket = int;
+constexpr ProbeSocket NO_PROBE_SOCKET = -1;
+#endif
+
+// Closes the probe socket (platform).
+void closeProbeSocket(ProbeSocket probe);

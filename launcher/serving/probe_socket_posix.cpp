@@ -1,0 +1,5 @@
+#include "probe_socket.h"
+
+#include <unistd.h>
+
+void closeProbeSocket(ProbeSocket probe) { ::close(probe); }

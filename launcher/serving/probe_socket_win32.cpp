@@ -1,0 +1,3 @@
+#include "probe_socket.h"
+
+void closeProbeSocket(ProbeSocket probe) { ::closesocket(probe); }
