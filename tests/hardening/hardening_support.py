@@ -1,6 +1,6 @@
-"""What the hardening drivers share: sample discs and one run of the real launcher, as the
-end-to-end driver makes them, with the options hardening adds; and a raw HTTP client that sends
-exactly the bytes it is given and tells a reply from a closed connection. Every wait is bounded."""
+"""What the hardening drivers share: the end-to-end set-up (discs, runs of the real launcher) with
+the options hardening adds; and a raw HTTP client that sends exactly the bytes it is given and
+tells a reply from a closed connection. Every wait is bounded."""
 
 import hashlib
 import os
@@ -12,7 +12,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+import launcher_case  # noqa: E402
 import launcher_driver  # noqa: E402
+from launcher_case import FAILED, REMOVING, STARTED  # noqa: E402,F401
 from launcher_driver import make_disc, replace_extractor, wait_until  # noqa: E402,F401
 
 FORBIDDEN_PAGE = (b"HTTP/1.1 403 Forbidden\r\nServer: Lumiserv\r\nContent-length: 85\r\n"
@@ -25,11 +27,8 @@ NOBODY = 65534
 
 
 def sha256_of(path):
-    digest = hashlib.sha256()
     with open(path, "rb") as data:
-        for block in iter(lambda: data.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
+        return hashlib.file_digest(data, "sha256").hexdigest()
 
 
 def can_switch_to_nobody():
@@ -61,22 +60,19 @@ class Launcher(launcher_driver.Launcher):
         return super().wait_for_status(text, timeout)
 
     def port_and_id(self, timeout=120):
-        address = self.wait_for_browser(timeout)
-        match = re.search(r"localhost:(\d+)/7z/index\.html\?uniqueId=(\S+)$", address)
-        return int(match.group(1)), match.group(2)
+        return super().port_and_id(timeout)
 
-    def workspace(self, launch_id):
-        return os.path.join(self.tmpdir, launch_id)
 
-    def wait_for_copy_end(self, port, timeout=300):
-        """The launch id is answered only once the deferred copy is over."""
-        wait_until(lambda: http_get(port, "/cmd/uniqueId")[0] == 200, timeout, "the deferred copy to end")
+class HardeningCase(launcher_case.LauncherCase):
+    """The shared set-up with the hardening run: a run that ends cleanly has also left no sanitizer
+    report."""
 
-    def terminate(self, timeout=20):
-        # The button works once it is enabled, which comes just after the start's final status.
-        self.wait_for_line(r"^Button: Terminate DICOM Lumidra \(enabled\)$", 30)
-        self.send("terminate")
-        return self.wait_exit(timeout)
+    launcher_class = Launcher
+    folder_prefix = "lumidra-hardening-disc-"
+
+    def assert_left_nothing(self, launcher):
+        super().assert_left_nothing(launcher)
+        self.assertEqual(launcher.sanitizer_reports(), [])
 
 
 class Reply:

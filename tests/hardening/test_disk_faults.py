@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from hardening_support import Launcher, can_switch_to_nobody, http_get, make_disc, sha256_of
+from hardening_support import HardeningCase, can_switch_to_nobody, http_get, sha256_of
 
 LARGE_MB = 24
 
@@ -24,25 +24,14 @@ def workspace_files(workspace):
     return found
 
 
-class DiskFaults(unittest.TestCase):
+class DiskFaults(HardeningCase):
     @classmethod
-    def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lumidra-disk-")
-        os.chmod(cls.root, 0o755)  # the unprivileged runs must reach the disc
-        cls.disc = make_disc(os.path.join(cls.root, "disc"), "--large-file-mb", str(LARGE_MB))
+    def make_discs(cls):
+        cls.disc = cls.make_disc("disc", "--large-file-mb", str(LARGE_MB))
         cls.large_sha = sha256_of(os.path.join(cls.disc, "DATA", "DICOM", "LARGE.BIN"))
 
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(["chmod", "-R", "u+rwx", cls.root], stderr=subprocess.DEVNULL)
-        shutil.rmtree(cls.root, ignore_errors=True)
-
-    def start(self, **options):
-        launcher = Launcher(self.disc, **options)
-        self.addCleanup(launcher.close)
-        launcher.wait_for_status("DICOM Lumidra started")
-        port, launch_id = launcher.port_and_id()
-        launcher.wait_for_copy_end(port)
+    def start_copied(self, **options):
+        launcher, port, launch_id = self.start_and_wait_for_copy(self.disc, **options)
         return launcher, port, launcher.workspace(launch_id)
 
     def assert_served_whole_from_disc(self, port, path, sha):
@@ -58,9 +47,8 @@ class DiskFaults(unittest.TestCase):
                 self.assertEqual(size, os.path.getsize(original), relative + " is incomplete")
 
     def finish(self, launcher, workspace):
-        self.assertEqual(launcher.terminate(), 0)
+        self.assert_terminated(launcher)
         self.assertFalse(os.path.exists(workspace))
-        self.assertEqual(launcher.sanitizer_reports(), [])
 
     def test_workspace_runs_out_of_room(self):
         if os.geteuid() != 0:
@@ -72,11 +60,11 @@ class DiskFaults(unittest.TestCase):
         if mounted.returncode != 0:
             self.skipTest("cannot mount a tmpfs here: " + mounted.stderr.decode().strip())
         self.addCleanup(subprocess.run, ["umount", "-l", tmpdir])
-        launcher, port, workspace = self.start(tmpdir=tmpdir)
+        launcher, port, workspace = self.start_copied(tmpdir=tmpdir)
         self.check_large_file_lost_cleanly(launcher, port, workspace)
 
     def test_file_size_limit(self):
-        launcher, port, workspace = self.start(file_size_limit=8 << 20)
+        launcher, port, workspace = self.start_copied(file_size_limit=8 << 20)
         self.check_large_file_lost_cleanly(launcher, port, workspace)
 
     def check_large_file_lost_cleanly(self, launcher, port, workspace):
@@ -108,7 +96,7 @@ class DiskFaults(unittest.TestCase):
         self.addCleanup(shutil.rmtree, looped, True)
         os.symlink("..", os.path.join(looped, "UP"))
 
-        launcher, port, workspace = self.start()
+        launcher, port, workspace = self.start_copied()
         self.assertEqual(http_get(port, "/copy_status.txt"), (200, b"1"))
         files = workspace_files(workspace)
         self.assertEqual(files.get(os.path.join("DICOM", "LOOPED", "L1.BIN")), 5000)
@@ -133,7 +121,7 @@ class DiskFaults(unittest.TestCase):
         self.addCleanup(shutil.rmtree, extra, True)
         self.addCleanup(os.chmod, locked, 0o644)
 
-        launcher, port, workspace = self.start(as_nobody=os.geteuid() == 0)
+        launcher, port, workspace = self.start_copied(as_nobody=os.geteuid() == 0)
         files = workspace_files(workspace)
         self.assertEqual(http_get(port, "/copy_status.txt"), (200, b"0"))
         for name in ("A.BIN", "Z.BIN"):
@@ -149,7 +137,7 @@ class DiskFaults(unittest.TestCase):
         os.chmod(locked, 0o644)
         os.chmod(extra, 0)
         self.addCleanup(os.chmod, extra, 0o755)
-        launcher, port, workspace = self.start(as_nobody=os.geteuid() == 0)
+        launcher, port, workspace = self.start_copied(as_nobody=os.geteuid() == 0)
         files = workspace_files(workspace)
         self.assertEqual(http_get(port, "/copy_status.txt"), (200, b"0"))
         self.assertEqual(files.get(os.path.join("DW", "DW1.BIN")), 5000)

@@ -3,13 +3,11 @@ garbage. The launcher retries as it is meant to, shows the right status texts, n
 and can always be terminated, leaving no workspace behind."""
 
 import os
-import shutil
 import signal
-import tempfile
 import time
 import unittest
 
-from hardening_support import Launcher, http_get, make_disc, replace_extractor, wait_until
+from hardening_support import FAILED, REMOVING, STARTED, HardeningCase, http_get, replace_extractor, wait_until
 
 RETRY_STATUS = "Copying browser - error occured. Retrying..."
 
@@ -29,24 +27,17 @@ exec "$(dirname "$0")/7za.real" "$@"
 """
 
 
-class ExtractorFaults(unittest.TestCase):
+class ExtractorFaults(HardeningCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="lumidra-extractor-")
-        self.addCleanup(shutil.rmtree, self.root, True)
-        self.disc = make_disc(os.path.join(self.root, "disc"))
-
-    def start(self):
-        launcher = Launcher(self.disc)
-        self.addCleanup(launcher.close)
-        return launcher
+        # Each test puts an extractor of its own on the disc.
+        self.disc = self.make_own_disc()
 
     def messages(self, launcher, level=None):
         return [m for l, m in launcher.show_log() if level is None or l == level]
 
     def test_killed_half_way_then_retried(self):
         replace_extractor(self.disc, KILLED_HALF_WAY.format(kills=2))
-        launcher = self.start()
-        launcher.wait_for_status("DICOM Lumidra started")
+        launcher = self.start(self.disc)
         port, launch_id = launcher.port_and_id()
         statuses = launcher.statuses()
         self.assertIn(RETRY_STATUS, statuses)
@@ -60,30 +51,26 @@ class ExtractorFaults(unittest.TestCase):
         self.assertEqual(status, 200)
         with open(os.path.join(launcher.workspace(launch_id), "DATA", "7z", "index.html"), "rb") as unpacked:
             self.assertEqual(page, unpacked.read())
-        self.assertEqual(launcher.terminate(), 0)
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_terminated(launcher)
 
     def test_killed_every_time(self):
         replace_extractor(self.disc, KILLED_HALF_WAY.format(kills=1000))
-        launcher = self.start()
-        launcher.wait_for_status("DICOM Lumidra failed to start", timeout=120)
+        launcher = self.run_launcher(self.disc)
+        launcher.wait_for_status(FAILED, timeout=120)
         log = self.messages(launcher)
         self.assertEqual([m for m in log if m.startswith("Browser unzip attempt")],
                          ["Browser unzip attempt 1", "Browser unzip attempt 2", "Browser unzip attempt 3"])
         self.assertEqual(log.count("Command failed with exit code: 137, exit code result: 1"), 3)
         self.assertIn("Cannot copy necessary files to TEMP dir.", log)
         self.assertFalse(any(m.startswith("Unzipping data") for m in log))
-        self.assertEqual(statuses_after(launcher, RETRY_STATUS), ["DICOM Lumidra failed to start"])
+        self.assertEqual(statuses_after(launcher, RETRY_STATUS), [FAILED])
         self.assertFalse(os.path.exists(launcher.browser_record))
-        self.assertEqual(launcher.terminate(), 0)
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_terminated(launcher)
 
     def test_hanging_extractor_can_be_terminated(self):
-        pid_file = os.path.join(self.root, "extractor.pid")
+        pid_file = os.path.join(os.path.dirname(self.disc), "extractor.pid")
         replace_extractor(self.disc, "echo $$ > '%s'\nprintf '\\r  7%%%%'\nexec sleep 300\n" % pid_file)
-        launcher = self.start()
+        launcher = self.run_launcher(self.disc)
         launcher.wait_for_status("Copying browser  7%")
         pid = int(wait_until(lambda: read_text(pid_file), 10, "the extractor to start"))
         self.addCleanup(kill_quietly, pid)
@@ -92,11 +79,9 @@ class ExtractorFaults(unittest.TestCase):
         started = time.monotonic()
         # The button is not enabled before the start sequence ends; Ctrl+C (the close signal) works.
         launcher.process.send_signal(signal.SIGINT)
-        self.assertEqual(launcher.wait_exit(15), 0)
+        self.assert_ended(launcher)
         self.assertLess(time.monotonic() - started, 15)
-        self.assertIn("Removing temporary files...", launcher.statuses())
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assertIn(REMOVING, launcher.statuses())
         # The extractor does not outlive the launcher.
         wait_until(lambda: not process_alive(pid), 5, "the hanging extractor to end")
 
@@ -105,21 +90,20 @@ class ExtractorFaults(unittest.TestCase):
         # writes after the launcher has gone must not bring the workspace back.
         replace_extractor(self.disc, "[ -p /dev/stdout ] && exit 1\nsleep 2\n"
                                      "exec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
-        launcher = self.start()
+        launcher = self.run_launcher(self.disc)
         launcher.wait_for_status(RETRY_STATUS)
         launcher.process.send_signal(signal.SIGTERM)
         self.assertEqual(launcher.wait_exit(15), 0)
-        time.sleep(4)
-        self.assertEqual(os.listdir(launcher.tmpdir), [], "the workspace came back after terminate")
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        time.sleep(4)  # the workspace must not come back after terminate
+        self.assert_left_nothing(launcher)
 
     def test_endless_output_keeps_the_log_bounded(self):
         # Progress figures without end, before the real work: 20 MB of them are read as at least
         # 78000 chunks, each a log line, some megabytes in all. The log keeps its first lines and
         # its newest ones, and one line between them says how much it left out.
         replace_extractor(self.disc, "yes '  42%' | head -c 20000000\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
-        launcher = self.start()
-        launcher.wait_for_status("DICOM Lumidra started", timeout=180)
+        launcher = self.run_launcher(self.disc)
+        launcher.wait_for_status(STARTED, timeout=180)
         launcher.port_and_id()
         launcher.wait_for_log("Copying of remaining files finished.")
         log = launcher.show_log()
@@ -129,9 +113,7 @@ class ExtractorFaults(unittest.TestCase):
         self.assertRegex(dropped[0], r"^Log too long: [1-9]\d* lines \([1-9]\d* bytes\) left out here$")
         self.assertLess(sum(len(message) + 32 for _, message in log), 2 << 20)
         self.assertEqual(self.messages(launcher, "ERROR"), [])
-        self.assertEqual(launcher.terminate(), 0)
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_terminated(launcher)
 
     def test_garbage_output(self):
         # Binary noise with stray '%' signs and broken UTF-8 before the real work.
@@ -139,8 +121,8 @@ class ExtractorFaults(unittest.TestCase):
                           "head -c 2000000 /dev/urandom\n"
                           "printf '\\377\\376%%\\000\\001%%\\033[2J\\300\\257%%'\n"
                           "exec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
-        launcher = self.start()
-        launcher.wait_for_status("DICOM Lumidra started", timeout=180)
+        launcher = self.run_launcher(self.disc)
+        launcher.wait_for_status(STARTED, timeout=180)
         port, _ = launcher.port_and_id()
         log = self.messages(launcher)
         progress = [m for m in log if m.startswith("Copy progress: ")]
@@ -148,8 +130,7 @@ class ExtractorFaults(unittest.TestCase):
         self.assertNotIn(RETRY_STATUS, launcher.statuses())
         self.assertEqual(self.messages(launcher, "ERROR"), [])
         self.assertEqual(http_get(port, "/copy_status.txt")[0], 200)
-        self.assertEqual(launcher.terminate(), 0)
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_terminated(launcher)
 
 
 def statuses_after(launcher, text):

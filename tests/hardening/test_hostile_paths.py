@@ -5,12 +5,10 @@ Only paths that begin with "~" may reach the disc's root folder (that is what "~
 even they never climb above it."""
 
 import os
-import shutil
-import tempfile
 import unittest
 import uuid
 
-from hardening_support import Launcher, exchange, http_get, make_disc
+from hardening_support import HardeningCase, exchange, http_get
 
 UP_SPELLINGS = [
     "../", "..%2f", "..%2F", "%2e%2e/", "%2e%2e%2f", "%2E%2E%2F", ".%2e/", "%2e./", "..%5c", "..%5C",
@@ -22,19 +20,16 @@ DEPTHS = (1, 2, 3, 5)
 PREFIXES = ("", "7z/", "DICOM/", "~", "~/")
 
 
-class HostilePaths(unittest.TestCase):
+class HostilePaths(HardeningCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lumidra-hostile-")
-        cls.disc = make_disc(os.path.join(cls.root, "disc"))
-        cls.launcher = Launcher(cls.disc)
-        cls.launcher.wait_for_status("DICOM Lumidra started")
-        cls.port, cls.launch_id = cls.launcher.port_and_id()
+        super().setUpClass()
+        cls.start_for_class()
         workspace = cls.launcher.workspace(cls.launch_id)
         # One canary per level above the roots, each with a token of its own.
         cls.canaries = {}
-        for folder in (workspace, cls.launcher.tmpdir, cls.launcher.scratch, cls.root,
-                       os.path.join(cls.root, "absolute")):
+        for folder in (workspace, cls.launcher.tmpdir, cls.launcher.scratch, cls.disc_root,
+                       os.path.join(cls.disc_root, "absolute")):
             os.makedirs(folder, exist_ok=True)
             token = "CANARY-" + uuid.uuid4().hex
             with open(os.path.join(folder, "CANARY.txt"), "w") as out:
@@ -45,18 +40,13 @@ class HostilePaths(unittest.TestCase):
         with open(os.path.join(cls.disc, "CANARY.txt"), "w") as out:
             out.write(cls.disc_token)
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.launcher.close()
-        shutil.rmtree(cls.root, ignore_errors=True)
-
     def paths(self):
         paths = []
         for prefix in PREFIXES:
             for up in UP_SPELLINGS:
                 for depth in DEPTHS:
                     paths.append("/" + prefix + up * depth + "CANARY.txt")
-        absolute = os.path.join(self.root, "absolute", "CANARY.txt")
+        absolute = os.path.join(self.disc_root, "absolute", "CANARY.txt")
         for spelling in ("/" + absolute, "//" + absolute, "/~" + absolute, "/~/" + absolute,
                          "/%2f" + absolute[1:], "/~%2f" + absolute[1:], "/" + absolute.replace("/", "%2f"),
                          "/" + absolute.replace("/", "\\"), "/~" + absolute.replace("/", "\\"),
@@ -122,7 +112,8 @@ class HostilePaths(unittest.TestCase):
         self.assertEqual(status, 200)
         with open(os.path.join(self.disc, "DATA", "DICOMDIR"), "rb") as original:
             self.assertEqual(body, original.read())
-        for path in ("/~../CANARY.txt", "/~/../CANARY.txt", "/~%2e%2e/CANARY.txt", "/~" + self.root + "/CANARY.txt"):
+        for path in ("/~../CANARY.txt", "/~/../CANARY.txt", "/~%2e%2e/CANARY.txt",
+                     "/~" + self.disc_root + "/CANARY.txt"):
             reply = exchange(self.port, b"GET " + path.encode() + b" HTTP/1.1\r\n\r\n")
             self.assert_no_canary(path, reply)
             # A parent step that cannot be taken is dropped: at most the disc root's own file.

@@ -3,15 +3,13 @@ the deferred copy publishes it, and again after) with others asking for small fi
 checked; then 100,000 mixed requests with the launcher's resident size and descriptors watched."""
 
 import os
-import shutil
 import socket
 import sys
-import tempfile
 import threading
 import time
 import unittest
 
-from hardening_support import Launcher, make_disc, sha256_of
+from hardening_support import HardeningCase, sha256_of
 from load_clients import downloads_with_small_requests, soak
 
 LARGE_MB = 64
@@ -20,28 +18,22 @@ SOAK_REQUESTS = int(os.environ.get("LUMIDRA_SOAK_REQUESTS", "100000"))
 RSS_GROWTH_LIMIT_KIB = 1024
 
 
-class Load(unittest.TestCase):
+class Load(HardeningCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lumidra-load-")
-        cls.disc = make_disc(os.path.join(cls.root, "disc"), "--large-file-mb", str(LARGE_MB))
+        super().setUpClass()
+        # Without a quarantine for freed memory, a sanitized launcher's resident size only grows
+        # with memory it really keeps.
+        cls.start_for_class("--large-file-mb", str(LARGE_MB), extra_env={"ASAN_OPTIONS": "quarantine_size_mb=0"})
         cls.large_sha = sha256_of(os.path.join(cls.disc, "DATA", "DICOM", "LARGE.BIN"))
         with open(os.path.join(cls.disc, "DATA", "DICOMDIR"), "rb") as dicomdir:
             cls.dicomdir = dicomdir.read()
-        # Without a quarantine for freed memory, a sanitized launcher's resident size only grows
-        # with memory it really keeps.
-        cls.launcher = Launcher(cls.disc, extra_env={"ASAN_OPTIONS": "quarantine_size_mb=0"})
-        cls.launcher.wait_for_status("DICOM Lumidra started")
-        cls.port, cls.launch_id = cls.launcher.port_and_id()
 
     @classmethod
     def tearDownClass(cls):
-        try:
-            assert cls.launcher.terminate() == 0
-            assert cls.launcher.sanitizer_reports() == [], cls.launcher.sanitizer_reports()
-        finally:
-            cls.launcher.close()
-            shutil.rmtree(cls.root, ignore_errors=True)
+        assert cls.launcher.terminate() == 0
+        assert cls.launcher.sanitizer_reports() == [], cls.launcher.sanitizer_reports()
+        super().tearDownClass()
 
     def run_downloads(self, small):
         figures, problems = downloads_with_small_requests(self.port, "/DICOM/LARGE.BIN", self.large_sha,
@@ -74,14 +66,9 @@ class Load(unittest.TestCase):
         self.assertIsNone(self.launcher.process.poll())
 
 
-class TerminateUnderLoad(unittest.TestCase):
+class TerminateUnderLoad(HardeningCase):
     def test_terminate_while_every_slot_downloads(self):
-        root = tempfile.mkdtemp(prefix="lumidra-load-stop-")
-        self.addCleanup(shutil.rmtree, root, True)
-        disc = make_disc(os.path.join(root, "disc"), "--large-file-mb", str(LARGE_MB))
-        launcher = Launcher(disc)
-        self.addCleanup(launcher.close)
-        launcher.wait_for_status("DICOM Lumidra started")
+        launcher = self.start(self.make_own_disc("--large-file-mb", str(LARGE_MB)))
         port, launch_id = launcher.port_and_id()
         results = []
         # Slow readers keep every slot busy sending when the stop comes.

@@ -2,31 +2,21 @@
 rules say, and the next good request is served as if nothing had happened."""
 
 import os
-import shutil
 import socket
-import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from hardening_support import FORBIDDEN_PAGE, NOT_FOUND_BODY, Launcher, exchange, http_get, make_disc
+from hardening_support import FORBIDDEN_PAGE, NOT_FOUND_BODY, HardeningCase, exchange, http_get
 
 SLOT_BUFFER = 131072
 
 
-class MalformedRequests(unittest.TestCase):
+class MalformedRequests(HardeningCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="lumidra-malformed-")
-        cls.disc = make_disc(os.path.join(cls.root, "disc"))
-        cls.launcher = Launcher(cls.disc)
-        cls.launcher.wait_for_status("DICOM Lumidra started")
-        cls.port, cls.launch_id = cls.launcher.port_and_id()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.launcher.close()
-        shutil.rmtree(cls.root, ignore_errors=True)
+        super().setUpClass()
+        cls.start_for_class()
 
     def tearDown(self):
         # Whatever came before, the next good request is served.

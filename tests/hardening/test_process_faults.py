@@ -4,31 +4,23 @@ killed launcher leaves its workspace, and the next start works all the same."""
 
 import os
 import re
-import shutil
 import signal
 import socket
-import tempfile
 import time
 import unittest
 
-from hardening_support import Launcher, exchange, http_get, make_disc, replace_extractor
+from hardening_support import FAILED, HardeningCase, exchange, http_get, replace_extractor
 
 
-class ProcessFaults(unittest.TestCase):
+class ProcessFaults(HardeningCase):
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="lumidra-process-")
-        self.addCleanup(shutil.rmtree, self.root, True)
-        self.disc = make_disc(os.path.join(self.root, "disc"))
-
-    def start(self, **options):
-        launcher = Launcher(self.disc, **options)
-        self.addCleanup(launcher.close)
-        return launcher
+        # A test may put an extractor of its own on the disc.
+        self.disc = self.make_own_disc()
 
     def test_port_taken_between_probe_and_server_start(self):
         # The extractor takes its time, which leaves room to take the probed port meanwhile.
         replace_extractor(self.disc, "printf '\\r  1%%'\nsleep 2\nexec \"$(dirname \"$0\")/7za.real\" \"$@\"\n")
-        launcher = self.start()
+        launcher = self.run_launcher(self.disc)
         launcher.wait_for_status("Copying browser  1%")
         found = [m for _, m in launcher.show_log() if m.startswith("Found free port number: ")]
         port = int(found[0].rsplit(" ", 1)[1])
@@ -37,7 +29,7 @@ class ProcessFaults(unittest.TestCase):
         squatter.bind(("127.0.0.1", port))
         squatter.listen(1)
 
-        launcher.wait_for_status("DICOM Lumidra failed to start", timeout=120)
+        launcher.wait_for_status(FAILED, timeout=120)
         log = launcher.show_log()
         self.assertIn(("ERROR", "Lumiserv start failed!"), log)
         self.assertNotIn(("INFO", "Lumiserv started"), log)
@@ -47,15 +39,10 @@ class ProcessFaults(unittest.TestCase):
         # The squatter still has its port; the launcher did not take it over.
         probe = socket.create_connection(("127.0.0.1", port), timeout=5)
         probe.close()
-        self.assertEqual(launcher.terminate(), 0)
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_terminated(launcher)
 
     def test_killed_launcher_then_a_new_start(self):
-        first = self.start()
-        first.wait_for_status("DICOM Lumidra started")
-        port, first_id = first.port_and_id()
-        first.wait_for_copy_end(port)
+        first, port, first_id = self.start_and_wait_for_copy(self.disc)
         first.process.send_signal(signal.SIGKILL)
         self.assertEqual(first.wait_exit(10), -signal.SIGKILL)
         # Nothing ran after the kill: the workspace stays where it was, whole.
@@ -64,8 +51,7 @@ class ProcessFaults(unittest.TestCase):
             self.assertEqual(status.read(), b"1")
         self.assertIsNone(http_get(port, "/copy_status.txt", timeout=2)[0])
 
-        second = self.start(tmpdir=first.tmpdir)
-        second.wait_for_status("DICOM Lumidra started")
+        second = self.start(self.disc, tmpdir=first.tmpdir)
         # The killed launcher's lock died with it: the new start removes its workspace.
         self.assertIn(("INFO", "Stale workspaces removed: 1"), second.show_log())
         self.assertFalse(os.path.exists(first.workspace(first_id)))
@@ -75,17 +61,12 @@ class ProcessFaults(unittest.TestCase):
         self.assertEqual(http_get(second_port, "/copy_status.txt")[0], 200)
         second.wait_for_copy_end(second_port)
         self.assertEqual(http_get(second_port, "/cmd/uniqueId"), (200, second_id.encode()))
-        self.assertEqual(second.terminate(), 0)
-        self.assertEqual(os.listdir(second.tmpdir), [])
-        self.assertEqual(second.sanitizer_reports(), [])
+        self.assert_terminated(second)
 
     def test_a_flood_of_exit_requests(self):
         # Each accepted exit request starts its own delayed exit; hundreds of them in the second
         # before the first one lands end the launcher once, cleanly.
-        launcher = self.start()
-        launcher.wait_for_status("DICOM Lumidra started")
-        port, launch_id = launcher.port_and_id()
-        launcher.wait_for_copy_end(port)
+        launcher, port, launch_id = self.start_and_wait_for_copy(self.disc)
         request = b"POST /cmd/exit?uniqueId=" + launch_id.encode() + b" HTTP/1.1\r\nContent-Length: 0\r\n\r\n"
         answered = 0
         deadline = time.monotonic() + 0.8
@@ -97,9 +78,7 @@ class ProcessFaults(unittest.TestCase):
             if (reply.status, reply.body) == (200, b"OK"):
                 answered += 1
         self.assertGreater(answered, 50)
-        self.assertEqual(launcher.wait_exit(20), 0)
-        self.assertEqual(os.listdir(launcher.tmpdir), [])
-        self.assertEqual(launcher.sanitizer_reports(), [])
+        self.assert_ended(launcher, timeout=20)
 
 
 if __name__ == "__main__":

@@ -2,31 +2,26 @@
 turned away with the fixed 403 page, and once the trickle stops the slots expire (15 s idle,
 checked once a second) and service comes back without anyone restarting anything."""
 
-import os
 import re
-import shutil
 import socket
-import tempfile
 import time
 import unittest
 
-from hardening_support import FORBIDDEN_PAGE, Launcher, exchange, http_get, make_disc, wait_until
+from hardening_support import FORBIDDEN_PAGE, HardeningCase, exchange, http_get, wait_until
 
 SLOTS = 32
 TRICKLE_SECONDS = 4
 EXPIRY_LIMIT = 15 + 2 + 3  # idle time, the loop's one-second check, and slack for a busy machine
 
 
-class SlowClients(unittest.TestCase):
+class SlowClients(HardeningCase):
+    @classmethod
+    def make_discs(cls):
+        cls.disc = cls.make_disc("disc")
+
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="lumidra-slow-")
-        self.disc = make_disc(os.path.join(self.root, "disc"))
-        self.launcher = Launcher(self.disc)
-        self.addCleanup(shutil.rmtree, self.root, True)
-        self.addCleanup(self.launcher.close)
-        self.launcher.wait_for_status("DICOM Lumidra started")
-        self.port, _ = self.launcher.port_and_id()
-        self.launcher.wait_for_copy_end(self.port)
+        # A run of its own for each test: the slots one test fills must not be the next one's.
+        self.launcher, self.port, _ = self.start_and_wait_for_copy(self.disc)
 
     def test_slots_held_by_a_trickle_come_back_after_expiry(self):
         request = b"GET /copy_status.txt HTTP/1.1\r\nHost: localhost\r\n"  # never finished
