@@ -1,7 +1,8 @@
 #pragma once
 // The values one launch keeps for the whole process, in one place: the stages read them here
 // and the start sequence hands them on. Each is written before the threads that read it start,
-// except the atomics, which several threads share.
+// except the atomics, which several threads share, and the workspace's paths, which removal
+// clears (see WorkspacePaths).
 
 #include <atomic>
 #include <cstdint>

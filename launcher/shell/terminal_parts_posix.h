@@ -1,7 +1,8 @@
 #pragma once
-// What the terminal front end's three parts share: the screen it draws (terminal_screen_posix.cpp),
-// the keys, words and answers it reads (terminal_input_posix.cpp), and the loop that runs the
-// commands (terminal_posix.cpp). Internal to the terminal; the rest of the launcher sees terminal.h.
+// What the terminal front end's three parts share: the screen it draws
+// (terminal_screen_posix.cpp), the keys, words and answers it reads (terminal_input_posix.cpp),
+// and the loop that runs the commands (terminal_posix.cpp). Internal to the terminal; the rest
+// of the launcher sees terminal.h.
 
 #include <termios.h>
 

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/front_end.h"
 #include "serving_test_support.h"
 
 namespace fs = std::filesystem;
@@ -101,6 +102,25 @@ TEST(BrowserLaunch, TheBrowserInheritsNothingOfTheLauncherAndIsReaped) {
     fs::path process = "/proc/" + field(record, "pid");
     for (int i = 0; i < 500 && fs::exists(process); ++i) std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(fs::exists(process));
+}
+
+std::vector<std::string> toldTexts;
+void recordTold(const std::string& text) { toldTexts.push_back(text); }
+
+TEST(BrowserLaunch, TheAddressIsToldToThePersonEvenWhenNoBrowserStarts) {
+    // A terminal without a desktop: no browser program at all.
+    ASSERT_EQ(setenv("BROWSER", "/nonexistent/lumidra-browser", 1), 0);
+    toldTexts.clear();
+    FrontEnd frontEnd{};
+    frontEnd.tellUser = recordTold;
+    installFrontEnd(frontEnd);
+    openInBrowser(L"http://localhost:8007/7z/index.html?uniqueId=LUMIDRA_2a");
+    EXPECT_EQ(toldTexts, std::vector<std::string>{"Viewer: http://localhost:8007/7z/index.html?uniqueId=LUMIDRA_2a"});
+
+    // A front end with nowhere to write text (the Win32 window) is simply not told.
+    installFrontEnd(FrontEnd{});
+    openInBrowser(L"http://localhost:8008/");
+    EXPECT_EQ(toldTexts.size(), 1u);
 }
 
 }  // namespace
