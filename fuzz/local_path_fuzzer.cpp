@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* const kRoots[] = {
+const char* const DOCUMENT_ROOTS[] = {
     "/tmp/LUMIDRA_1f/DATA",
     "/tmp/LUMIDRA_1f/DATA/",
     "C:\\Users\\me\\AppData\\Local\\Temp\\LUMIDRA_1f\\DATA",
@@ -52,7 +52,7 @@ void checkComponents(const char* text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  const char* root = kRoots[data[0] % (sizeof kRoots / sizeof kRoots[0])];
+  const char* root = DOCUMENT_ROOTS[data[0] % (sizeof DOCUMENT_ROOTS / sizeof DOCUMENT_ROOTS[0])];
   std::string request(reinterpret_cast<const char*>(data + 1), size - 1);
   request = request.c_str();  // the server's copy of a path ends at its first NUL
 
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)normalisedRequestPath(request.c_str());
   if (!composed) return 0;
 
-  if (local.length < 0 || local.length > kMaxLocalPath) __builtin_trap();
+  if (local.length < 0 || local.length > MAX_LOCAL_PATH) __builtin_trap();
   if (std::strlen(local.text) != static_cast<std::size_t>(local.length)) __builtin_trap();
   if (local.extension < -1 || local.extension > local.length) __builtin_trap();
 

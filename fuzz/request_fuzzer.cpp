@@ -23,10 +23,10 @@
 
 namespace {
 
-constexpr int kSlots = 4;
+constexpr int SLOTS = 4;
 // A request ends long before this many steps; more means a slot that makes no progress.
-constexpr int kMaxSteps = 200000;
-constexpr std::size_t kMaxKeptOutput = 8u << 20;
+constexpr int MAX_STEPS = 200000;
+constexpr std::size_t MAX_KEPT_OUTPUT = 8u << 20;
 
 Sandbox sandbox;
 std::vector<std::string> initialEntries;
@@ -111,7 +111,7 @@ void drain(int client, std::string& output) {
   for (;;) {
     ssize_t got = recv(client, buffer, sizeof buffer, 0);
     if (got <= 0) return;
-    if (output.size() < kMaxKeptOutput) output.append(buffer, static_cast<std::size_t>(got));
+    if (output.size() < MAX_KEPT_OUTPUT) output.append(buffer, static_cast<std::size_t>(got));
   }
 }
 
@@ -139,8 +139,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   aliases[1].prefix = "";
   aliases[2].prefix = nullptr;
 
-  server.maxClients = kSlots;
-  server.slots = static_cast<ConnectionSlot*>(std::calloc(kSlots, sizeof(ConnectionSlot)));
+  server.maxClients = SLOTS;
+  server.slots = static_cast<ConnectionSlot*>(std::calloc(SLOTS, sizeof(ConnectionSlot)));
   std::snprintf(server.documentRoot, sizeof server.documentRoot, "%s", sandbox.documentRoot.c_str());
   std::snprintf(server.secondaryRoot, sizeof server.secondaryRoot, "%s", sandbox.secondaryRoot.c_str());
   server.urlHandlers = handlers;
@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool shut = false;
   std::string output;
   for (int step = 0; slot->socket != 0; ++step) {
-    if (step > kMaxSteps) __builtin_trap();
+    if (step > MAX_STEPS) __builtin_trap();
     if (fed < size) {
       random = random * 1664525u + 1013904223u;
       std::size_t piece = std::min<std::size_t>(size - fed, 1 + (random >> 8) % largest);

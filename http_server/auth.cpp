@@ -25,17 +25,17 @@ bool pathIsUnder(const char* path, const std::string& normalised, const char* pr
 }  // namespace
 
 std::string base64Encode(const char* data, std::size_t length) {
-  static const char kAlphabet[] =
+  static const char ALPHABET[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string encoded;
   for (std::size_t i = 0; i < length; i += 3) {
     unsigned value = static_cast<unsigned char>(data[i]) << 16;
     if (i + 1 < length) value |= static_cast<unsigned char>(data[i + 1]) << 8;
     if (i + 2 < length) value |= static_cast<unsigned char>(data[i + 2]);
-    encoded.push_back(kAlphabet[(value >> 18) & 63]);
-    encoded.push_back(kAlphabet[(value >> 12) & 63]);
-    encoded.push_back(i + 1 < length ? kAlphabet[(value >> 6) & 63] : '=');
-    encoded.push_back(i + 2 < length ? kAlphabet[value & 63] : '=');
+    encoded.push_back(ALPHABET[(value >> 18) & 63]);
+    encoded.push_back(ALPHABET[(value >> 12) & 63]);
+    encoded.push_back(i + 1 < length ? ALPHABET[(value >> 6) & 63] : '=');
+    encoded.push_back(i + 2 < length ? ALPHABET[value & 63] : '=');
   }
   return encoded;
 }
@@ -43,7 +43,7 @@ std::string base64Encode(const char* data, std::size_t length) {
 int authenticate(ServerConfig* server, ConnectionSlot* slot) {
   const char* path = slot->path ? slot->path : "";
   std::string normalised = normalisedRequestPath(path);
-  int verdict = kAuthNotProtected;
+  int verdict = AUTH_NOT_PROTECTED;
   for (AuthEntry* entry = server->authEntries; entry->prefix; ++entry) {
     if (!pathIsUnder(path, normalised, entry->prefix)) continue;
     if (!entry->user || !entry->user[0] || !entry->password || !entry->password[0]) continue;
@@ -53,13 +53,13 @@ int authenticate(ServerConfig* server, ConnectionSlot* slot) {
       if (line.size() >= sizeof entry->credentialLine) continue;  // too long to hold
       std::memcpy(entry->credentialLine, line.c_str(), line.size() + 1);
     }
-    if (!slot->authorization) return kAuthNeeded;
+    if (!slot->authorization) return AUTH_NEEDED;
     if (std::strncmp(slot->authorization, entry->credentialLine,
                      std::strlen(entry->credentialLine)) == 0) {
       slot->authorization = entry->group ? entry->group : "group=admin";
-      return kAuthAccepted;
+      return AUTH_ACCEPTED;
     }
-    verdict = kAuthWrong;
+    verdict = AUTH_WRONG;
   }
   return verdict;
 }

@@ -29,7 +29,7 @@ void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* req
   } else if (bits & FLAG_FILE) {
     // The handler chose another file to serve.
     if (request->outBuffer && request->outBuffer[0]) {
-      std::size_t length = strnlen(request->outBuffer, kMaxPathChars - 1);
+      std::size_t length = strnlen(request->outBuffer, MAX_PATH_CHARS - 1);
       char* path = static_cast<char*>(std::malloc(length + 1));
       if (path) {
         std::memcpy(path, request->outBuffer, length);
@@ -55,9 +55,9 @@ void applyResult(ServerConfig* server, ConnectionSlot* slot, HandlerRequest* req
 
 int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot) {
   char* path = slot->path;
-  static const char kRtspScheme[] = "rtsp://";
-  if (char* scheme = std::strstr(path, kRtspScheme)) {
-    if (char* slash = std::strchr(scheme + sizeof kRtspScheme - 1, '/')) path = slash + 1;
+  static const char RTSP_SCHEME[] = "rtsp://";
+  if (char* scheme = std::strstr(path, RTSP_SCHEME)) {
+    if (char* slash = std::strchr(scheme + sizeof RTSP_SCHEME - 1, '/')) path = slash + 1;
   } else {
     while (*path == '/') ++path;
   }

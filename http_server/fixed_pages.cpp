@@ -10,16 +10,16 @@
 
 namespace {
 
-constexpr const char* kForbiddenBody =
+constexpr const char* FORBIDDEN_BODY =
     "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
-constexpr const char* kNotFoundBody =
+constexpr const char* NOT_FOUND_BODY =
     "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
     "<p>The requested URL has no content.</p></body></html>";
 
 void sendFixedPage(SocketHandle socket, const char* headerFormat, const char* body) {
   char header[128];
   int bodyLength = static_cast<int>(std::strlen(body));
-  int length = std::snprintf(header, sizeof header, headerFormat, kServerName, bodyLength);
+  int length = std::snprintf(header, sizeof header, headerFormat, SERVER_NAME, bodyLength);
   if (length < 0) return;
   if (length >= static_cast<int>(sizeof header)) length = sizeof header - 1;
   if (netSendAll(socket, header, length)) netSendAll(socket, body, bodyLength);
@@ -31,14 +31,14 @@ void sendForbidden(SocketHandle socket) {
   sendFixedPage(socket,
                 "HTTP/1.1 403 Forbidden\r\nServer: %s\r\nContent-length: %d\r\n"
                 "Content-Type: text/html\r\n\r\n",
-                kForbiddenBody);
+                FORBIDDEN_BODY);
 }
 
 void sendNotFound(SocketHandle socket) {
   sendFixedPage(socket,
                 "HTTP/1.1 404 Not Found\r\nServer: %s\r\nContent-length: %d\r\n"
                 "Content-Type: text/html\r\n\r\n",
-                kNotFoundBody);
+                NOT_FOUND_BODY);
 }
 
 void sendAuthorizationRequired(SocketHandle socket, const char* message) {
@@ -56,7 +56,7 @@ void sendRedirect(ConnectionSlot* slot, const char* location) {
   std::string target(location ? location : "");
   int length = std::snprintf(slot->outPtr, static_cast<std::size_t>(slot->outCapacity),
                              "HTTP/1.1 301 Moved Permanently\r\nServer: %s\r\nLocation: %s\r\n\r\n",
-                             kServerName, target.c_str());
+                             SERVER_NAME, target.c_str());
   if (length < 0) return;
   if (length >= slot->outCapacity) length = slot->outCapacity - 1;
   netSendAll(slot->socket, slot->outPtr, length);

@@ -43,20 +43,20 @@ void parseForwardedFor(ConnectionSlot* slot, const char* value) {
 // "Content-Type: " may announce a multipart form or a single uploaded file. False refuses the
 // request (a boundary too long for the upload record).
 bool parseContentType(ServerConfig* server, ConnectionSlot* slot, const char* value) {
-  static const char kMultipart[] = "multipart/form-data; boundary=";
+  static const char MULTIPART[] = "multipart/form-data; boundary=";
   std::size_t length = headerValueLength(value);
-  if (startsWithNoCase(value, kMultipart)) {
+  if (startsWithNoCase(value, MULTIPART)) {
     slot->flags |= FLAG_MULTIPART;
     if (slot->upload) return true;
-    const char* boundary = value + sizeof kMultipart - 1;
-    slot->upload = createUpload(server, boundary, length - (sizeof kMultipart - 1), nullptr, 0);
+    const char* boundary = value + sizeof MULTIPART - 1;
+    slot->upload = createUpload(server, boundary, length - (sizeof MULTIPART - 1), nullptr, 0);
     return slot->upload != nullptr;
   }
-  static const char kFileName[] = "; filename=";
-  constexpr std::size_t kFileNameLength = sizeof kFileName - 1;
-  long at = findBytes(value, length, kFileName, kFileNameLength);
+  static const char FILE_NAME[] = "; filename=";
+  constexpr std::size_t FILE_NAME_LENGTH = sizeof FILE_NAME - 1;
+  long at = findBytes(value, length, FILE_NAME, FILE_NAME_LENGTH);
   if (at >= 0 && !slot->upload) {
-    std::size_t nameAt = static_cast<std::size_t>(at) + kFileNameLength;
+    std::size_t nameAt = static_cast<std::size_t>(at) + FILE_NAME_LENGTH;
     slot->upload = createUpload(server, nullptr, 0, value + nameAt, length - nameAt);
   }
   return true;
@@ -81,7 +81,7 @@ struct KnownHeader {
   HeaderField field;
 };
 
-const KnownHeader kKnownHeaders[] = {
+const KnownHeader KNOWN_HEADERS[] = {
     {"Connection: ", HeaderField::connection},
     {"Content-Length: ", HeaderField::contentLength},
     {"Content-Type: ", HeaderField::contentType},
@@ -129,11 +129,11 @@ int parseHeader(ServerConfig* server, ConnectionSlot* slot) {
   const char* text = slot->ioBuffer;
   std::size_t length = static_cast<std::size_t>(slot->headerLength);
   // The protocol word and the major version, which the minor digit follows.
-  constexpr std::size_t kProtocolLength = sizeof "HTTP/1." - 1;
-  long at = findBytes(text, length, "HTTP/1.", kProtocolLength);
-  if (at < 0) at = findBytes(text, length, "RTSP/1.", kProtocolLength);
+  constexpr std::size_t PROTOCOL_LENGTH = sizeof "HTTP/1." - 1;
+  long at = findBytes(text, length, "HTTP/1.", PROTOCOL_LENGTH);
+  if (at < 0) at = findBytes(text, length, "RTSP/1.", PROTOCOL_LENGTH);
   if (at < 0) return -1;
-  slot->protocolMinor = text[static_cast<std::size_t>(at) + kProtocolLength] - '0';
+  slot->protocolMinor = text[static_cast<std::size_t>(at) + PROTOCOL_LENGTH] - '0';
   std::size_t position = static_cast<std::size_t>(at);
   for (;;) {
     long lineEnd = findBytes(text + position, length - position, "\r", 1);
@@ -142,7 +142,7 @@ int parseHeader(ServerConfig* server, ConnectionSlot* slot) {
     if (position < length && text[position] == '\n') ++position;
     if (position >= length || text[position] == '\r') return 0;
     const char* line = text + position;
-    for (const KnownHeader& known : kKnownHeaders) {
+    for (const KnownHeader& known : KNOWN_HEADERS) {
       if (!startsWithNoCase(line, known.name)) continue;
       if (!readHeaderField(server, slot, known.field, line + std::strlen(known.name))) return -1;
       break;

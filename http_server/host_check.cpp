@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* const kLoopbackNames[] = {"localhost", "127.0.0.1", "[::1]"};
+const char* const LOOPBACK_NAMES[] = {"localhost", "127.0.0.1", "[::1]"};
 
 bool equalNoCase(const char* text, const char* name, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
@@ -36,7 +36,7 @@ bool hostIsLoopback(const char* value) {
   while (*end && *end != '\r' && *end != '\n') ++end;
   while (end > begin && (end[-1] == ' ' || end[-1] == '\t')) --end;
   std::size_t length = static_cast<std::size_t>(end - begin);
-  for (const char* name : kLoopbackNames) {
+  for (const char* name : LOOPBACK_NAMES) {
     std::size_t nameLength = std::strlen(name);
     if (length < nameLength || !equalNoCase(begin, name, nameLength)) continue;
     const char* rest = begin + nameLength;

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* const kDefaultDocuments[] = {"index.htm", "index.html", "default.htm", "main.xul"};
+const char* const DEFAULT_DOCUMENTS[] = {"index.htm", "index.html", "default.htm", "main.xul"};
 
 // The relative location that adds the missing "/" to a directory request; the query, if any,
 // follows the slash.
@@ -54,14 +54,14 @@ bool composeLocalPath(const char* root, const char* requestPath, LocalPath* out)
     while (read < decoded.size() && decoded[read] == '/') ++read;
   } else {
     if (!root || !root[0]) return false;
-    length = static_cast<int>(copyBounded(text, kMaxLocalPath + 1, root, std::strlen(root)));
-    if (length > 0 && text[length - 1] != '/' && text[length - 1] != '\\' && length < kMaxLocalPath)
+    length = static_cast<int>(copyBounded(text, MAX_LOCAL_PATH + 1, root, std::strlen(root)));
+    if (length > 0 && text[length - 1] != '/' && text[length - 1] != '\\' && length < MAX_LOCAL_PATH)
       text[length++] = '/';
   }
   bool slashCopied = false;
   int afterLastSlash = length;
   char previous = '\0';
-  while (read < decoded.size() && length < kMaxLocalPath) {
+  while (read < decoded.size() && length < MAX_LOCAL_PATH) {
     char c = decoded[read];
     if (c == '/') {
       if (previous != '/') {
@@ -146,9 +146,9 @@ int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root,
   }
   if (slot->file < 0) {
     std::string documentPath;
-    for (const char* name : kDefaultDocuments) {
+    for (const char* name : DEFAULT_DOCUMENTS) {
       std::string candidate = std::string(local.text) + "/" + name;
-      if (candidate.size() > static_cast<std::size_t>(kMaxLocalPath)) continue;
+      if (candidate.size() > static_cast<std::size_t>(MAX_LOCAL_PATH)) continue;
       FileInfo candidateInfo{};
       if (!fileQuery(candidate.c_str(), &candidateInfo) || !candidateInfo.isRegular) continue;
       int file = fileOpenRead(candidate.c_str());

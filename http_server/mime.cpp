@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const kMimeTypes[CONTENT_TYPE_COUNT] = {
+const char* const MIME_TYPES[CONTENT_TYPE_COUNT] = {
     "application/octet-stream",  "text/html",        "text/xml",
     "text/plain",                "application/vnd.mozilla.xul+xml",
     "text/css",                  "application/x-javascript",
@@ -20,20 +20,20 @@ const char* const kMimeTypes[CONTENT_TYPE_COUNT] = {
     "application/x-mpegURL",     "application/sdp",  "application/binhex",
 };
 
-constexpr ContentTypeIndex kUnknown = 21;
+constexpr ContentTypeIndex UNKNOWN_CONTENT_TYPE = 21;
 
 struct ExtensionType {
   const char* extension;
   ContentTypeIndex type;
 };
 
-const ExtensionType kThreeLetter[] = {
+const ExtensionType THREE_LETTER[] = {
     {"htm", 1},  {"xml", 2},  {"xsl", 2},  {"txt", 3},  {"xul", 4},  {"css", 5},  {"png", 7},
     {"jpg", 8},  {"gif", 9},  {"swf", 10}, {"mp3", 11}, {"mpg", 12}, {"avi", 13}, {"mp4", 14},
     {"mov", 15}, {"264", 16}, {"flv", 17}, {"3gp", 19}, {"asf", 20}, {"sdp", 24},
 };
 
-const ExtensionType kFourLetter[] = {{"m3u8", 23}, {"mpeg", 12}, {"html", 1}};
+const ExtensionType FOUR_LETTER[] = {{"m3u8", 23}, {"mpeg", 12}, {"html", 1}};
 
 bool sameNoCase(const char* text, const char* word, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i)
@@ -45,11 +45,11 @@ bool sameNoCase(const char* text, const char* word, std::size_t length) {
 
 const char* mimeTypeText(ContentTypeIndex index) {
   if (index < 0 || index >= CONTENT_TYPE_COUNT) index = 0;
-  return kMimeTypes[index];
+  return MIME_TYPES[index];
 }
 
 ContentTypeIndex mimeIndexForExtension(const char* extension) {
-  if (!extension) return kUnknown;
+  if (!extension) return UNKNOWN_CONTENT_TYPE;
   std::size_t length = 0;
   while (extension[length] && extension[length] != '?') ++length;
   bool query = extension[length] == '?';
@@ -57,17 +57,17 @@ ContentTypeIndex mimeIndexForExtension(const char* extension) {
     case 2:
       if (sameNoCase(extension, "js", 2)) return 6;
       if (sameNoCase(extension, "ts", 2)) return 18;
-      return kUnknown;
+      return UNKNOWN_CONTENT_TYPE;
     case 3:
-      if (query) return kUnknown;
-      for (const ExtensionType& entry : kThreeLetter)
+      if (query) return UNKNOWN_CONTENT_TYPE;
+      for (const ExtensionType& entry : THREE_LETTER)
         if (sameNoCase(extension, entry.extension, 3)) return entry.type;
-      return kUnknown;
+      return UNKNOWN_CONTENT_TYPE;
     case 4:
-      for (const ExtensionType& entry : kFourLetter)
+      for (const ExtensionType& entry : FOUR_LETTER)
         if (sameNoCase(extension, entry.extension, 4)) return entry.type;
-      return kUnknown;
+      return UNKNOWN_CONTENT_TYPE;
     default:
-      return kUnknown;
+      return UNKNOWN_CONTENT_TYPE;
   }
 }

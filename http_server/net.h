@@ -23,9 +23,9 @@ SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress);
 void netSetReceiveBuffer(SocketHandle socket, int bytes);
 
 // The result of a socket call that would have had to wait: nothing to read, or no room to send.
-constexpr int kNetWouldBlock = -2;
+constexpr int NET_WOULD_BLOCK = -2;
 
-// > 0 bytes received; 0 the peer closed; -1 failure; kNetWouldBlock nothing to read yet.
+// > 0 bytes received; 0 the peer closed; -1 failure; NET_WOULD_BLOCK nothing to read yet.
 int netReceive(SocketHandle socket, char* buffer, int length);
 
 // >= 0 bytes sent (0 when the socket cannot take more now); -1 failure.
@@ -33,7 +33,7 @@ int netSend(SocketHandle socket, const char* data, int length);
 
 // Sends up to length bytes of an open file from its current position, which moves past them,
 // without copying them through the caller. > 0 bytes sent; 0 the file is at its end;
-// kNetWouldBlock the socket takes nothing now; -1 the system cannot do it or it failed: the
+// NET_WOULD_BLOCK the socket takes nothing now; -1 the system cannot do it or it failed: the
 // caller reads and sends instead, and so learns which side failed.
 int netSendFile(SocketHandle socket, int file, int length);
 

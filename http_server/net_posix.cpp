@@ -21,9 +21,9 @@
 namespace {
 
 #ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int SEND_FLAGS = MSG_NOSIGNAL;
 #else
-constexpr int kSendFlags = 0;
+constexpr int SEND_FLAGS = 0;
 #endif
 
 // Handle 0 means "none" to the server, so a socket that lands on descriptor 0 (standard input
@@ -86,14 +86,14 @@ int netReceive(SocketHandle socket, char* buffer, int length) {
     ssize_t received = recv(static_cast<int>(socket), buffer, static_cast<size_t>(length), 0);
     if (received >= 0) return static_cast<int>(received);
     if (errno == EINTR) continue;
-    return (errno == EAGAIN || errno == EWOULDBLOCK) ? kNetWouldBlock : -1;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? NET_WOULD_BLOCK : -1;
   }
 }
 
 int netSend(SocketHandle socket, const char* data, int length) {
   if (length <= 0) return 0;
   for (;;) {
-    ssize_t sent = send(static_cast<int>(socket), data, static_cast<size_t>(length), kSendFlags);
+    ssize_t sent = send(static_cast<int>(socket), data, static_cast<size_t>(length), SEND_FLAGS);
     if (sent >= 0) return static_cast<int>(sent);
     if (errno == EINTR) continue;
     return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
@@ -118,7 +118,7 @@ int netSendFile(SocketHandle socket, int file, int length) {
     ssize_t sent = sendfile(static_cast<int>(socket), file, nullptr, static_cast<size_t>(length));
     if (sent >= 0) return static_cast<int>(sent);
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNetWouldBlock;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return NET_WOULD_BLOCK;
     if (errno == EPIPE) {
       timespec noWait{0, 0};
       while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
@@ -153,9 +153,9 @@ bool netSocketAlive(SocketHandle socket) {
 }
 
 int netWait(NetWaitEntry* entries, int count, int timeoutMs) {
-  constexpr int kMaxEntries = 160;
-  if (count > kMaxEntries) count = kMaxEntries;
-  pollfd fds[kMaxEntries];
+  constexpr int MAX_ENTRIES = 160;
+  if (count > MAX_ENTRIES) count = MAX_ENTRIES;
+  pollfd fds[MAX_ENTRIES];
   for (int i = 0; i < count; ++i) {
     fds[i].fd = static_cast<int>(entries[i].socket);
     fds[i].events = static_cast<short>((entries[i].wantRead ? POLLIN : 0) |

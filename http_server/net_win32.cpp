@@ -45,7 +45,7 @@ int netReceive(SocketHandle socket, char* buffer, int length) {
   if (length <= 0) return 0;
   int received = recv(toSocket(socket), buffer, length, 0);
   if (received >= 0) return received;
-  return WSAGetLastError() == WSAEWOULDBLOCK ? kNetWouldBlock : -1;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? NET_WOULD_BLOCK : -1;
 }
 
 int netSend(SocketHandle socket, const char* data, int length) {

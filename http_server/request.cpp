@@ -10,10 +10,10 @@
 namespace {
 
 // The header ends with the line break of its last line and an empty line.
-constexpr char kBlankLine[] = "\r\n\r\n";
-constexpr int kBlankLineLength = sizeof kBlankLine - 1;
+constexpr char BLANK_LINE[] = "\r\n\r\n";
+constexpr int BLANK_LINE_LENGTH = sizeof BLANK_LINE - 1;
 // Bytes left between the request header and the area the answer is composed in.
-constexpr int kAnswerGap = 4;
+constexpr int ANSWER_GAP = 4;
 
 bool isPost(const ConnectionSlot* slot) { return (slot->flags & FLAG_POST) != 0; }
 
@@ -51,14 +51,14 @@ int answerWithFile(ServerConfig* server, ConnectionSlot* slot) {
 int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
   if (slot->headerLength > 0) {
     slot->ioBuffer[slot->headerLength] = '\0';
-    slot->outPtr = slot->ioBuffer + slot->headerLength + kAnswerGap;
-    slot->outCapacity = SLOT_BUFFER_SIZE - kAnswerGap - slot->headerLength;
+    slot->outPtr = slot->ioBuffer + slot->headerLength + ANSWER_GAP;
+    slot->outCapacity = SLOT_BUFFER_SIZE - ANSWER_GAP - slot->headerLength;
   } else {
     slot->outPtr = slot->ioBuffer;
     slot->outCapacity = SLOT_BUFFER_SIZE;
   }
   // A header that nearly fills the buffer leaves no room to compose an answer in.
-  if (slot->outCapacity < kMinOutputRoom) {
+  if (slot->outCapacity < MIN_OUTPUT_ROOM) {
     slot->flags |= FLAG_CLOSE;
     return -1;
   }
@@ -68,10 +68,10 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
   ++server->requestCount;
   if (server->authEntries) {
     int verdict = authenticate(server, slot);
-    if (verdict != kAuthNotProtected && verdict != kAuthAccepted) {
+    if (verdict != AUTH_NOT_PROTECTED && verdict != AUTH_ACCEPTED) {
       serverPrintf("[%d] Authorization Required\n", static_cast<int>(slot->socket));
       const char* message =
-          verdict == kAuthNeeded ? "Authentication required" : "Authentication failed";
+          verdict == AUTH_NEEDED ? "Authentication required" : "Authentication failed";
       sendAuthorizationRequired(slot->socket, message);
       slot->flags |= FLAG_CLOSE;
       return 1;  // answered: the loop ends the connection
@@ -93,12 +93,12 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
 }
 
 int afterMultipart(ServerConfig* server, ConnectionSlot* slot, int result) {
-  if (result == kUploadFailed) {
+  if (result == UPLOAD_FAILED) {
     slot->flags |= FLAG_CLOSE;
     return -1;
   }
-  if (result == kUploadWaiting) return 0;
-  if (result == kUploadAnswered) return 1;
+  if (result == UPLOAD_WAITING) return 0;
+  if (result == UPLOAD_ANSWERED) return 1;
   return completeRequest(server, slot);
 }
 
@@ -109,15 +109,15 @@ void handOverSingleFile(ServerConfig* server, ConnectionSlot* slot, const char* 
 }
 
 // Results of startBody besides a failure (-1).
-constexpr int kBodyReady = 0;
-constexpr int kMultipartStarts = 1;  // the form data now starts the buffer
+constexpr int BODY_READY = 0;
+constexpr int MULTIPART_STARTS = 1;  // the form data now starts the buffer
 
 // The header has just been completed: path, body set-up and uploads.
 int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
   char* text = slot->ioBuffer;
   int length = 0;
   for (;; ++length) {
-    if (length >= kMaxPathChars) return -1;
+    if (length >= MAX_PATH_CHARS) return -1;
     int at = pathStart + length;
     if (at >= slot->pending) break;
     char c = text[at];
@@ -131,7 +131,7 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
   if (length > 0) std::memcpy(slot->path, text + pathStart, static_cast<std::size_t>(length));
   slot->path[length] = '\0';
 
-  if (!isPost(slot)) return kBodyReady;
+  if (!isPost(slot)) return BODY_READY;
   int extra = slot->pending - slot->headerLength;
   UploadState* upload = slot->upload;
   if (upload) {
@@ -159,18 +159,18 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
       slot->headerLength = 0;
       slot->pending = 0;
       upload->held = extra;
-      return kMultipartStarts;
+      return MULTIPART_STARTS;
     }
     upload->state = UPLOAD_FIRST_DATA;
     if (extra > 0) handOverSingleFile(server, slot, text + slot->headerLength, extra);
     slot->outPtr = text;
     slot->outCapacity = SLOT_BUFFER_SIZE;
     slot->pending = 0;
-    return kBodyReady;
+    return BODY_READY;
   }
   if (!slot->body) {
     if (slot->requestLength < 0) slot->requestLength = 0;
-    if (slot->requestLength > kMaxPostBody) slot->requestLength = kMaxPostBody;
+    if (slot->requestLength > MAX_POST_BODY) slot->requestLength = MAX_POST_BODY;
     slot->body = static_cast<char*>(std::malloc(static_cast<std::size_t>(slot->requestLength) + 1));
     if (!slot->body) return -1;
     int moved = extra < slot->requestLength ? extra : slot->requestLength;
@@ -180,7 +180,7 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
     slot->outCapacity = slot->requestLength + 1;
     slot->pending = moved;
   }
-  return kBodyReady;
+  return BODY_READY;
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
 
   int room = slot->outCapacity - slot->pending - 1;
   int received = room > 0 ? netReceive(slot->socket, slot->outPtr + slot->pending, room) : 0;
-  if (received == kNetWouldBlock) return 0;
+  if (received == NET_WOULD_BLOCK) return 0;
   if (received <= 0) {
     serverPrintf("[%d] socket closed by client\n", static_cast<int>(slot->socket));
     slot->flags |= FLAG_CLOSE;
@@ -206,8 +206,8 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
   slot->outPtr[slot->pending] = '\0';
 
   if (slot->headerLength == 0) {
-    long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), kBlankLine,
-                           kBlankLineLength);
+    long blank = findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), BLANK_LINE,
+                           BLANK_LINE_LENGTH);
     if (blank < 0) return 0;
     // The path begins after the method, its blank and the leading "/".
     int pathStart;
@@ -221,7 +221,7 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
       serverPrintf("[%d] Unsupported method\n", static_cast<int>(slot->socket));
       return -1;
     }
-    slot->headerLength = static_cast<std::int32_t>(blank) + kBlankLineLength;
+    slot->headerLength = static_cast<std::int32_t>(blank) + BLANK_LINE_LENGTH;
     if (parseHeader(server, slot) != 0) {
       serverPrintf("Error parsing request\n");
       slot->flags |= FLAG_CLOSE;
@@ -240,7 +240,7 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
     }
     int started = startBody(server, slot, pathStart);
     if (started < 0) return -1;
-    if (started == kMultipartStarts)
+    if (started == MULTIPART_STARTS)
       return afterMultipart(server, slot, multipartReceive(server, slot, true));
   }
 

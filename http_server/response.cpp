@@ -95,34 +95,34 @@ int substituteTags(ServerConfig* server, ConnectionSlot* slot, char* block, int 
 }
 
 // Results of sendFileBlock.
-constexpr int kDirectSent = 0;          // sent some or the socket is full: the step is over
-constexpr int kDirectEnd = 1;           // the file is at its end
-constexpr int kDirectUnavailable = -1;  // not possible for this file or system: read and send
+constexpr int DIRECT_SENT = 0;          // sent some or the socket is full: the step is over
+constexpr int DIRECT_END = 1;           // the file is at its end
+constexpr int DIRECT_UNAVAILABLE = -1;  // not possible for this file or system: read and send
 
 // Sends the rest of the current block (`pending` bytes) straight from the file. Until the file
 // reports its end there is always a block to go, so that the event loop keeps serving the slot.
 int sendFileBlock(ServerConfig* server, ConnectionSlot* slot) {
   int sent = netSendFile(slot->socket, slot->file, slot->pending);
-  if (sent == kNetWouldBlock) return kDirectSent;
+  if (sent == NET_WOULD_BLOCK) return DIRECT_SENT;
   if (sent > 0) {
     slot->flags |= FLAG_DATA_SENT;
     server->bytesSent += static_cast<std::uint32_t>(sent);
     slot->bytesSent += sent;
     slot->pending -= sent;
     if (slot->pending == 0) slot->pending = SLOT_BUFFER_SIZE;
-    return kDirectSent;
+    return DIRECT_SENT;
   }
   slot->pending = 0;
   slot->sendFromFile = sent == 0 ? 0 : -1;
-  return sent == 0 ? kDirectEnd : kDirectUnavailable;
+  return sent == 0 ? DIRECT_END : DIRECT_UNAVAILABLE;
 }
 
 // A read that fails with this error number leaves nothing pending, and the event loop ends the
 // response; any other failure counts as the end of the file.
-constexpr int kReadErrorLeftToTheLoop = 8;
+constexpr int READ_ERROR_LEFT_TO_THE_LOOP = 8;
 
-const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+const char* const DAY_NAMES[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 }  // namespace
@@ -184,25 +184,25 @@ void formatHttpDate(std::int64_t time, char* destination, std::size_t capacity) 
   int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
   int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
   std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  std::snprintf(destination, capacity, "%s, %02d %s %d %02d:%02d:%02d GMT", kDayNames[weekday], day,
-                kMonthNames[month - 1], static_cast<int>(year), static_cast<int>(seconds / 3600),
+  std::snprintf(destination, capacity, "%s, %02d %s %d %02d:%02d:%02d GMT", DAY_NAMES[weekday], day,
+                MONTH_NAMES[month - 1], static_cast<int>(year), static_cast<int>(seconds / 3600),
                 static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
 }
 
 int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot,
                         std::int64_t modified, char* destination, int capacity) {
-  if (capacity > kMaxHeaderBytes) capacity = kMaxHeaderBytes;
+  if (capacity > MAX_HEADER_BYTES) capacity = MAX_HEADER_BYTES;
   if (capacity <= 0) return 0;
   // The location may lie where the header is written.
   std::string location;
   if ((slot->status == 301 || slot->status == 307) && slot->outPtr)
-    location.assign(slot->outPtr, strnlen(slot->outPtr, kMaxHeaderBytes));
+    location.assign(slot->outPtr, strnlen(slot->outPtr, MAX_HEADER_BYTES));
   const char* connection = (slot->flags & FLAG_CLOSE) ? "close" : "keep-alive";
   if (server->maxClientsPerIp && connectionsFromAddress(server, slot) >= server->maxClientsPerIp)
     connection = "close";
   HeaderWriter header{destination, capacity};
   header.add("%s %d %s\r\nServer: %s\r\nCache-control: no-cache\r\nPragma: no-cache\r\nConnection: %s\r\n",
-             "HTTP/1.1", slot->status, reasonPhrase(slot->status), kServerName, connection);
+             "HTTP/1.1", slot->status, reasonPhrase(slot->status), SERVER_NAME, connection);
   if (!(server->flags & SERVER_NO_ACCEPT_RANGES)) header.add("Accept-Ranges: bytes\r\n");
   if (modified != 0) {
     char date[64];
@@ -262,10 +262,10 @@ int fileStep(ServerConfig* server, ConnectionSlot* slot) {
       return 0;
     }
   }
-  int direct = kDirectUnavailable;
+  int direct = DIRECT_UNAVAILABLE;
   if (slot->sendFromFile == 1) {
     direct = sendFileBlock(server, slot);
-    if (direct == kDirectSent) return 0;
+    if (direct == DIRECT_SENT) return 0;
   } else if (slot->pending > 0) {
     bool chunked = (slot->flags & FLAG_CHUNKED) && slot->bytesSent >= slot->responseHeaderLength;
     int sent = sendData(slot, slot->outPtr, slot->pending, chunked, true);
@@ -286,15 +286,15 @@ int fileStep(ServerConfig* server, ConnectionSlot* slot) {
       slot->sendFromFile = 1;
       slot->pending = SLOT_BUFFER_SIZE;
       direct = sendFileBlock(server, slot);
-      if (direct == kDirectSent) return 0;
+      if (direct == DIRECT_SENT) return 0;
     }
   }
   slot->outPtr = slot->ioBuffer;
-  if (direct != kDirectEnd) {
+  if (direct != DIRECT_END) {
     int error = 0;
     int count = fileRead(slot->file, slot->ioBuffer, SLOT_BUFFER_SIZE, &error);
     if (count < 0) {
-      if (error == kReadErrorLeftToTheLoop) return 0;
+      if (error == READ_ERROR_LEFT_TO_THE_LOOP) return 0;
       count = 0;
     }
     if (count > 0) {
@@ -318,7 +318,7 @@ int fileStep(ServerConfig* server, ConnectionSlot* slot) {
 
 int sendHeader(ServerConfig* server, ConnectionSlot* slot) {
   if (slot->flags & FLAG_RAW) return bufferStep(server, slot);
-  char header[kMaxHeaderBytes];
+  char header[MAX_HEADER_BYTES];
   int length = buildResponseHeader(server, slot, nowSeconds(), header, sizeof header);
   if (!netSendAll(slot->socket, header, length)) {
     serverPrintf("Failed to send header\n");

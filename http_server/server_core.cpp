@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kMaxWatchedPerSet = 64;
+constexpr int MAX_WATCHED_PER_SET = 64;
 
 // Guards the listening socket between stopServer, which wakes the loop through it, and the
 // loop's end, which closes it; without it the wake could reach a reused descriptor.
@@ -123,7 +123,7 @@ int startServer(ServerConfig* server) {
 
 int runServer(ServerConfig* server) {
   if (!server->slots || !runningFlag(server).load()) return 0;
-  const int watchLimit = 1 + 2 * kMaxWatchedPerSet;
+  const int watchLimit = 1 + 2 * MAX_WATCHED_PER_SET;
   NetWaitEntry entries[watchLimit];
   int slotOfEntry[watchLimit];
   while (!quitFlag(server).load()) {
@@ -137,6 +137,7 @@ int runServer(ServerConfig* server) {
       ConnectionSlot* slot = &server->slots[i];
       if (slot->socket == 0) continue;
       if (!netSocketAlive(slot->socket)) {
+        // "vaild" is the line as it has always been written; log readers match it.
         serverPrintf("[%d] Socket no longer vaild.\n", static_cast<int>(slot->socket));
         slot->flags = FLAG_CLOSE;
         closeConnection(server, slot);
@@ -153,8 +154,8 @@ int runServer(ServerConfig* server) {
         if (static_cast<std::int32_t>(slot->resumeTick - tick) > 0) continue;
         slot->resumeTick = 0;
       }
-      bool read = (slot->flags & FLAG_RECEIVING) && readCount < kMaxWatchedPerSet;
-      bool write = (slot->flags & FLAG_SENDING) && writeCount < kMaxWatchedPerSet;
+      bool read = (slot->flags & FLAG_RECEIVING) && readCount < MAX_WATCHED_PER_SET;
+      bool write = (slot->flags & FLAG_SENDING) && writeCount < MAX_WATCHED_PER_SET;
       if (!read && !write) continue;
       readCount += read;
       writeCount += write;

@@ -9,12 +9,12 @@
 #include "server_records.h"
 #include "server_util.h"
 
-inline constexpr const char* kServerName = "Lumiserv";
-inline constexpr int kMaxPathChars = 512;       // a request path is shorter than this
-inline constexpr int kMaxLocalPath = 259;       // characters of a local file path
-inline constexpr int kMaxHeaderBytes = 512;     // a composed response header
-inline constexpr int kMaxPostBody = 262144;     // body of a plain POST
-inline constexpr int kMinOutputRoom = 1024;     // room left for the answer behind the request
+inline constexpr const char* SERVER_NAME = "Lumiserv";
+inline constexpr int MAX_PATH_CHARS = 512;       // a request path is shorter than this
+inline constexpr int MAX_LOCAL_PATH = 259;       // characters of a local file path
+inline constexpr int MAX_HEADER_BYTES = 512;     // a composed response header
+inline constexpr int MAX_POST_BODY = 262144;     // body of a plain POST
+inline constexpr int MIN_OUTPUT_ROOM = 1024;     // room left for the answer behind the request
 
 // Slots and connections (connection_slot.cpp).
 // Takes a free slot for a connection just accepted; false when the slot's buffer cannot be had,
@@ -46,7 +46,7 @@ bool hostIsLoopback(const char* value);
 
 // Local paths and content lookup (local_path.cpp).
 struct LocalPath {
-  char text[kMaxLocalPath + 1];
+  char text[MAX_LOCAL_PATH + 1];
   int length;
   int extension;  // offset of the extension in text, or -1
   bool endedWithSlash;
@@ -81,10 +81,10 @@ void formatHttpDate(std::int64_t time, char* destination, std::size_t capacity);
 
 // Authentication, statistics, uploads (auth.cpp, stats.cpp, upload.cpp).
 // What authenticate finds for the slot's path.
-constexpr int kAuthNotProtected = 0;
-constexpr int kAuthAccepted = 1;
-constexpr int kAuthNeeded = 2;  // no credentials were sent
-constexpr int kAuthWrong = -1;
+constexpr int AUTH_NOT_PROTECTED = 0;
+constexpr int AUTH_ACCEPTED = 1;
+constexpr int AUTH_NEEDED = 2;  // no credentials were sent
+constexpr int AUTH_WRONG = -1;
 int authenticate(ServerConfig* server, ConnectionSlot* slot);
 std::string base64Encode(const char* data, std::size_t length);
 struct XmlElement {
@@ -98,10 +98,10 @@ UploadState* createUpload(ServerConfig* server, const char* boundary, std::size_
                           const char* fileName, std::size_t fileNameLength);
 void releaseUpload(UploadState* upload);
 // What the multipart receiver reports.
-constexpr int kUploadWaiting = 0;
-constexpr int kUploadComplete = 1;  // the request is dispatched next
-constexpr int kUploadAnswered = 2;  // complete, and already answered (the redirect for "/")
-constexpr int kUploadFailed = -1;
+constexpr int UPLOAD_WAITING = 0;
+constexpr int UPLOAD_COMPLETE = 1;  // the request is dispatched next
+constexpr int UPLOAD_ANSWERED = 2;  // complete, and already answered (the redirect for "/")
+constexpr int UPLOAD_FAILED = -1;
 int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresent);
 // True when it has answered the request itself (the redirect for an empty path).
 bool formComplete(ServerConfig* server, ConnectionSlot* slot);

@@ -13,12 +13,12 @@ std::string uploadDirectory;
 
 namespace {
 
-constexpr int kHandOverBytes = 65536;
-constexpr std::size_t kMaxBoundaryChars = 77;
-constexpr int kMaxFields = 50;
+constexpr int HAND_OVER_BYTES = 65536;
+constexpr std::size_t MAX_BOUNDARY_CHARS = 77;
+constexpr int MAX_FIELDS = 50;
 // How long an authenticated address may upload after its last accepted part.
-constexpr std::int64_t kUploadAuthSeconds = 300;
-constexpr char kFileNameMarker[] = "filename=";
+constexpr std::int64_t UPLOAD_AUTH_SECONDS = 300;
+constexpr char FILE_NAME_MARKER[] = "filename=";
 
 void consume(UploadState* upload, char* buffer, int count) {
   std::memmove(buffer, buffer + count, static_cast<std::size_t>(upload->held - count));
@@ -35,7 +35,7 @@ char* copyText(const char* text, std::size_t length) {
 
 void storeField(UploadState* upload, const std::string& name, const char* value,
                 std::size_t valueLength) {
-  if (upload->fieldCount >= kMaxFields) return;
+  if (upload->fieldCount >= MAX_FIELDS) return;
   FormVariable& field = upload->fields[upload->fieldCount];
   field.name = copyText(name.data(), name.size());
   field.value = copyText(value, valueLength);
@@ -68,10 +68,10 @@ int deliver(ServerConfig* server, UploadState* upload, const char* data, int len
 }
 
 int finishForm(ServerConfig* server, ConnectionSlot* slot) {
-  return formComplete(server, slot) ? kUploadAnswered : kUploadComplete;
+  return formComplete(server, slot) ? UPLOAD_ANSWERED : UPLOAD_COMPLETE;
 }
 
-// Works through what the buffer holds; one of the kUpload results.
+// Works through what the buffer holds; one of the UPLOAD results.
 int processParts(ServerConfig* server, ConnectionSlot* slot) {
   UploadState* upload = slot->upload;
   char* buffer = slot->ioBuffer;
@@ -112,8 +112,8 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
     if (headerEnd < 0) break;
     std::size_t header = static_cast<std::size_t>(headerEnd);
     std::size_t bodyStart = header + 4;
-    static const char kMarker[] = "Content-Disposition: form-data; name=";
-    long marker = findNoCase(buffer, header, kMarker);
+    static const char MARKER[] = "Content-Disposition: form-data; name=";
+    long marker = findNoCase(buffer, header, MARKER);
     if (marker < 0) {
       // Not a form field: passed over whole.
       long next = findBytes(buffer + bodyStart, held - bodyStart, delimiter.data(), delimiter.size());
@@ -121,19 +121,19 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
       consume(upload, buffer, static_cast<int>(bodyStart + static_cast<std::size_t>(next)) + 2);
       continue;
     }
-    std::string name = headerValue(buffer, header, static_cast<std::size_t>(marker) + sizeof kMarker - 1);
-    long fileMarker = findNoCase(buffer, header, kFileNameMarker);
+    std::string name = headerValue(buffer, header, static_cast<std::size_t>(marker) + sizeof MARKER - 1);
+    long fileMarker = findNoCase(buffer, header, FILE_NAME_MARKER);
     bool drop = false;
     if (slot->flags & FLAG_UPLOAD_AUTH) {
       if (slot->clientAddress != server->authAddress) {
         drop = true;
         ++server->rejectedUploads;
       } else {
-        server->authExpiry = nowSeconds() + kUploadAuthSeconds;
+        server->authExpiry = nowSeconds() + UPLOAD_AUTH_SECONDS;
       }
     }
     if (fileMarker >= 0) {
-      std::size_t fileNameAt = static_cast<std::size_t>(fileMarker) + sizeof kFileNameMarker - 1;
+      std::size_t fileNameAt = static_cast<std::size_t>(fileMarker) + sizeof FILE_NAME_MARKER - 1;
       std::string fileName = headerValue(buffer, header, fileNameAt);
       copyBounded(upload->fileName, sizeof upload->fileName, fileName.data(), fileName.size());
       upload->state = UPLOAD_FIRST_DATA;
@@ -148,12 +148,12 @@ int processParts(ServerConfig* server, ConnectionSlot* slot) {
     if (!drop) storeField(upload, name, buffer + bodyStart, static_cast<std::size_t>(valueEnd));
     consume(upload, buffer, static_cast<int>(bodyStart + static_cast<std::size_t>(valueEnd)) + 2);
   }
-  if (!full) return kUploadWaiting;
-  if (!upload->partOpen) return kUploadFailed;
-  if (deliver(server, upload, buffer, kHandOverBytes) != 0) return kUploadComplete;
+  if (!full) return UPLOAD_WAITING;
+  if (!upload->partOpen) return UPLOAD_FAILED;
+  if (deliver(server, upload, buffer, HAND_OVER_BYTES) != 0) return UPLOAD_COMPLETE;
   upload->state = UPLOAD_MORE_DATA;
-  consume(upload, buffer, kHandOverBytes);
-  return kUploadWaiting;
+  consume(upload, buffer, HAND_OVER_BYTES);
+  return UPLOAD_WAITING;
 }
 
 // The client's file name without any directory part; empty when nothing usable is left.
@@ -171,7 +171,7 @@ std::string safeFileName(const char* clientName) {
 
 UploadState* createUpload(ServerConfig* server, const char* boundary, std::size_t boundaryLength,
                           const char* fileName, std::size_t fileNameLength) {
-  if (boundary && (boundaryLength == 0 || boundaryLength > kMaxBoundaryChars)) return nullptr;
+  if (boundary && (boundaryLength == 0 || boundaryLength > MAX_BOUNDARY_CHARS)) return nullptr;
   auto* upload = static_cast<UploadState*>(std::calloc(1, sizeof(UploadState)));
   if (!upload) return nullptr;
   upload->server = server;
@@ -195,11 +195,11 @@ int multipartReceive(ServerConfig* server, ConnectionSlot* slot, bool dataPresen
   UploadState* upload = slot->upload;
   if (!dataPresent) {
     int room = SLOT_BUFFER_SIZE - upload->held;
-    if (room <= 0) return kUploadFailed;
+    if (room <= 0) return UPLOAD_FAILED;
     int received = netReceive(slot->socket, slot->ioBuffer + upload->held, room);
-    if (received == kNetWouldBlock) return kUploadWaiting;
-    if (received < 0) return kUploadFailed;
-    if (received == 0) return kUploadComplete;
+    if (received == NET_WOULD_BLOCK) return UPLOAD_WAITING;
+    if (received < 0) return UPLOAD_FAILED;
+    if (received == 0) return UPLOAD_COMPLETE;
     slot->expiresAt = nowSeconds() + server->expireTimeout;
     upload->held += received;
   }
@@ -214,7 +214,7 @@ bool formComplete(ServerConfig* server, ConnectionSlot* slot) {
       case FORM_AUTHENTICATED:
         server->authAddress = slot->clientAddress;
         serverPrintf("[%d] Http authenticated\n", static_cast<int>(slot->socket));
-        server->authExpiry = nowSeconds() + kUploadAuthSeconds;
+        server->authExpiry = nowSeconds() + UPLOAD_AUTH_SECONDS;
         break;
       case FORM_AUTHENTICATION_FAILED:
         serverPrintf("[%d] Http authentication failed\n", static_cast<int>(slot->socket));

@@ -19,7 +19,7 @@ const wchar_t* const ENGLISH[TEXT_COUNT] = {
     L"Exit",
     L"About Lumidra",
     L"Copying data",
-    L" - error occured. Retrying...",
+    L" - error occured. Retrying...",  // "occured" kept: the text users have always seen
 };
 
 const wchar_t* const CZECH[TEXT_COUNT] = {

@@ -44,6 +44,7 @@ int main() {
     quietDiagnosticsOnTerminal();
 
     logInfo("Window class registered");
+    // "winow" is the log line as it has always been written; log readers match it.
     logInfo("Initializing main program winow...");
     if (!openTerminalWindow()) return 0;
     logInfo("Main program window initialized");

@@ -54,6 +54,7 @@ void installMainWindowFrontEnd() {
 }
 
 bool createMainWindow(HINSTANCE instance, int showCommand) {
+    // "winow" is the log line as it has always been written; log readers match it.
     logInfo("Initializing main program winow...");
     appInstance = instance;
 

@@ -10,10 +10,10 @@
 
 namespace {
 
-const char* kRequired =
+const char* REQUIRED =
     "HTTP/1.1 401 Authorization Required\r\nWWW-Authenticate: Basic realm=\"Login\"\r\n"
     "Content-Length: 23\r\nContent-Type: text/html\r\n\r\nAuthentication required";
-const char* kFailed =
+const char* FAILED_LOGIN_REPLY =
     "HTTP/1.1 401 Authorization Required\r\nWWW-Authenticate: Basic realm=\"Login\"\r\n"
     "Content-Length: 21\r\nContent-Type: text/html\r\n\r\nAuthentication failed";
 
@@ -32,19 +32,19 @@ TEST(Authentication, PrefixesCredentialsAndSpellings) {
   ASSERT_EQ(server.start(), 0);
   std::uint16_t port = server.config.port;
 
-  EXPECT_EQ(get(port, "/admin/x.txt"), kRequired);
-  EXPECT_EQ(get(port, "/admin/x.txt", "Authorization: Basic d3Jvbmc6d3Jvbmc=\r\n"), kFailed);
+  EXPECT_EQ(get(port, "/admin/x.txt"), REQUIRED);
+  EXPECT_EQ(get(port, "/admin/x.txt", "Authorization: Basic d3Jvbmc6d3Jvbmc=\r\n"), FAILED_LOGIN_REPLY);
   EXPECT_EQ(bodyOf(get(port, "/admin/x.txt", "Authorization: Basic YWxpY2U6c2VjcmV0\r\n")), "protected");
   EXPECT_STREQ(entries[0].credentialLine, "Basic YWxpY2U6c2VjcmV0\r\n");
   EXPECT_EQ(bodyOf(get(port, "/open.txt")), "open");
   EXPECT_EQ(entries[1].credentialLine[0], '\0');
-  EXPECT_EQ(get(port, "/wide/x"), kNotFoundReply);  // skipped entry protects nothing
+  EXPECT_EQ(get(port, "/wide/x"), NOT_FOUND_REPLY);  // skipped entry protects nothing
   EXPECT_NE(server.log().find("] Authorization Required\n"), std::string::npos);
 
   // Other spellings of the protected folder are protected too.
   for (const char* path : {"/%61dmin/x.txt", "/./admin/x.txt", "//admin/x.txt", "/ADMIN/x.txt",
                            "/admin%2fx.txt", "/~admin/x.txt"})
-    EXPECT_EQ(get(port, path), kRequired) << path;
+    EXPECT_EQ(get(port, path), REQUIRED) << path;
 
   EXPECT_EQ(base64Encode("a", 1), "YQ==");
   EXPECT_EQ(base64Encode("ab", 2), "YWI=");

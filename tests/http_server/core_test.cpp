@@ -63,7 +63,7 @@ TEST(ServerCore, ThirtyThirdConnectionGetsForbidden) {
     ASSERT_GE(refused, 0);
     ASSERT_TRUE(sendText(refused, "GET /x HTTP/1.1\r\nHost: localhost\r\n\r\n"));
     bool reset = false;
-    EXPECT_EQ(readAll(refused, &reset), kForbiddenReply);
+    EXPECT_EQ(readAll(refused, &reset), FORBIDDEN_REPLY);
     EXPECT_FALSE(reset) << "attempt " << attempt;
     ::close(refused);
   }
@@ -108,7 +108,7 @@ TEST(ServerCore, RefusedRequestsCloseWithoutAnswer) {
   // A header so long that no room is left to answer behind it.
   EXPECT_EQ(roundTrip(port, "GET /x HTTP/1.1\r\nX-Long: " + std::string(130500, 'b') + "\r\n\r\n"), "");
   // The server is still serving.
-  EXPECT_EQ(get(port, "/missing"), kNotFoundReply);
+  EXPECT_EQ(get(port, "/missing"), NOT_FOUND_REPLY);
   std::string log = server.log();
   EXPECT_NE(log.find("] Unsupported method\n"), std::string::npos);
   EXPECT_NE(log.find("Error parsing request\n"), std::string::npos);
@@ -122,7 +122,7 @@ TEST(ServerCore, PerAddressLimitAndForwardedAddress) {
   int holder = connectTo(server.config.port);
   ASSERT_GE(holder, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(get(server.config.port, "/stats"), kForbiddenReply);
+  EXPECT_EQ(get(server.config.port, "/stats"), FORBIDDEN_REPLY);
   EXPECT_NE(server.log().find("] Too many connections from this IP\n"), std::string::npos);
 
   // A forwarded address counts as another client, with its missing octets as 0.
@@ -160,8 +160,8 @@ TEST(ServerCore, OnlyLoopbackHostNamesAreServed) {
         "localhostx", "127.0.0.10", "[::1].example", "[::2]", "localhost:80x", "localhost:",
         "localhost:8000:1", "", "127.0.0.1 :80"}) {
     std::string hostLine = std::string("Host: ") + host + "\r\n";
-    EXPECT_EQ(withHost("GET", "/study.txt", hostLine), kForbiddenReply) << host;
-    EXPECT_EQ(withHost("POST", "/cmd/exit?uniqueId=x", hostLine), kForbiddenReply) << host;
+    EXPECT_EQ(withHost("GET", "/study.txt", hostLine), FORBIDDEN_REPLY) << host;
+    EXPECT_EQ(withHost("POST", "/cmd/exit?uniqueId=x", hostLine), FORBIDDEN_REPLY) << host;
   }
   EXPECT_EQ(hookCalls, 0);
   EXPECT_NE(server.log().find("] Host not allowed\n"), std::string::npos);

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t kBig = 32u * 1024 * 1024;  // more than loopback buffers hold in flight
+constexpr std::size_t BIG = 32u * 1024 * 1024;  // more than loopback buffers hold in flight
 
 std::string randomBytes(std::size_t length, unsigned seed) {
   std::mt19937 random(seed);
@@ -22,7 +22,7 @@ std::string randomBytes(std::size_t length, unsigned seed) {
 struct FileDelivery : ::testing::Test {
   TempDir temp;
   TestServer server;
-  std::string big = randomBytes(kBig, 11);
+  std::string big = randomBytes(BIG, 11);
   void SetUp() override {
     writeFile(temp / "root/big.bin", big);
     setRoot(server.config.documentRoot, temp / "root");
@@ -47,18 +47,18 @@ struct FileDelivery : ::testing::Test {
 
 TEST_F(FileDelivery, LargeFileFromAnOffsetAndWhole) {
   std::string whole = get(port(), "/big.bin");
-  EXPECT_NE(whole.find("Content-Length: " + std::to_string(kBig) + "\r\n"), std::string::npos);
+  EXPECT_NE(whole.find("Content-Length: " + std::to_string(BIG) + "\r\n"), std::string::npos);
   EXPECT_TRUE(bodyOf(whole) == big);
 
   const std::size_t start = 1000001;
   std::string tail = get(port(), "/big.bin", "Range: bytes=" + std::to_string(start) + "-\r\n");
   EXPECT_EQ(tail.rfind("HTTP/1.1 206 Partial Content\r\n", 0), 0u);
-  EXPECT_NE(tail.find("Content-Length: " + std::to_string(kBig - start) + "\r\n"), std::string::npos);
+  EXPECT_NE(tail.find("Content-Length: " + std::to_string(BIG - start) + "\r\n"), std::string::npos);
   EXPECT_TRUE(bodyOf(tail) == big.substr(start));
   server.stop();
   EXPECT_EQ(server.config.fileSentCount, 2u);
   std::uint64_t headers = whole.size() - bodyOf(whole).size() + tail.size() - bodyOf(tail).size();
-  EXPECT_EQ(server.config.bytesSent, static_cast<std::uint32_t>(kBig + (kBig - start) + headers));
+  EXPECT_EQ(server.config.bytesSent, static_cast<std::uint32_t>(BIG + (BIG - start) + headers));
 }
 
 TEST_F(FileDelivery, FileThatShrinksIsPaddedToTheAnnouncedLength) {
@@ -71,15 +71,15 @@ TEST_F(FileDelivery, FileThatShrinksIsPaddedToTheAnnouncedLength) {
   ::close(fd);
 
   std::string body = bodyOf(received);
-  ASSERT_EQ(body.size(), kBig);
+  ASSERT_EQ(body.size(), BIG);
   EXPECT_TRUE(body.compare(0, kept, big, 0, kept) == 0);
   // Bytes still in flight at the cut may be the file's old ones or already zero (data sent
   // straight from the file reflects the cut); beyond them everything is zero filling.
   std::size_t foreign = 0;
-  for (std::size_t i = kept; i < kBig; ++i)
+  for (std::size_t i = kept; i < BIG; ++i)
     if (body[i] != '\0' && body[i] != big[i]) ++foreign;
   EXPECT_EQ(foreign, 0u);
-  EXPECT_LT(body.find_last_not_of('\0'), kBig / 2);
+  EXPECT_LT(body.find_last_not_of('\0'), BIG / 2);
 }
 
 TEST_F(FileDelivery, FileThatGrowsIsSentToItsNewEnd) {
@@ -93,7 +93,7 @@ TEST_F(FileDelivery, FileThatGrowsIsSentToItsNewEnd) {
   }
   received += readAll(fd);
   ::close(fd);
-  EXPECT_NE(received.find("Content-Length: " + std::to_string(kBig) + "\r\n"), std::string::npos);
+  EXPECT_NE(received.find("Content-Length: " + std::to_string(BIG) + "\r\n"), std::string::npos);
   EXPECT_TRUE(bodyOf(received) == big + more);
 }
 

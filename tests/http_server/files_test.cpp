@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::int64_t kModified = 1700000000;  // Tue, 14 Nov 2023 22:13:20 GMT
+constexpr std::int64_t MODIFIED = 1700000000;  // Tue, 14 Nov 2023 22:13:20 GMT
 
 std::string pattern(std::size_t length) {
   std::string text;
@@ -21,7 +21,7 @@ std::string pattern(std::size_t length) {
 
 void writeDated(const fs::path& path, const std::string& content) {
   writeFile(path, content);
-  utimbuf times{kModified, kModified};
+  utimbuf times{MODIFIED, MODIFIED};
   utime(path.c_str(), &times);
 }
 
@@ -83,8 +83,8 @@ TEST_F(FileServer, TwoRootsAndTheNotFoundPage) {
   ASSERT_EQ(server.start(), 0);
   EXPECT_EQ(bodyOf(get(port(), "/7z/index.html?uniqueId=abc")), "<html>viewer</html>");
   EXPECT_EQ(bodyOf(get(port(), "/only-second.txt")), "from the disc");
-  EXPECT_EQ(get(port(), "/nowhere.txt"), kNotFoundReply);
-  EXPECT_EQ(get(port(), "/bare/"), kNotFoundReply);  // no listings unless switched on
+  EXPECT_EQ(get(port(), "/nowhere.txt"), NOT_FOUND_REPLY);
+  EXPECT_EQ(get(port(), "/bare/"), NOT_FOUND_REPLY);  // no listings unless switched on
   EXPECT_NE(server.log().find("] Http file not found\n"), std::string::npos);
   EXPECT_NE(server.log().find("] request path: 7z/index.html?uniqueId=abc\n"), std::string::npos);
 }

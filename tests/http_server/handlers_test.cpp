@@ -55,7 +55,7 @@ struct HookServer : ::testing::Test {
 };
 
 TEST_F(HookServer, HookAnswersOnlyOnceInstalled) {
-  EXPECT_EQ(get(port(), "/cmd/uniqueId"), kNotFoundReply);
+  EXPECT_EQ(get(port(), "/cmd/uniqueId"), NOT_FOUND_REPLY);
   EXPECT_TRUE(hookPaths.empty());
   urlHook.store(recordingHook);
   std::string reply = get(port(), "/cmd/uniqueId");
@@ -72,9 +72,9 @@ TEST_F(HookServer, HookAnswersOnlyOnceInstalled) {
 TEST_F(HookServer, QueriesAreCutForGetButNotForPost) {
   urlHook.store(recordingHook);
   EXPECT_EQ(bodyOf(get(port(), "/cmd/uniqueId?x=1")), "LUMIDRA_abc");
-  EXPECT_EQ(get(port(), "/cmd/exit?uniqueId=abc"), kNotFoundReply);
+  EXPECT_EQ(get(port(), "/cmd/exit?uniqueId=abc"), NOT_FOUND_REPLY);
   EXPECT_EQ(roundTrip(port(), "POST /cmd/exit?uniqueId=abc HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
-            kNotFoundReply);
+            NOT_FOUND_REPLY);
   EXPECT_EQ(bodyOf(roundTrip(port(), "POST /cmd/uniqueId HTTP/1.1\r\nContent-Length: 3\r\n\r\na=b")),
             "LUMIDRA_abc");
   EXPECT_EQ(hookPaths, (std::vector<std::string>{"/uniqueId", "/exit", "/exit?uniqueId=abc", "/uniqueId"}));
@@ -83,7 +83,7 @@ TEST_F(HookServer, QueriesAreCutForGetButNotForPost) {
 TEST_F(HookServer, DeclinedUrlsFallThroughToFiles) {
   urlHook.store(recordingHook);
   EXPECT_EQ(bodyOf(get(port(), "/cmd/other")), "other file");
-  EXPECT_EQ(get(port(), "/cmdx/uniqueId"), kNotFoundReply);
+  EXPECT_EQ(get(port(), "/cmdx/uniqueId"), NOT_FOUND_REPLY);
   EXPECT_EQ(hookPaths, (std::vector<std::string>{"/other", "x/uniqueId"}));
 }
 
@@ -259,7 +259,7 @@ TEST(Handlers, EveryResultKind) {
   std::string typed = get(port, "/h/typed");
   EXPECT_EQ(typed.rfind("HTTP/1.1 202 Accepted\r\n", 0), 0u);
   EXPECT_NE(typed.find("Content-Type: application/json\r\n"), std::string::npos);
-  EXPECT_EQ(get(port, "/off/buffer"), kNotFoundReply);  // its entry refused the start
+  EXPECT_EQ(get(port, "/off/buffer"), NOT_FOUND_REPLY);  // its entry refused the start
 
   server.stop();
   EXPECT_EQ(events[1], 1);  // only the entry that still has its handler hears the end

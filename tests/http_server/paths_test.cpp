@@ -73,7 +73,7 @@ TEST_F(Traversal, HostilePathsNeverLeaveTheRoot) {
   std::uint16_t port = server.config.port;
   // The legitimate forms still work.
   EXPECT_EQ(bodyOf(get(port, "/public.txt")), "public");
-  EXPECT_EQ(get(port, "/sub/../public.txt"), kNotFoundReply);  // looked up as sub//public.txt
+  EXPECT_EQ(get(port, "/sub/../public.txt"), NOT_FOUND_REPLY);  // looked up as sub//public.txt
   EXPECT_EQ(bodyOf(get(port, "/sub/inner.txt")), "inner");
   EXPECT_EQ(bodyOf(get(port, "/~here.txt")), "cwd file");
 

@@ -171,13 +171,13 @@ inline std::string runCommand(const std::string& command) {
   return output;
 }
 
-inline const char* kNotFoundReply =
+inline const char* NOT_FOUND_REPLY =
     "HTTP/1.1 404 Not Found\r\nServer: Lumiserv\r\nContent-length: 125\r\n"
     "Content-Type: text/html\r\n\r\n"
     "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
     "<p>The requested URL has no content.</p></body></html>";
 
-inline const char* kForbiddenReply =
+inline const char* FORBIDDEN_REPLY =
     "HTTP/1.1 403 Forbidden\r\nServer: Lumiserv\r\nContent-length: 85\r\n"
     "Content-Type: text/html\r\n\r\n"
     "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
