@@ -24,6 +24,14 @@ struct BoundedLog {
     std::string droppedStamp;  // the timestamp of the newest dropped line
 };
 
+// An empty log that keeps at most headLimit bytes of first lines and tailLimit of the newest.
+inline BoundedLog boundedLog(size_t headLimit, size_t tailLimit) {
+    BoundedLog log;
+    log.headLimit = headLimit;
+    log.tailLimit = tailLimit;
+    return log;
+}
+
 // Appends one whole line. The head takes lines while they fit; after that the tail takes every
 // line and drops its oldest ones beyond its size, though never the newest line.
 void appendBoundedLine(BoundedLog& log, std::string line, size_t stampLength);

@@ -23,7 +23,7 @@ constexpr size_t LOG_HEAD_BYTES = 256 * 1024;
 constexpr size_t LOG_TAIL_BYTES = 768 * 1024;
 
 BoundedLog& logStore() {
-    static BoundedLog store{.headLimit = LOG_HEAD_BYTES, .tailLimit = LOG_TAIL_BYTES};
+    static BoundedLog store = boundedLog(LOG_HEAD_BYTES, LOG_TAIL_BYTES);
     return store;
 }
 

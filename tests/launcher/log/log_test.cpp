@@ -83,7 +83,7 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
 }
 
 TEST(BoundedLog, TheHeadFillsToItsLimitThenTheTailKeepsTheNewestLinesAndCountsTheRest) {
-    BoundedLog log{.headLimit = 10, .tailLimit = 8};
+    BoundedLog log = boundedLog(10, 8);
     appendBoundedLine(log, "1 a:head\n", 1);   // 9 bytes
     appendBoundedLine(log, "2 b\n", 1);        // would make 13: the head is closed
     appendBoundedLine(log, "3 c\n", 1);
