@@ -106,7 +106,8 @@ std::string fetchOne(const FetchPlan& plan, const std::string& path, std::vector
         return path + ": body of " + std::to_string(body) + " bytes, announced " +
                std::to_string(head.contentLength);
     if (plan.expectBytes >= 0 && body != plan.expectBytes)
-        return path + ": body of " + std::to_string(body) + " bytes, expected " + std::to_string(plan.expectBytes);
+        return path + ": body of " + std::to_string(body) + " bytes, expected " +
+               std::to_string(plan.expectBytes);
     *bodyBytes = body;
     return std::string();
 }
@@ -136,7 +137,8 @@ ResponseHead parseResponseHead(const char* data, std::size_t length) {
     head.valid = true;
     const char* line = data;
     while (line < end) {
-        const char* lineEnd = static_cast<const char*>(std::memchr(line, '\r', static_cast<std::size_t>(end - line)));
+        const char* lineEnd =
+            static_cast<const char*>(std::memchr(line, '\r', static_cast<std::size_t>(end - line)));
         if (!lineEnd) lineEnd = end;
         std::size_t lineLength = static_cast<std::size_t>(lineEnd - line);
         if (startsWithNoCase(line, lineLength, "content-length:")) {

@@ -67,11 +67,13 @@ int main(int argc, char** argv) {
             plan.paths.push_back(option);
         }
     }
-    if (plan.port == 0 || plan.requests <= 0 || plan.clients <= 0 || plan.clients > 1024 || plan.paths.empty())
+    if (plan.port == 0 || plan.requests <= 0 || plan.clients <= 0 || plan.clients > 1024 ||
+        plan.paths.empty())
         return usage();
 
     FetchResult result = runFetchPlan(plan);
-    std::printf("{\"ok\": %lld, \"failed\": %lld, \"bytes\": %lld, \"seconds\": %.6f, \"error\": %s}\n", result.ok,
-                result.failed, result.bodyBytes, result.seconds, jsonText(result.firstError).c_str());
+    std::printf("{\"ok\": %lld, \"failed\": %lld, \"bytes\": %lld, \"seconds\": %.6f, \"error\": %s}\n",
+                result.ok, result.failed, result.bodyBytes, result.seconds,
+                jsonText(result.firstError).c_str());
     return result.failed == 0 ? 0 : 1;
 }

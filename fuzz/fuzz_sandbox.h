@@ -7,12 +7,12 @@
 #include <vector>
 
 struct Sandbox {
-  std::string base;           // the whole tree; removed by removeSandbox
-  std::string disc;           // the current directory while requests are served ("~" paths)
-  std::string documentRoot;   // the workspace's DATA folder
-  std::string secondaryRoot;  // the disc's DATA folder
-  std::string uploads;        // where uploaded files may be written
-  std::string canaryToken;    // the content of every canary file
+    std::string base;           // the whole tree; removed by removeSandbox
+    std::string disc;           // the current directory while requests are served ("~" paths)
+    std::string documentRoot;   // the workspace's DATA folder
+    std::string secondaryRoot;  // the disc's DATA folder
+    std::string uploads;        // where uploaded files may be written
+    std::string canaryToken;    // the content of every canary file
 };
 
 // Builds the tree under the temporary folder; aborts the process when it cannot.

@@ -8,10 +8,10 @@
 #include <vector>
 
 struct FileInfo {
-  bool isDirectory;
-  bool isRegular;
-  std::int64_t size;
-  std::int64_t modified;  // seconds since 1970
+    bool isDirectory;
+    bool isRegular;
+    std::int64_t size;
+    std::int64_t modified;  // seconds since 1970
 };
 
 // False when the path cannot be examined.

@@ -12,36 +12,36 @@ namespace {
 const char* const LOOPBACK_NAMES[] = {"localhost", "127.0.0.1", "[::1]"};
 
 bool equalNoCase(const char* text, const char* name, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(name[i])))
-      return false;
-  }
-  return true;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    return true;
 }
 
 bool allDigits(const char* begin, const char* end) {
-  if (begin == end) return false;
-  for (const char* c = begin; c < end; ++c)
-    if (*c < '0' || *c > '9') return false;
-  return true;
+    if (begin == end) return false;
+    for (const char* c = begin; c < end; ++c)
+        if (*c < '0' || *c > '9') return false;
+    return true;
 }
 
 }  // namespace
 
 bool hostIsLoopback(const char* value) {
-  const char* begin = value;
-  while (*begin == ' ' || *begin == '\t') ++begin;
-  const char* end = begin;
-  while (*end && *end != '\r' && *end != '\n') ++end;
-  while (end > begin && (end[-1] == ' ' || end[-1] == '\t')) --end;
-  std::size_t length = static_cast<std::size_t>(end - begin);
-  for (const char* name : LOOPBACK_NAMES) {
-    std::size_t nameLength = std::strlen(name);
-    if (length < nameLength || !equalNoCase(begin, name, nameLength)) continue;
-    const char* rest = begin + nameLength;
-    if (rest == end) return true;
-    if (*rest == ':' && allDigits(rest + 1, end)) return true;
-  }
-  return false;
+    const char* begin = value;
+    while (*begin == ' ' || *begin == '\t') ++begin;
+    const char* end = begin;
+    while (*end && *end != '\r' && *end != '\n') ++end;
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    std::size_t length = static_cast<std::size_t>(end - begin);
+    for (const char* name : LOOPBACK_NAMES) {
+        std::size_t nameLength = std::strlen(name);
+        if (length < nameLength || !equalNoCase(begin, name, nameLength)) continue;
+        const char* rest = begin + nameLength;
+        if (rest == end) return true;
+        if (*rest == ':' && allDigits(rest + 1, end)) return true;
+    }
+    return false;
 }

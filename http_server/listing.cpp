@@ -20,107 +20,104 @@ constexpr int GROW_STEP = 2048;
 // The page is written into the slot's output area and moves into a buffer of its own once it
 // outgrows it.
 struct PageBuffer {
-  ConnectionSlot* slot;
-  char* data;
-  int capacity;
-  int length;
-  bool owned;
+    ConnectionSlot* slot;
+    char* data;
+    int capacity;
+    int length;
+    bool owned;
 
-  bool reserve(int needed) {
-    if (capacity - length >= needed) return true;
-    int grow = std::max(GROW_STEP, needed - (capacity - length));
-    if (!owned) {
-      char* fresh = static_cast<char*>(std::malloc(static_cast<std::size_t>(capacity + grow)));
-      if (!fresh) return false;
-      std::memcpy(fresh, data, static_cast<std::size_t>(length));
-      data = fresh;
-      owned = true;
-    } else {
-      char* larger = static_cast<char*>(std::realloc(data, static_cast<std::size_t>(capacity + grow)));
-      if (!larger) return false;
-      data = larger;
+    bool reserve(int needed) {
+        if (capacity - length >= needed) return true;
+        int grow = std::max(GROW_STEP, needed - (capacity - length));
+        if (!owned) {
+            char* fresh = static_cast<char*>(std::malloc(static_cast<std::size_t>(capacity + grow)));
+            if (!fresh) return false;
+            std::memcpy(fresh, data, static_cast<std::size_t>(length));
+            data = fresh;
+            owned = true;
+        } else {
+            char* larger = static_cast<char*>(std::realloc(data, static_cast<std::size_t>(capacity + grow)));
+            if (!larger) return false;
+            data = larger;
+        }
+        capacity += grow;
+        return true;
     }
-    capacity += grow;
-    return true;
-  }
 
-  void append(const std::string& text) {
-    if (!reserve(static_cast<int>(text.size()) + 1)) return;
-    std::memcpy(data + length, text.data(), text.size());
-    length += static_cast<int>(text.size());
-    data[length] = '\0';
-  }
+    void append(const std::string& text) {
+        if (!reserve(static_cast<int>(text.size()) + 1)) return;
+        std::memcpy(data + length, text.data(), text.size());
+        length += static_cast<int>(text.size());
+        data[length] = '\0';
+    }
 };
 
 std::string formatted(const char* format, ...) {
-  char line[1024];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(line, sizeof line, format, arguments);
-  va_end(arguments);
-  return line;
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    return line;
 }
 
 std::string describeFile(const std::string& name, const FileInfo& info) {
-  std::string escaped = htmlEscape(name.c_str());
-  std::string row = "<tr><td width=35%><a href='" + escaped + "'>" + escaped +
-                    "</a></td><td width=15%>" +
-                    formatted("%u KB", static_cast<unsigned>(info.size / 1024)) +
-                    "</td><td width=15%>";
-  std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos) {
-    const char* extension = name.c_str() + dot + 1;
-    ContentTypeIndex type = mimeIndexForExtension(extension);
-    row += type == 21 ? htmlEscape(extension) + " file" : mimeTypeText(type);
-  }
-  return row;
+    std::string escaped = htmlEscape(name.c_str());
+    std::string row = "<tr><td width=35%><a href='" + escaped + "'>" + escaped + "</a></td><td width=15%>" +
+                      formatted("%u KB", static_cast<unsigned>(info.size / 1024)) + "</td><td width=15%>";
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        const char* extension = name.c_str() + dot + 1;
+        ContentTypeIndex type = mimeIndexForExtension(extension);
+        row += type == 21 ? htmlEscape(extension) + " file" : mimeTypeText(type);
+    }
+    return row;
 }
 
 }  // namespace
 
 void buildDirectoryListing(ServerConfig*, ConnectionSlot* slot, const char* directory) {
-  const char* folder = directory && directory[0] ? directory : ".";
-  PageBuffer page{slot, slot->outPtr, slot->outCapacity, 0, false};
-  std::string path = htmlEscape(slot->path ? slot->path : "");
-  char head[256];
-  std::snprintf(head, sizeof head,
-                "<html><head><title>/%s</title></head><body><table border=0 cellpadding=0 "
-                "cellspacing=0 width=100%%><h2>Directory of /%s</h2><hr>",
-                path.c_str(), path.c_str());
-  page.append(head);
+    const char* folder = directory && directory[0] ? directory : ".";
+    PageBuffer page{slot, slot->outPtr, slot->outCapacity, 0, false};
+    std::string path = htmlEscape(slot->path ? slot->path : "");
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "<html><head><title>/%s</title></head><body><table border=0 cellpadding=0 "
+                  "cellspacing=0 width=100%%><h2>Directory of /%s</h2><hr>",
+                  path.c_str(), path.c_str());
+    page.append(head);
 
-  std::vector<std::string> names;
-  fileListDirectory(folder, &names);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    if (name == ".") continue;
-    std::string full = std::string(folder) + "/" + name;
-    FileInfo info{};
-    if (!fileQuery(full.c_str(), &info)) continue;
-    if (!page.reserve(ROW_RESERVE)) break;
-    std::string row;
-    if (info.isDirectory) {
-      std::string escaped = htmlEscape(name.c_str());
-      row = "<tr><td width=35%><a href='" + escaped + "/'>" + escaped +
-            "</a></td><td width=15%>&lt;dir&gt;</td><td width=15%>";
-    } else {
-      row = describeFile(name, info);
+    std::vector<std::string> names;
+    fileListDirectory(folder, &names);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (name == ".") continue;
+        std::string full = std::string(folder) + "/" + name;
+        FileInfo info{};
+        if (!fileQuery(full.c_str(), &info)) continue;
+        if (!page.reserve(ROW_RESERVE)) break;
+        std::string row;
+        if (info.isDirectory) {
+            std::string escaped = htmlEscape(name.c_str());
+            row = "<tr><td width=35%><a href='" + escaped + "/'>" + escaped +
+                  "</a></td><td width=15%>&lt;dir&gt;</td><td width=15%>";
+        } else {
+            row = describeFile(name, info);
+        }
+        char date[64];
+        formatHttpDate(info.modified, date, sizeof date);
+        row += "</td><td>";
+        row += date;
+        row += "</td></tr>";
+        page.append(row);
     }
-    char date[64];
-    formatHttpDate(info.modified, date, sizeof date);
-    row += "</td><td>";
-    row += date;
-    row += "</td></tr>";
-    page.append(row);
-  }
-  page.append(formatted("</table><hr><i>Directory content generated by %s</i></body></html>",
-                        SERVER_NAME));
-  slot->contentType = CONTENT_TYPE_HTML;
-  slot->pending = page.length;
-  slot->contentLength = page.length;
-  if (page.owned) {
-    slot->ownedBuffer = page.data;
-    slot->flags |= FLAG_OWN_BUFFER;
-  }
-  slot->outPtr = page.data;
+    page.append(formatted("</table><hr><i>Directory content generated by %s</i></body></html>", SERVER_NAME));
+    slot->contentType = CONTENT_TYPE_HTML;
+    slot->pending = page.length;
+    slot->contentLength = page.length;
+    if (page.owned) {
+        slot->ownedBuffer = page.data;
+        slot->flags |= FLAG_OWN_BUFFER;
+    }
+    slot->outPtr = page.data;
 }

@@ -58,11 +58,11 @@ void netInterrupt(SocketHandle listener);
 bool netSocketAlive(SocketHandle socket);
 
 struct NetWaitEntry {
-  SocketHandle socket;
-  bool wantRead;
-  bool wantWrite;
-  bool readable;  // results
-  bool writable;
+    SocketHandle socket;
+    bool wantRead;
+    bool wantWrite;
+    bool readable;  // results
+    bool writable;
 };
 
 // Waits for readiness of the entries. Returns the number of ready entries, 0 on time-out, -1 when

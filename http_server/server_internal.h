@@ -10,11 +10,11 @@
 #include "server_util.h"
 
 inline constexpr const char* SERVER_NAME = "Lumiserv";
-inline constexpr int MAX_PATH_CHARS = 512;       // a request path is shorter than this
-inline constexpr int MAX_LOCAL_PATH = 259;       // characters of a local file path
-inline constexpr int MAX_HEADER_BYTES = 512;     // a composed response header
-inline constexpr int MAX_POST_BODY = 262144;     // body of a plain POST
-inline constexpr int MIN_OUTPUT_ROOM = 1024;     // room left for the answer behind the request
+inline constexpr int MAX_PATH_CHARS = 512;    // a request path is shorter than this
+inline constexpr int MAX_LOCAL_PATH = 259;    // characters of a local file path
+inline constexpr int MAX_HEADER_BYTES = 512;  // a composed response header
+inline constexpr int MAX_POST_BODY = 262144;  // body of a plain POST
+inline constexpr int MIN_OUTPUT_ROOM = 1024;  // room left for the answer behind the request
 
 // Slots and connections (connection_slot.cpp).
 // Takes a free slot for a connection just accepted; false when the slot's buffer cannot be had,
@@ -46,18 +46,17 @@ bool hostIsLoopback(const char* value);
 
 // Local paths and content lookup (local_path.cpp).
 struct LocalPath {
-  char text[MAX_LOCAL_PATH + 1];
-  int length;
-  int extension;  // offset of the extension in text, or -1
-  bool endedWithSlash;
+    char text[MAX_LOCAL_PATH + 1];
+    int length;
+    int extension;  // offset of the extension in text, or -1
+    bool endedWithSlash;
 };
 // False when the request cannot name a file (empty root, or an unusable decoded path).
 bool composeLocalPath(const char* root, const char* requestPath, LocalPath* out);
 // The request path as the file lookup sees it (decoded, without empty or dot segments), for
 // comparisons that must not be dodged by spelling a path differently.
 std::string normalisedRequestPath(const char* path);
-int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root,
-                const char* requestPath);
+int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root, const char* requestPath);
 
 // Responses (response.cpp, fixed_pages.cpp, listing.cpp, mime.cpp).
 // The fixed pages, sent whole at once: the refusals, the demand for credentials with its message
@@ -66,10 +65,10 @@ void sendForbidden(SocketHandle socket);
 void sendNotFound(SocketHandle socket);
 void sendAuthorizationRequired(SocketHandle socket, const char* message);
 void sendRedirect(ConnectionSlot* slot, const char* location);
-int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot,
-                        std::int64_t modified, char* destination, int capacity);
-void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_t size,
-                         std::int64_t modified, const char* extension);
+int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot, std::int64_t modified,
+                        char* destination, int capacity);
+void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_t size, std::int64_t modified,
+                         const char* extension);
 int fileStep(ServerConfig* server, ConnectionSlot* slot);
 int sendHeader(ServerConfig* server, ConnectionSlot* slot);
 int bufferStep(ServerConfig* server, ConnectionSlot* slot);
@@ -88,10 +87,10 @@ constexpr int AUTH_WRONG = -1;
 int authenticate(ServerConfig* server, ConnectionSlot* slot);
 std::string base64Encode(const char* data, std::size_t length);
 struct XmlElement {
-  const char* name;
-  std::string value;
-  int indentation;
-  int flags;  // bit 0: wrap the value in CDATA
+    const char* name;
+    std::string value;
+    int indentation;
+    int flags;  // bit 0: wrap the value in CDATA
 };
 int writeXmlElement(char** cursor, int* room, const XmlElement& element);
 UploadState* createUpload(ServerConfig* server, const char* boundary, std::size_t boundaryLength,

@@ -25,57 +25,57 @@ constexpr std::uint8_t UPLOAD_FIRST_DATA = 1;
 constexpr std::uint8_t UPLOAD_LAST_DATA = 2;
 
 struct UploadState {
-  char boundary[80];  // "--" + the form's boundary; empty for a single-file upload
-  std::uint8_t state;  // UPLOAD_FIRST_DATA, UPLOAD_MORE_DATA or UPLOAD_LAST_DATA
-  std::int32_t held;
-  FormVariable fields[50];
-  ServerConfig* server;
-  std::int32_t fieldCount;
-  const char* path;
-  char fileName[260];
-  std::int32_t file;  // descriptor used by uploadWriter; 0 = none
-  // Server-private from here on.
-  bool dropPart;                  // the current file part is being discarded
-  bool partOpen;                  // a file part is being received
-  char authorizationCopy[256];    // the request header is overwritten by form data
+    char boundary[80];   // "--" + the form's boundary; empty for a single-file upload
+    std::uint8_t state;  // UPLOAD_FIRST_DATA, UPLOAD_MORE_DATA or UPLOAD_LAST_DATA
+    std::int32_t held;
+    FormVariable fields[50];
+    ServerConfig* server;
+    std::int32_t fieldCount;
+    const char* path;
+    char fileName[260];
+    std::int32_t file;  // descriptor used by uploadWriter; 0 = none
+    // Server-private from here on.
+    bool dropPart;                // the current file part is being discarded
+    bool partOpen;                // a file part is being received
+    char authorizationCopy[256];  // the request header is overwritten by form data
 };
 
 struct ConnectionSlot {
-  SocketHandle socket;  // 0 = slot free
-  std::uint32_t clientAddress;  // IPv4, host order
-  std::int32_t protocolMinor;
-  std::int64_t rangeStart;
-  char* path;  // request path without its leading "/", query included (owned)
-  const char* referer;
-  const char* host;
-  std::int32_t headerLength;
-  char* body;  // body of a plain POST, NUL-terminated (owned)
-  std::int32_t requestLength;
-  std::int32_t cseq;
-  const char* transport;
-  const char* authorization;
-  std::int32_t status;
-  std::int32_t responseHeaderLength;
-  std::int64_t bytesSent;
-  std::int64_t contentLength;
-  ContentTypeIndex contentType;
-  char* outPtr;
-  std::int32_t outCapacity;
-  std::int32_t pending;
-  std::int32_t file;  // 0 = none, -1 = the path is a directory
-  ConnFlags flags;
-  UrlHandler* handler;
-  char* ownedBuffer;  // released with std::free when the connection ends (FLAG_OWN_BUFFER)
-  std::int64_t connectedAt;
-  std::int64_t expiresAt;
-  std::uint32_t resumeTick;
-  std::int32_t requestsServed;
-  const char* contentTypeText;
-  UploadState* upload;
-  char* ioBuffer;  // SLOT_BUFFER_SIZE bytes, kept across connections
-  // Server-private from here on.
-  std::int32_t chunkOpen;  // bytes of the current chunk still to send, framing written
-  // 1 while the pending bytes are still in the file and go straight from it to the socket;
-  // -1 once that has proved impossible for this response; 0 before either.
-  std::int32_t sendFromFile;
+    SocketHandle socket;          // 0 = slot free
+    std::uint32_t clientAddress;  // IPv4, host order
+    std::int32_t protocolMinor;
+    std::int64_t rangeStart;
+    char* path;  // request path without its leading "/", query included (owned)
+    const char* referer;
+    const char* host;
+    std::int32_t headerLength;
+    char* body;  // body of a plain POST, NUL-terminated (owned)
+    std::int32_t requestLength;
+    std::int32_t cseq;
+    const char* transport;
+    const char* authorization;
+    std::int32_t status;
+    std::int32_t responseHeaderLength;
+    std::int64_t bytesSent;
+    std::int64_t contentLength;
+    ContentTypeIndex contentType;
+    char* outPtr;
+    std::int32_t outCapacity;
+    std::int32_t pending;
+    std::int32_t file;  // 0 = none, -1 = the path is a directory
+    ConnFlags flags;
+    UrlHandler* handler;
+    char* ownedBuffer;  // released with std::free when the connection ends (FLAG_OWN_BUFFER)
+    std::int64_t connectedAt;
+    std::int64_t expiresAt;
+    std::uint32_t resumeTick;
+    std::int32_t requestsServed;
+    const char* contentTypeText;
+    UploadState* upload;
+    char* ioBuffer;  // SLOT_BUFFER_SIZE bytes, kept across connections
+    // Server-private from here on.
+    std::int32_t chunkOpen;  // bytes of the current chunk still to send, framing written
+    // 1 while the pending bytes are still in the file and go straight from it to the socket;
+    // -1 once that has proved impossible for this response; 0 before either.
+    std::int32_t sendFromFile;
 };

@@ -11,11 +11,11 @@
 std::FILE* serverLog = nullptr;
 
 void serverPrintf(const char* format, ...) {
-  if (!serverLog) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(serverLog, format, arguments);
-  va_end(arguments);
+    if (!serverLog) return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(serverLog, format, arguments);
+    va_end(arguments);
 }
 
 std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }

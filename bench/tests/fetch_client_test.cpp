@@ -137,7 +137,8 @@ TEST(FetchPlan, CutOffAnswersAreFailures) {
     FetchResult result = runFetchPlan(planFor(shortBody.port, {"/x"}, 3, 1));
     EXPECT_EQ(result.ok, 0);
     EXPECT_EQ(result.failed, 3);
-    EXPECT_NE(result.firstError.find("body of 50 bytes, announced 100"), std::string::npos) << result.firstError;
+    EXPECT_NE(result.firstError.find("body of 50 bytes, announced 100"), std::string::npos)
+        << result.firstError;
 
     CannedServer halfHead("HTTP/1.1 200 OK\r\nContent-Le");
     result = runFetchPlan(planFor(halfHead.port, {"/x"}, 2, 2));

@@ -27,4 +27,6 @@ constexpr uint16_t LANG_ID_CZECH = 5;
 // The constant text for the id in the language's column, or "" for an id outside 1 to 15.
 // Never fails; the text lives for the whole process.
 const wchar_t* uiText(uint16_t language, uint16_t id);
-inline const wchar_t* uiText(uint16_t language, UiText id) { return uiText(language, static_cast<uint16_t>(id)); }
+inline const wchar_t* uiText(uint16_t language, UiText id) {
+    return uiText(language, static_cast<uint16_t>(id));
+}

@@ -15,13 +15,18 @@ std::wstring ansiToWide(const std::string& text) {
         unsigned char lead = bytes[i];
         uint32_t codePoint = lead;
         size_t length = 1;
-        if (lead >= 0xC2 && lead <= 0xDF) length = 2, codePoint = lead & 0x1F;
-        else if (lead >= 0xE0 && lead <= 0xEF) length = 3, codePoint = lead & 0x0F;
-        else if (lead >= 0xF0 && lead <= 0xF4) length = 4, codePoint = lead & 0x07;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2, codePoint = lead & 0x1F;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3, codePoint = lead & 0x0F;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, codePoint = lead & 0x07;
         bool valid = length > 1 && i + length <= size;
         for (size_t k = 1; valid && k < length; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) valid = false;
-            else codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
         }
         if (valid && (codePoint < 0x80 || (length == 3 && codePoint < 0x800) ||
                       (length == 4 && (codePoint < 0x10000 || codePoint > 0x10FFFF)) ||

@@ -52,9 +52,9 @@ void appendLine(const char* tag, const std::string& message) {
 std::string formatTimestamp(bool withMillis) {
     using namespace std::chrono;
     // 100-nanosecond ticks since 1970, as the system clock reports them.
-    long long ticks = duration_cast<duration<long long, std::ratio<1, 10000000>>>(
-                          system_clock::now().time_since_epoch())
-                          .count();
+    long long ticks =
+        duration_cast<duration<long long, std::ratio<1, 10000000>>>(system_clock::now().time_since_epoch())
+            .count();
     std::tm local{};
     char buffer[80] = "";
     if (toLocalTime(static_cast<std::time_t>(ticks / 10000000), local))

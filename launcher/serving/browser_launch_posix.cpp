@@ -1,11 +1,11 @@
 #include "browser_launch.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include "common/front_end.h"

@@ -63,7 +63,8 @@ bool startLocalServer() {
     prepared.maxClients = 32;
     prepared.flags = SERVER_NO_ACCEPT_RANGES;
     prepared.port = static_cast<uint16_t>(chosenPort);
-    bool rootsFit = setRoot(prepared.documentRoot, workspaceDataDir) && setRoot(prepared.secondaryRoot, sourceDataDir);
+    bool rootsFit =
+        setRoot(prepared.documentRoot, workspaceDataDir) && setRoot(prepared.secondaryRoot, sourceDataDir);
     prepared.urlHandlers = launcherHandlers;
     prepared.onUploadData = uploadWriter;
     prepared.onFormComplete = ignoreForm;

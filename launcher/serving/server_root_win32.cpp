@@ -19,7 +19,8 @@ std::optional<std::string> exactAnsi(const std::wstring& wide) {
     int needed = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), size, nullptr, 0, nullptr, lostCheck);
     if (needed <= 0 || lost) return std::nullopt;
     std::string narrow(static_cast<size_t>(needed), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, wide.c_str(), size, narrow.data(), needed, nullptr, lostCheck) != needed ||
+    if (WideCharToMultiByte(CP_ACP, flags, wide.c_str(), size, narrow.data(), needed, nullptr, lostCheck) !=
+            needed ||
         lost)
         return std::nullopt;
     return narrow;

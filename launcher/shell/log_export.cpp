@@ -39,9 +39,13 @@ void saveLogAs() {
         std::optional<std::filesystem::path> path = askLogFilePath(defaultLogFileName());
         if (!path) return;
         switch (writeLogFile(*path, logText())) {
-        case LogWriteResult::Written: return;
-        case LogWriteResult::CannotOpen: logError("Cannot open log file output stream"); break;
-        case LogWriteResult::WriteFailed: break;
+            case LogWriteResult::Written:
+                return;
+            case LogWriteResult::CannotOpen:
+                logError("Cannot open log file output stream");
+                break;
+            case LogWriteResult::WriteFailed:
+                break;
         }
     } catch (...) {
         logError("Error while saving log file");

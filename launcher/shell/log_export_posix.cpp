@@ -1,8 +1,8 @@
 #include "log_export.h"
 
-#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "common/status.h"
 #include "common/ui_text.h"
@@ -27,5 +27,6 @@ void showLog() {
 }
 
 std::optional<std::filesystem::path> askLogFilePath(const std::string& defaultName) {
-    return promptForLogFile(uiText(uiLanguage, UiText::SaveLogAs), defaultName, homeFolder(), askLine, showText);
+    return promptForLogFile(uiText(uiLanguage, UiText::SaveLogAs), defaultName, homeFolder(), askLine,
+                            showText);
 }

@@ -1,6 +1,8 @@
 #include "log_export.h"
 
+// windows.h first: the other Windows headers build on its types.
 #include <windows.h>
+
 #include <commdlg.h>
 
 #include "common/status.h"

@@ -1,13 +1,13 @@
 // Entry point of the POSIX program: language, sockets, the terminal window, the start sequence
 // worker and the terminal's loop.
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "common/language.h"
 #include "common/socket_library.h"

@@ -1,7 +1,9 @@
 // Entry point of the Windows program: language, Windows Sockets, the window class and main
 // window, the start-sequence worker and the message loop.
 
+// windows.h first: the other Windows headers build on its types.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <string>

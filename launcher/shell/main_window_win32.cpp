@@ -1,7 +1,9 @@
 // The main window: a status line and the terminate button, created on the main thread, and
 // the front-end operations through which other threads reach them.
 
+// windows.h first: the other Windows headers build on its types.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "../../resources/resource.h"
@@ -11,7 +13,8 @@
 #include "log/log.h"
 #include "shell/main_window_win32.h"
 
-static_assert(RC_CMD_ABOUT == IDM_ABOUT && RC_CMD_EXIT == IDM_EXIT, "resource commands differ from the window's");
+static_assert(RC_CMD_ABOUT == IDM_ABOUT && RC_CMD_EXIT == IDM_EXIT,
+              "resource commands differ from the window's");
 
 const UINT closeMessage = RegisterWindowMessageW(L"MorvantisLumidraClose");
 
@@ -37,7 +40,9 @@ void setStatusTextWin32(const std::wstring& text) {
 
 void enableTerminateButtonWin32(bool enabled) { EnableWindow(terminateButton, enabled ? TRUE : FALSE); }
 
-void deliverCommandWin32(int commandId) { SendMessageW(mainWindow, WM_COMMAND, static_cast<WPARAM>(commandId), 0); }
+void deliverCommandWin32(int commandId) {
+    SendMessageW(mainWindow, WM_COMMAND, static_cast<WPARAM>(commandId), 0);
+}
 
 // The last step of terminating, on the main thread: WM_DESTROY ends the message loop.
 void closeWindowWin32() { DestroyWindow(mainWindow); }
@@ -61,8 +66,8 @@ bool createMainWindow(HINSTANCE instance, int showCommand) {
     wchar_t className[100] = {};
     LoadStringW(instance, IDS_WINDOW_CLASS, className, 100);
     HWND window = CreateWindowExW(0, className, uiText(uiLanguage, UiText::WindowTitle), MAIN_WINDOW_STYLE,
-                                  CW_USEDEFAULT, WINDOW_Y, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance,
-                                  nullptr);
+                                  CW_USEDEFAULT, WINDOW_Y, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr,
+                                  instance, nullptr);
     if (!window) return false;
     mainWindow = window;
 
@@ -70,11 +75,11 @@ bool createMainWindow(HINSTANCE instance, int showCommand) {
     // Lets the close message in from other processes, also those of lower integrity.
     ChangeWindowMessageFilterEx(window, closeMessage, MSGFLT_ALLOW, nullptr);
 
-    statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, uiText(uiLanguage, UiText::Starting), WS_CHILD | WS_VISIBLE,
-                                20, 20, 280, 20, window, nullptr, instance, nullptr);
-    terminateButton = CreateWindowExW(0, L"Button", uiText(uiLanguage, UiText::TerminateButton),
-                                      WS_CHILD | WS_VISIBLE, 50, 10, 200, 40, window,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDM_EXIT)), instance, nullptr);
+    statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, uiText(uiLanguage, UiText::Starting),
+                                WS_CHILD | WS_VISIBLE, 20, 20, 280, 20, window, nullptr, instance, nullptr);
+    terminateButton = CreateWindowExW(
+        0, L"Button", uiText(uiLanguage, UiText::TerminateButton), WS_CHILD | WS_VISIBLE, 50, 10, 200, 40,
+        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDM_EXIT)), instance, nullptr);
     EnableWindow(terminateButton, FALSE);
 
     ShowWindow(window, showCommand);
@@ -82,4 +87,3 @@ bool createMainWindow(HINSTANCE instance, int showCommand) {
     logInfo("Main program window initialized");
     return true;
 }
-

@@ -14,6 +14,7 @@ using AskLine = std::function<std::optional<std::string>(const std::wstring& que
 using TellLine = std::function<void(const std::string& text)>;
 
 // The chosen file, or nullopt when the person cancels (Esc, "cancel", or no more input).
-std::optional<std::filesystem::path> promptForLogFile(const std::wstring& title, const std::string& defaultName,
+std::optional<std::filesystem::path> promptForLogFile(const std::wstring& title,
+                                                      const std::string& defaultName,
                                                       const std::filesystem::path& folder, const AskLine& ask,
                                                       const TellLine& tell);

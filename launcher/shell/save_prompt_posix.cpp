@@ -25,9 +25,12 @@ bool isYes(std::string answer) {
 
 fs::path resolveTyped(const std::string& typed, const fs::path& folder) {
     fs::path path;
-    if (typed == "~") path = folder;
-    else if (typed.rfind("~/", 0) == 0) path = folder / typed.substr(2);
-    else path = fs::path(typed).is_absolute() ? fs::path(typed) : folder / typed;
+    if (typed == "~")
+        path = folder;
+    else if (typed.rfind("~/", 0) == 0)
+        path = folder / typed.substr(2);
+    else
+        path = fs::path(typed).is_absolute() ? fs::path(typed) : folder / typed;
     if (!path.filename().empty() && !path.has_extension()) path += ".log";
     return path;
 }
@@ -45,7 +48,8 @@ std::optional<fs::path> promptForLogFile(const std::wstring& title, const std::s
         std::optional<std::string> answer = ask(question);
         if (!answer) return std::nullopt;
         std::string typed = trimmed(*answer);
-        if (typed == "cancel" || (!answer->empty() && answer->find('\033') != std::string::npos)) return std::nullopt;
+        if (typed == "cancel" || (!answer->empty() && answer->find('\033') != std::string::npos))
+            return std::nullopt;
 
         fs::path path = typed.empty() ? proposed : resolveTyped(typed, folder);
         std::error_code error;

@@ -28,7 +28,8 @@ void runAction(TerminalAction action, const std::string& typed) {
         enabled = buttonEnabled;
     }
     int commandId = commandOfAction(action, enabled);
-    if (commandId != 0) runCommand(commandId);
+    if (commandId != 0)
+        runCommand(commandId);
     else if (action == TerminalAction::None && !inputIsTerminal)
         showText("Unknown command: " + typed + "\n" + pipeWordHelp());
 }
@@ -58,8 +59,10 @@ void showNextPrompt() {
     }
     setRawMode(false);
     std::lock_guard<std::mutex> guard(screenLock);
-    if (outputIsTerminal) writeAll(STDOUT_FILENO, wideToAnsi(prompt->question));
-    else writeLine(wideToAnsi(prompt->question));
+    if (outputIsTerminal)
+        writeAll(STDOUT_FILENO, wideToAnsi(prompt->question));
+    else
+        writeLine(wideToAnsi(prompt->question));
 }
 
 void answerPrompt(std::optional<std::string> answer) {

@@ -85,8 +85,10 @@ void frontSetStatusText(const std::wstring& text) {
     if (ignoredWhileExiting()) return;
     std::lock_guard<std::mutex> guard(screenLock);
     statusText = text;
-    if (outputIsTerminal) redraw();
-    else writeLine(statusChangeLine(text));
+    if (outputIsTerminal)
+        redraw();
+    else
+        writeLine(statusChangeLine(text));
 }
 
 void frontEnableButton(bool enabled) {
@@ -94,8 +96,10 @@ void frontEnableButton(bool enabled) {
     std::lock_guard<std::mutex> guard(screenLock);
     if (buttonEnabled == enabled) return;
     buttonEnabled = enabled;
-    if (outputIsTerminal) redraw();
-    else writeLine(buttonChangeLine(enabled, uiLanguage));
+    if (outputIsTerminal)
+        redraw();
+    else
+        writeLine(buttonChangeLine(enabled, uiLanguage));
 }
 
 }  // namespace terminal_parts

@@ -24,12 +24,24 @@ bool isMenuText(const std::string& word, uint16_t language, UiText id) {
 
 TerminalAction actionForKey(char key) {
     switch (key) {
-    case 'a': case 'A': case '?': return TerminalAction::About;
-    case 'l': case 'L': return TerminalAction::ShowLog;
-    case 'd': case 'D': return TerminalAction::DownloadLog;
-    case 'x': case 'X': return TerminalAction::Exit;
-    case 't': case 'T': return TerminalAction::TerminateButton;
-    default: return TerminalAction::None;
+        case 'a':
+        case 'A':
+        case '?':
+            return TerminalAction::About;
+        case 'l':
+        case 'L':
+            return TerminalAction::ShowLog;
+        case 'd':
+        case 'D':
+            return TerminalAction::DownloadLog;
+        case 'x':
+        case 'X':
+            return TerminalAction::Exit;
+        case 't':
+        case 'T':
+            return TerminalAction::TerminateButton;
+        default:
+            return TerminalAction::None;
     }
 }
 
@@ -47,12 +59,18 @@ TerminalAction actionForWords(const std::string& line, uint16_t language) {
 
 int commandOfAction(TerminalAction action, bool buttonEnabled) {
     switch (action) {
-    case TerminalAction::About: return IDM_ABOUT;
-    case TerminalAction::ShowLog: return IDM_SHOW_LOG;
-    case TerminalAction::DownloadLog: return IDM_DOWNLOAD_LOG;
-    case TerminalAction::Exit: return IDM_EXIT;
-    case TerminalAction::TerminateButton: return buttonEnabled ? IDM_EXIT : 0;
-    case TerminalAction::None: break;
+        case TerminalAction::About:
+            return IDM_ABOUT;
+        case TerminalAction::ShowLog:
+            return IDM_SHOW_LOG;
+        case TerminalAction::DownloadLog:
+            return IDM_DOWNLOAD_LOG;
+        case TerminalAction::Exit:
+            return IDM_EXIT;
+        case TerminalAction::TerminateButton:
+            return buttonEnabled ? IDM_EXIT : 0;
+        case TerminalAction::None:
+            break;
     }
     return 0;
 }
@@ -75,8 +93,8 @@ std::string progressBar(int percent, int width) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     int filled = percent * width / 100;
-    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.') +
-           "]";
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(width - filled), '.') + "]";
 }
 
 std::wstring printable(const std::wstring& text) {
@@ -123,17 +141,23 @@ std::string terminalButtonLine(bool enabled, uint16_t language) {
 }
 
 std::string terminalKeyHelp(uint16_t language) {
-    auto item = [language](const char* key, UiText id) { return std::string(key) + " " + wideToAnsi(uiText(language, id)); };
-    return item("a", UiText::About) + " | " + item("l", UiText::ShowLog) + " | " + item("d", UiText::DownloadLog) +
-           " | " + item("x", UiText::Exit) + " | " + item("t", UiText::TerminateButton);
+    auto item = [language](const char* key, UiText id) {
+        return std::string(key) + " " + wideToAnsi(uiText(language, id));
+    };
+    return item("a", UiText::About) + " | " + item("l", UiText::ShowLog) + " | " +
+           item("d", UiText::DownloadLog) + " | " + item("x", UiText::Exit) + " | " +
+           item("t", UiText::TerminateButton);
 }
 
 std::string pipeWordHelp() { return "Commands: about, show log, download log, exit, terminate"; }
 
-std::string statusChangeLine(const std::wstring& status) { return "Status: " + wideToAnsi(printable(status)); }
+std::string statusChangeLine(const std::wstring& status) {
+    return "Status: " + wideToAnsi(printable(status));
+}
 
 std::string buttonChangeLine(bool enabled, uint16_t language) {
-    return "Button: " + wideToAnsi(uiText(language, UiText::TerminateButton)) + (enabled ? " (enabled)" : " (disabled)");
+    return "Button: " + wideToAnsi(uiText(language, UiText::TerminateButton)) +
+           (enabled ? " (enabled)" : " (disabled)");
 }
 
 std::string clipToColumns(const std::string& text, int columns) {

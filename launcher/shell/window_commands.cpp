@@ -8,20 +8,20 @@
 
 bool runWindowCommand(int commandId, void (*showAbout)()) {
     switch (commandId) {
-    case IDM_ABOUT:
-        showAbout();
-        return true;
-    case IDM_EXIT:
-        terminateLauncher();
-        return true;
-    case IDM_SHOW_LOG:
-        showLog();
-        return true;
-    case IDM_DOWNLOAD_LOG:
-        // Each choice saves on its own thread, which nobody joins.
-        std::thread(saveLogAs).detach();
-        return true;
-    default:
-        return false;
+        case IDM_ABOUT:
+            showAbout();
+            return true;
+        case IDM_EXIT:
+            terminateLauncher();
+            return true;
+        case IDM_SHOW_LOG:
+            showLog();
+            return true;
+        case IDM_DOWNLOAD_LOG:
+            // Each choice saves on its own thread, which nobody joins.
+            std::thread(saveLogAs).detach();
+            return true;
+        default:
+            return false;
     }
 }

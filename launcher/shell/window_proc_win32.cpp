@@ -16,7 +16,8 @@ void showPopupMenu(HWND window) {
     InsertMenuW(menu, 0, MF_BYPOSITION | MF_STRING, IDM_ABOUT, uiText(uiLanguage, UiText::About));
     InsertMenuW(menu, 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
     InsertMenuW(menu, 2, MF_BYPOSITION | MF_STRING, IDM_SHOW_LOG, uiText(uiLanguage, UiText::ShowLog));
-    InsertMenuW(menu, 3, MF_BYPOSITION | MF_STRING, IDM_DOWNLOAD_LOG, uiText(uiLanguage, UiText::DownloadLog));
+    InsertMenuW(menu, 3, MF_BYPOSITION | MF_STRING, IDM_DOWNLOAD_LOG,
+                uiText(uiLanguage, UiText::DownloadLog));
     InsertMenuW(menu, 4, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
     InsertMenuW(menu, 5, MF_BYPOSITION | MF_STRING, IDM_EXIT, uiText(uiLanguage, UiText::Exit));
     SetForegroundWindow(window);
@@ -44,48 +45,48 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DefWindowProcW(window, message, wParam, lParam);
     }
     switch (message) {
-    case WM_CREATE:
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        EndPaint(window, &paint);
-        return 0;
-    }
-    case WM_COMMAND:
-        if (runWindowCommand(LOWORD(wParam), showAboutDialog)) return 0;
-        return DefWindowProcW(window, message, wParam, lParam);
-    case WM_RBUTTONDOWN:
-        showPopupMenu(window);
-        return 0;
-    case WM_CLOSE:
-        // The task bar or another program closing the window must not leave the patient's
-        // study behind in the temporary folder: close through the terminate sequence.
-        SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
-        return 0;
-    case WM_ENDSESSION:
-        // The session ends right after this returns: clean up now.
-        if (wParam) SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        case WM_CREATE:
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            BeginPaint(window, &paint);
+            EndPaint(window, &paint);
+            return 0;
+        }
+        case WM_COMMAND:
+            if (runWindowCommand(LOWORD(wParam), showAboutDialog)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_RBUTTONDOWN:
+            showPopupMenu(window);
+            return 0;
+        case WM_CLOSE:
+            // The task bar or another program closing the window must not leave the patient's
+            // study behind in the temporary folder: close through the terminate sequence.
+            SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+            return 0;
+        case WM_ENDSESSION:
+            // The session ends right after this returns: clean up now.
+            if (wParam) SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
+        case WM_INITDIALOG:
             return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
     }
 }

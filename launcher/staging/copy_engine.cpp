@@ -70,7 +70,8 @@ void copyFolder(const fs::path& source, const fs::path& target, std::vector<Fold
 
 void makeFolder(const fs::path& folder) {
     if (fs::create_directory(folder) || fs::is_directory(folder)) return;
-    throw fs::filesystem_error("cannot create folder", folder, std::make_error_code(std::errc::not_a_directory));
+    throw fs::filesystem_error("cannot create folder", folder,
+                               std::make_error_code(std::errc::not_a_directory));
 }
 
 void makeWorkspaceSkeleton(const fs::path& workspaceDataDir) {

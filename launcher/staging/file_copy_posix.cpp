@@ -1,10 +1,10 @@
 #include "file_copy.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
 
 #include <system_error>
 #include <vector>

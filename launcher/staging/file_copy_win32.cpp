@@ -50,11 +50,13 @@ FileCopyResult copyFileExclusive(const std::filesystem::path& source, const std:
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!from.valid()) return FileCopyResult::Failed;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(from.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!GetFileInformationByHandle(from.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return FileCopyResult::Failed;
     }
     // CREATE_NEW: an existing target (a copy still under way, a leftover) is never overwritten.
-    Handle to(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle to(
+        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!to.valid()) return FileCopyResult::Failed;
 
     FileCopyResult result = FileCopyResult::Copied;
@@ -87,7 +89,8 @@ FileCopyResult copyFileExclusive(const std::filesystem::path& source, const std:
     }
     // The copy keeps the file's attributes, as the system's copy would (read-only from a disc
     // included; the workspace removal deletes such files all the same).
-    SetFileAttributesW(target.c_str(), info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_COMPRESSED));
+    SetFileAttributesW(target.c_str(),
+                       info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_COMPRESSED));
     return FileCopyResult::Copied;
 }
 

@@ -1,9 +1,9 @@
 #include "workspace_lock.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdio>
 

@@ -14,8 +14,8 @@ HANDLE ownLock = INVALID_HANDLE_VALUE;
 // Shared with nobody: while the handle is open, any other open of the file fails with a sharing
 // violation. The handle is not inherited, so an extractor left running cannot keep it.
 HANDLE openExclusive(const fs::path& file, DWORD disposition) {
-    return CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    return CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ constexpr auto REMOVAL_RETRY_WAIT = std::chrono::seconds(6);
 
 // Removes this launcher's own workspace; holdersGone tells whether work inside it is still going
 // on. Never raises.
-void removeWorkspaceFolder(const std::filesystem::path& folder, const std::function<bool()>& holdersGone) noexcept;
+void removeWorkspaceFolder(const std::filesystem::path& folder,
+                           const std::function<bool()>& holdersGone) noexcept;
 
 // Deletes everything in folder but its lock file. True when nothing else is left.
 bool deleteAllButLock(const std::filesystem::path& folder) noexcept;

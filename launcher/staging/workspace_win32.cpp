@@ -1,6 +1,8 @@
 #include "workspace_platform.h"
 
+// windows.h first: the other Windows headers build on its types.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>
@@ -12,11 +14,13 @@ fs::path temporaryFolder() {
     wchar_t buffer[MAX_PATH + 1] = {};
     DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
     if (length == 0 || length > MAX_PATH) {
-        throw fs::filesystem_error("GetTempPathW", std::error_code(static_cast<int>(GetLastError()), std::system_category()));
+        throw fs::filesystem_error("GetTempPathW",
+                                   std::error_code(static_cast<int>(GetLastError()), std::system_category()));
     }
     fs::path folder(std::wstring(buffer, length));
     if (!fs::is_directory(folder)) {
-        throw fs::filesystem_error("temporary folder", folder, std::make_error_code(std::errc::not_a_directory));
+        throw fs::filesystem_error("temporary folder", folder,
+                                   std::make_error_code(std::errc::not_a_directory));
     }
     return folder;
 }

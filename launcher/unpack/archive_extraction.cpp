@@ -28,8 +28,8 @@ bool extractArchive(const std::wstring& command, const char* firstLine, const st
 
 }  // namespace
 
-std::wstring viewerCommandLine(const std::wstring& program, wchar_t separator, const std::wstring& workspaceDataDir,
-                               const std::wstring& sourceRoot) {
+std::wstring viewerCommandLine(const std::wstring& program, wchar_t separator,
+                               const std::wstring& workspaceDataDir, const std::wstring& sourceRoot) {
     const std::wstring s(1, separator);
     return commandHead(program) + workspaceDataDir + s + L"7z" + s + L"\" \"" + sourceRoot + s + L"DATA" + s +
            L"7z" + s + L"viewer.7z\"";
@@ -42,13 +42,15 @@ std::wstring dataCommandLine(const std::wstring& program, wchar_t separator, con
 }
 
 bool extractViewer(const WorkspacePaths& paths) {
-    std::wstring command = viewerCommandLine(extractorProgram(), commandSeparator(),
-                                             commandPathText(paths.workspaceDataDir), commandPathText(paths.sourceRoot));
+    std::wstring command =
+        viewerCommandLine(extractorProgram(), commandSeparator(), commandPathText(paths.workspaceDataDir),
+                          commandPathText(paths.sourceRoot));
     return extractArchive(command, "Unzipping viewer...", "Browser unzip attempt ");
 }
 
 bool extractData(const WorkspacePaths& paths) {
-    std::wstring command = dataCommandLine(extractorProgram(), commandSeparator(), commandPathText(paths.workspaceDir),
-                                           commandPathText(paths.sourceRoot));
+    std::wstring command =
+        dataCommandLine(extractorProgram(), commandSeparator(), commandPathText(paths.workspaceDir),
+                        commandPathText(paths.sourceRoot));
     return extractArchive(command, "Unzipping data...", "Data unzip attempt ");
 }

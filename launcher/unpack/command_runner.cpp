@@ -9,7 +9,9 @@
 #include "log/log.h"
 #include "staging/workspace.h"
 
-bool runAndWait(const std::wstring& commandLine) { return runAndWaitWithin(commandLine, RUN_AND_WAIT_LIMIT_MS); }
+bool runAndWait(const std::wstring& commandLine) {
+    return runAndWaitWithin(commandLine, RUN_AND_WAIT_LIMIT_MS);
+}
 
 std::string progressFigure(const char* chunk, size_t size) {
     if (chunk == nullptr) return std::string();
@@ -28,9 +30,7 @@ void handleProgressChunk(const char* chunk, size_t size) {
     logInfo("Copy progress: " + figure);
 }
 
-void showRetryStatus() {
-    showStatus(stageTextId.load(), uiText(uiLanguage, UiText::RetrySuffix));
-}
+void showRetryStatus() { showStatus(stageTextId.load(), uiText(uiLanguage, UiText::RetrySuffix)); }
 
 ChildWorkspaceHold::ChildWorkspaceHold() : held(holdWorkspace()) {
     if (!held) logWarn("7z not started: terminating");

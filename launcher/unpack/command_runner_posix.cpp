@@ -95,7 +95,8 @@ int spawnCommand(const std::wstring& commandLine, int outputFd, pid_t& child) {
     sigset_t defaults;
     sigset_t noMask;
     sigemptyset(&defaults);
-    for (int signalNumber : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM}) sigaddset(&defaults, signalNumber);
+    for (int signalNumber : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM})
+        sigaddset(&defaults, signalNumber);
     sigemptyset(&noMask);
     if (failure == 0) failure = posix_spawnattr_setsigdefault(&attributes, &defaults);
     if (failure == 0) failure = posix_spawnattr_setsigmask(&attributes, &noMask);
@@ -263,5 +264,6 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
             [child] { stopChild(child); });
     }
     hold.release();
-    return waitedRunResult(last == Query::Obtained && exitCode == 0, exitCode, last == Query::Obtained ? 1 : 0);
+    return waitedRunResult(last == Query::Obtained && exitCode == 0, exitCode,
+                           last == Query::Obtained ? 1 : 0);
 }

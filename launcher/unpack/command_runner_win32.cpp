@@ -63,8 +63,8 @@ std::string systemErrorText(uint32_t code) {
     if (code == 0) return std::string();
     char* buffer = nullptr;
     DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text;
     if (buffer) {
         text.assign(buffer, length);
@@ -160,7 +160,8 @@ bool runAndWaitWithin(const std::wstring& commandLine, unsigned limitMs) {
     const ULONGLONG deadline = GetTickCount64() + limitMs;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        const DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(RUNNER_POLL_MS, deadline > now ? deadline - now : 0));
+        const DWORD step =
+            static_cast<DWORD>(std::min<ULONGLONG>(RUNNER_POLL_MS, deadline > now ? deadline - now : 0));
         if (WaitForSingleObject(process.hProcess, step) != WAIT_TIMEOUT) break;
         if (terminating() || step == 0) break;
     }

@@ -15,8 +15,8 @@ wchar_t commandSeparator();
 std::wstring commandPathText(const std::filesystem::path& path);
 
 // program x -bsp2 -y -o"<workspaceDataDir>\7z\" "<sourceRoot>\DATA\7z\viewer.7z"
-std::wstring viewerCommandLine(const std::wstring& program, wchar_t separator, const std::wstring& workspaceDataDir,
-                               const std::wstring& sourceRoot);
+std::wstring viewerCommandLine(const std::wstring& program, wchar_t separator,
+                               const std::wstring& workspaceDataDir, const std::wstring& sourceRoot);
 
 // program x -bsp2 -y -o"<workspaceDir>\" "<sourceRoot>\data.zip"
 std::wstring dataCommandLine(const std::wstring& program, wchar_t separator, const std::wstring& workspaceDir,

@@ -25,9 +25,11 @@ std::string sevenZipOnPath() {
         size_t start = 0;
         for (;;) {
             size_t end = folders.find(':', start);
-            std::string_view folder = folders.substr(start, end == std::string_view::npos ? end : end - start);
+            std::string_view folder =
+                folders.substr(start, end == std::string_view::npos ? end : end - start);
             // An empty PATH entry means the current directory.
-            std::filesystem::path candidate = std::filesystem::path(folder.empty() ? "." : std::string(folder)) / name;
+            std::filesystem::path candidate =
+                std::filesystem::path(folder.empty() ? "." : std::string(folder)) / name;
             if (isExecutableFile(candidate)) return candidate.native();
             if (end == std::string_view::npos) break;
             start = end + 1;

@@ -35,7 +35,8 @@ int runProgram(const std::vector<std::string>& arguments, const fs::path& output
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return -1;
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     pid_t child = 0;
     int failure = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
@@ -53,7 +54,8 @@ void writeFiles(const fs::path& folder, const std::vector<TestDiscFile>& files) 
 }
 
 // Packs everything inside contentFolder (not the folder itself) into archive.
-void makeArchive(const fs::path& archive, const fs::path& contentFolder, const char* type, const fs::path& workFolder) {
+void makeArchive(const fs::path& archive, const fs::path& contentFolder, const char* type,
+                 const fs::path& workFolder) {
     const fs::path sevenZip = findSevenZip();
     if (sevenZip.empty()) throw std::runtime_error("no 7-Zip (7zz, 7za, 7z) on PATH");
     fs::create_directories(archive.parent_path());
@@ -64,8 +66,8 @@ void makeArchive(const fs::path& archive, const fs::path& contentFolder, const c
                              (contentFolder / "*").string()},
                             output);
     if (status != 0)
-        throw std::runtime_error("7-Zip could not make " + archive.string() + " (status " + std::to_string(status) +
-                                 "): " + readFileBytes(output));
+        throw std::runtime_error("7-Zip could not make " + archive.string() + " (status " +
+                                 std::to_string(status) + "): " + readFileBytes(output));
 }
 
 // Keeps the archive's signature but damages everything after it, so 7-Zip rejects it.
@@ -136,7 +138,8 @@ fs::path findSevenZip() {
         size_t start = 0;
         for (;;) {
             const size_t end = folders.find(':', start);
-            const std::string folder(folders.substr(start, end == std::string_view::npos ? end : end - start));
+            const std::string folder(
+                folders.substr(start, end == std::string_view::npos ? end : end - start));
             const fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
             std::error_code error;
             if (fs::is_regular_file(candidate, error) && access(candidate.c_str(), X_OK) == 0)

@@ -12,8 +12,8 @@
 #include <vector>
 
 struct TestDiscOptions {
-    bool corruptViewer = false;  // DATA/7z/viewer.7z is a damaged archive that 7-Zip rejects
-    bool corruptData = false;    // data.zip likewise
+    bool corruptViewer = false;   // DATA/7z/viewer.7z is a damaged archive that 7-Zip rejects
+    bool corruptData = false;     // data.zip likewise
     bool withDicomFolder = true;  // the disc's DATA/DICOM folder
     bool withDwFolder = true;     // the disc's optional DATA/DW folder
     uint64_t largeFileBytes = 0;  // when non-zero, TEST_DISC_LARGE_FILE of this many bytes

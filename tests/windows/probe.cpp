@@ -16,9 +16,12 @@ constexpr UINT MESSAGE_TIMEOUT_MS = 5000;
 
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
     std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                            nullptr);
     return out;
 }
 
@@ -34,11 +37,12 @@ HWND mainWindow() { return FindWindowW(L"LUMIDRALAUNCHER", nullptr); }
 // WM_GETTEXT is marshalled between processes, so this reads controls of another program too.
 std::wstring windowText(HWND window) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length)) return L"";
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length))
+        return L"";
     std::vector<wchar_t> buffer(length + 2, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
-                             MESSAGE_TIMEOUT_MS, &copied)) {
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &copied)) {
         return L"";
     }
     return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
@@ -116,7 +120,8 @@ int saveLog(const std::wstring& file, DWORD timeoutMs) {
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()), SMTO_ABORTIFHUNG,
                         MESSAGE_TIMEOUT_MS, &ignored);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     return waitFor([caption] { return launcherDialog(caption) ? nullptr : HWND(1); }, timeoutMs) ? 0 : 1;
 }
 
@@ -176,11 +181,14 @@ int usage() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return usage();
     std::wstring command = argv[1];
-    auto number = [&](int index) -> long { return index < argc ? std::wcstol(argv[index], nullptr, 10) : -1; };
+    auto number = [&](int index) -> long {
+        return index < argc ? std::wcstol(argv[index], nullptr, 10) : -1;
+    };
 
     if (command == L"wait-window") return waitFor(mainWindow, static_cast<DWORD>(number(2))) ? 0 : 1;
     if (command == L"wait-gone") {
-        return waitFor([] { return mainWindow() ? nullptr : HWND(1); }, static_cast<DWORD>(number(2))) ? 0 : 1;
+        return waitFor([] { return mainWindow() ? nullptr : HWND(1); }, static_cast<DWORD>(number(2))) ? 0
+                                                                                                       : 1;
     }
 
     HWND main = mainWindow();
@@ -198,7 +206,8 @@ int wmain(int argc, wchar_t** argv) {
         print(windowText(status));
     } else if (command == L"wait-status" && argc >= 4) {
         std::wstring wanted = argv[2];
-        bool seen = waitFor([&] { return windowText(status) == wanted ? HWND(1) : nullptr; }, static_cast<DWORD>(number(3)));
+        bool seen = waitFor([&] { return windowText(status) == wanted ? HWND(1) : nullptr; },
+                            static_cast<DWORD>(number(3)));
         if (!seen) print(windowText(status));
         return seen ? 0 : 1;
     } else if (command == L"button") {

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <deque>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -56,7 +56,8 @@ const std::string NAME = "LumidraLog-2023-05-01-09-03-07.log";
 
 TEST(LogExport, DefaultNameIsTheTimestampWithHyphens) {
     std::string name = defaultLogFileName();
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(LumidraLog-\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.log)"))) << name;
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(LumidraLog-\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.log)")))
+        << name;
 }
 
 TEST(LogExport, LinesEndInCarriageReturnAndLineFeed) {
@@ -69,8 +70,9 @@ TEST(LogExport, LinesEndInCarriageReturnAndLineFeed) {
 TEST(LogExport, TheLogsOwnBytesAreWrittenWhateverTheCharacters) {
     Scratch scratch;
     // Czech, Greek and Chinese: characters far above U+00FF must not make the save fail.
-    const std::string log = "2023-05-01 09:03:07.045 INFO: Tmp dir: /tmp/Kop\xc3\xadruji \xce\xa9 \xe4\xb8\xad\n"
-                            "2023-05-01 09:03:07.046 ERROR: second\n";
+    const std::string log =
+        "2023-05-01 09:03:07.045 INFO: Tmp dir: /tmp/Kop\xc3\xadruji \xce\xa9 \xe4\xb8\xad\n"
+        "2023-05-01 09:03:07.046 ERROR: second\n";
     fs::path file = scratch.path / "saved.log";
     ASSERT_EQ(writeLogFile(file, log), LogWriteResult::Written);
     EXPECT_EQ(bytesOf(file),
@@ -134,7 +136,8 @@ TEST(SavePrompt, AFolderThatDoesNotExistIsRefusedAndAskedAgain) {
     EXPECT_EQ(chosen, scratch.path / "here.log");
     EXPECT_EQ(person.questions.size(), 2u);
     bool refused = false;
-    for (const std::string& line : person.told) refused = refused || line.find("does not exist") != std::string::npos;
+    for (const std::string& line : person.told)
+        refused = refused || line.find("does not exist") != std::string::npos;
     EXPECT_TRUE(refused);
 }
 
@@ -144,7 +147,8 @@ TEST(SavePrompt, AFolderIsNoFileName) {
     ScriptedPerson person;
     person.answers = {"dir.log", "sub/", "file"};
     fs::create_directories(scratch.path / "sub");
-    EXPECT_EQ(promptForLogFile(TITLE, NAME, scratch.path, person.ask(), person.tell()), scratch.path / "file.log");
+    EXPECT_EQ(promptForLogFile(TITLE, NAME, scratch.path, person.ask(), person.tell()),
+              scratch.path / "file.log");
     EXPECT_EQ(person.questions.size(), 3u);
 }
 
@@ -153,7 +157,8 @@ TEST(SavePrompt, ReplacingAnExistingFileNeedsAYes) {
     std::ofstream(scratch.path / "old.log") << "old\n";
     ScriptedPerson person;
     person.answers = {"old.log", "n", "old.log", "ano"};
-    EXPECT_EQ(promptForLogFile(TITLE, NAME, scratch.path, person.ask(), person.tell()), scratch.path / "old.log");
+    EXPECT_EQ(promptForLogFile(TITLE, NAME, scratch.path, person.ask(), person.tell()),
+              scratch.path / "old.log");
     ASSERT_EQ(person.questions.size(), 4u);
     EXPECT_NE(person.questions[1].find(L"already exists"), std::wstring::npos);
     EXPECT_EQ(person.questions[2].rfind(TITLE, 0), 0u);  // "n" goes back to the name
@@ -161,10 +166,9 @@ TEST(SavePrompt, ReplacingAnExistingFileNeedsAYes) {
 
 TEST(SavePrompt, CancelEscapeOrNoMoreInputCancel) {
     Scratch scratch;
-    for (std::optional<std::string> answer : {std::optional<std::string>("cancel"),
-                                              std::optional<std::string>("\033"),
-                                              std::optional<std::string>("\033[A"),
-                                              std::optional<std::string>()}) {
+    for (std::optional<std::string> answer :
+         {std::optional<std::string>("cancel"), std::optional<std::string>("\033"),
+          std::optional<std::string>("\033[A"), std::optional<std::string>()}) {
         ScriptedPerson person;
         person.answers = {answer, "never.log"};
         EXPECT_FALSE(promptForLogFile(TITLE, NAME, scratch.path, person.ask(), person.tell()));

@@ -1,6 +1,6 @@
-#include "log/bounded_log.h"
 #include "log/log.h"
 #include "log/ansi_text.h"
+#include "log/bounded_log.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,8 @@ TEST(Log, TimestampIsLocalTimeWithOptionalMillis) {
     std::string plain = formatTimestamp(false);
     std::string precise = formatTimestamp(true);
     EXPECT_TRUE(std::regex_match(plain, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << plain;
-    EXPECT_TRUE(std::regex_match(precise, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3})"))) << precise;
+    EXPECT_TRUE(std::regex_match(precise, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3})")))
+        << precise;
 
     // In a zone one hour east of UTC the wall clock reads one hour more than UTC.
     const char* saved = std::getenv("TZ");
@@ -42,7 +43,10 @@ TEST(Log, TimestampIsLocalTimeWithOptionalMillis) {
     tzset();
     std::string local = formatTimestamp(false);
     std::time_t now = std::time(nullptr);
-    if (saved) setenv("TZ", savedZone.c_str(), 1); else unsetenv("TZ");
+    if (saved)
+        setenv("TZ", savedZone.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
     std::tm utc{};
     gmtime_r(&now, &utc);
@@ -60,7 +64,8 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
-            for (int i = 0; i < perThread; ++i) logInfo("writer " + std::to_string(t) + " line " + std::to_string(i));
+            for (int i = 0; i < perThread; ++i)
+                logInfo("writer " + std::to_string(t) + " line " + std::to_string(i));
         });
     for (auto& writer : writers) writer.join();
 
@@ -84,13 +89,14 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
 
 TEST(BoundedLog, TheHeadFillsToItsLimitThenTheTailKeepsTheNewestLinesAndCountsTheRest) {
     BoundedLog log = boundedLog(10, 8);
-    appendBoundedLine(log, "1 a:head\n", 1);   // 9 bytes
-    appendBoundedLine(log, "2 b\n", 1);        // would make 13: the head is closed
+    appendBoundedLine(log, "1 a:head\n", 1);  // 9 bytes
+    appendBoundedLine(log, "2 b\n", 1);       // would make 13: the head is closed
     appendBoundedLine(log, "3 c\n", 1);
     EXPECT_EQ(boundedLogText(log), "1 a:head\n2 b\n3 c\n") << "nothing dropped, no marker";
     appendBoundedLine(log, "4 d\n", 1);
     appendBoundedLine(log, "5\n", 1);  // a short line still goes to the tail, after the others
-    EXPECT_EQ(boundedLogText(log), "1 a:head\n3 WARN: Log too long: 2 lines (8 bytes) left out here\n4 d\n5\n");
+    EXPECT_EQ(boundedLogText(log),
+              "1 a:head\n3 WARN: Log too long: 2 lines (8 bytes) left out here\n4 d\n5\n");
 
     // A line longer than the whole tail is kept, alone, as the newest.
     appendBoundedLine(log, "6 " + std::string(20, 'x') + "\n", 1);
@@ -105,7 +111,10 @@ TEST(AnsiText, Utf8RoundTripAndMalformedBytes) {
     EXPECT_EQ(wideToAnsi(wide), czech);
 
     // A lone continuation byte and a truncated sequence are kept as Latin-1 characters.
-    EXPECT_EQ(ansiToWide(std::string("a\x80" "b\xC5", 4)), std::wstring(L"a\u0080b\u00c5"));
+    EXPECT_EQ(ansiToWide(std::string("a\x80"
+                                     "b\xC5",
+                                     4)),
+              std::wstring(L"a\u0080b\u00c5"));
     // The conversion ends at the first NUL.
     EXPECT_EQ(ansiToWide(std::string("ab\0cd", 5)), L"ab");
     EXPECT_EQ(ansiToWide(""), L"");

@@ -20,11 +20,13 @@ struct RecordingBrowser {
     fs::path program = scratch.path / "browser.sh";
 
     RecordingBrowser() {
-        writeText(program, "#!/bin/sh\n"
-                           "{ echo \"pid=$$\"; echo \"count=$#\"; printf 'arg=%s\\n' \"$1\";\n"
-                           "  echo \"stdin=$(readlink /proc/$$/fd/0)\";\n"
-                           "  echo \"fds=$(ls /proc/$$/fd | sort -n | tr '\\n' ' ')\"; } > \"$0.tmp\"\n"
-                           "mv \"$0.tmp\" \"" + record.string() + "\"\n");
+        writeText(program,
+                  "#!/bin/sh\n"
+                  "{ echo \"pid=$$\"; echo \"count=$#\"; printf 'arg=%s\\n' \"$1\";\n"
+                  "  echo \"stdin=$(readlink /proc/$$/fd/0)\";\n"
+                  "  echo \"fds=$(ls /proc/$$/fd | sort -n | tr '\\n' ' ')\"; } > \"$0.tmp\"\n"
+                  "mv \"$0.tmp\" \"" +
+                      record.string() + "\"\n");
         fs::permissions(program, fs::perms::owner_all);
     }
 
@@ -46,12 +48,13 @@ TEST(BrowserLaunch, TheBrowserVariableGetsTheAddressAsItsOneArgumentWithoutAShel
     RecordingBrowser browser;
     ASSERT_EQ(setenv("BROWSER", browser.program.c_str(), 1), 0);
     fs::path injected = browser.scratch.path / "injected";
-    std::wstring address = L"http://localhost:8000/7z/index.html?uniqueId=a b&c;$(touch " + injected.wstring() + L")";
+    std::wstring address =
+        L"http://localhost:8000/7z/index.html?uniqueId=a b&c;$(touch " + injected.wstring() + L")";
     openInBrowser(address);
     std::string record = browser.wait();
     EXPECT_EQ(field(record, "count"), "1");
-    EXPECT_EQ(field(record, "arg"), "http://localhost:8000/7z/index.html?uniqueId=a b&c;$(touch " +
-                                        injected.string() + ")");
+    EXPECT_EQ(field(record, "arg"),
+              "http://localhost:8000/7z/index.html?uniqueId=a b&c;$(touch " + injected.string() + ")");
     EXPECT_FALSE(fs::exists(injected));
 }
 
@@ -115,7 +118,8 @@ TEST(BrowserLaunch, TheAddressIsToldToThePersonEvenWhenNoBrowserStarts) {
     frontEnd.tellUser = recordTold;
     installFrontEnd(frontEnd);
     openInBrowser(L"http://localhost:8007/7z/index.html?uniqueId=LUMIDRA_2a");
-    EXPECT_EQ(toldTexts, std::vector<std::string>{"Viewer: http://localhost:8007/7z/index.html?uniqueId=LUMIDRA_2a"});
+    EXPECT_EQ(toldTexts,
+              std::vector<std::string>{"Viewer: http://localhost:8007/7z/index.html?uniqueId=LUMIDRA_2a"});
 
     // A front end with nowhere to write text (the Win32 window) is simply not told.
     installFrontEnd(FrontEnd{});

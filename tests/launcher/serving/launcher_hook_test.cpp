@@ -50,11 +50,11 @@ TEST_F(LauncherHook, TheLaunchIdIsAnsweredWithACopyThatStaysValid) {
 TEST_F(LauncherHook, OtherPathsAreDeclinedUntouched) {
     const std::string id = LAUNCH_ID;
     for (const std::string& path :
-         {std::string("/uniqueId?x=1"), std::string("/uniqueid"), std::string("/uniqueId/"), std::string("uniqueId"),
-          std::string("x/uniqueId"), std::string("/exit"), std::string("/exit?uniqueId="),
-          "/exit?uniqueId=" + id + "x", "/exit?uniqueId=" + id.substr(0, id.size() - 1),
-          "/EXIT?uniqueId=" + id, "/exit?uniqueid=" + id, "/exit?uniqueId= " + id, std::string(""),
-          std::string("/other")}) {
+         {std::string("/uniqueId?x=1"), std::string("/uniqueid"), std::string("/uniqueId/"),
+          std::string("uniqueId"), std::string("x/uniqueId"), std::string("/exit"),
+          std::string("/exit?uniqueId="), "/exit?uniqueId=" + id + "x",
+          "/exit?uniqueId=" + id.substr(0, id.size() - 1), "/EXIT?uniqueId=" + id, "/exit?uniqueid=" + id,
+          "/exit?uniqueId= " + id, std::string(""), std::string("/other")}) {
         HookCall call(path);
         EXPECT_EQ(launcherUrlHook(&call.request), 1) << path;
         EXPECT_EQ(call.request.outBuffer, call.ok) << path;

@@ -67,7 +67,8 @@ TEST(PortProbe, SkipsTakenPortsAndReleasesTheOneItFinds) {
     EXPECT_EQ(chosenPort, expected);
     EXPECT_EQ(checkedPorts(lines), range(8000, expected));
     EXPECT_NE(lines.find(" INFO: Found free port number: " + std::to_string(expected) + "\n"),
-              std::string::npos) << lines;
+              std::string::npos)
+        << lines;
     EXPECT_EQ(lines.find("ERROR"), std::string::npos) << lines;
     TakenPort again(expected);
     EXPECT_TRUE(again.takenByUs()) << "the probe must not keep the port it found";

@@ -143,8 +143,8 @@ TEST(ServerHosting, OpeningTheViewerCallsTheBrowserWithTheAddress) {
     logMark = logText().size();
     fs::path record = scratch.path / "called.txt";
     fs::path browser = scratch.path / "browser.sh";
-    writeText(browser, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record.string() + ".tmp\"\nmv \"" + record.string() +
-                           ".tmp\" \"" + record.string() + "\"\n");
+    writeText(browser, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record.string() + ".tmp\"\nmv \"" +
+                           record.string() + ".tmp\" \"" + record.string() + "\"\n");
     fs::permissions(browser, fs::perms::owner_all);
     ASSERT_EQ(setenv("BROWSER", browser.c_str(), 1), 0);
     chosenPort = 8000;

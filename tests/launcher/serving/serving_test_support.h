@@ -100,8 +100,8 @@ struct CommandRecorder {
         installFrontEnd(frontEnd);
     }
     // Waits up to `limit` for at least `count` commands; returns what arrived.
-    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> waitFor(size_t count,
-                                                                               std::chrono::milliseconds limit) {
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> waitFor(
+        size_t count, std::chrono::milliseconds limit) {
         std::unique_lock<std::mutex> guard(lock);
         arrived.wait_for(guard, limit, [&] { return commands.size() >= count; });
         return commands;

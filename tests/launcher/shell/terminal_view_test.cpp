@@ -39,7 +39,8 @@ TEST(TerminalView, WordsIgnoreCaseAndBlanksAndAcceptTheMenuTexts) {
     EXPECT_EQ(actionForWords("Download Lumidra log", 9), TerminalAction::DownloadLog);
     EXPECT_EQ(actionForWords("Terminate DICOM Lumidra", 9), TerminalAction::TerminateButton);
     // The Czech menu, as shown to a Czech user; the English words keep working there.
-    EXPECT_EQ(actionForWords("Zobrazit log CD prohl\xc3\xad\xc5\xbe\x65\xc4\x8d\x65", 5), TerminalAction::ShowLog);
+    EXPECT_EQ(actionForWords("Zobrazit log CD prohl\xc3\xad\xc5\xbe\x65\xc4\x8d\x65", 5),
+              TerminalAction::ShowLog);
     EXPECT_EQ(actionForWords("Ukon\xc4\x8dit", 5), TerminalAction::Exit);
     EXPECT_EQ(actionForWords("O aplikaci", 5), TerminalAction::About);
     EXPECT_EQ(actionForWords("show log", 5), TerminalAction::ShowLog);
@@ -112,7 +113,8 @@ TEST(TerminalView, ClippingCountsCharactersNotBytes) {
 
 TEST(TerminalView, LinesForPipesNameTheChange) {
     EXPECT_EQ(statusChangeLine(L"Copying data 45%"), "Status: Copying data 45%");
-    EXPECT_EQ(statusChangeLine(L"DICOM Lumidra spu\u0161t\u011bn"), "Status: DICOM Lumidra spu\xc5\xa1t\xc4\x9bn");
+    EXPECT_EQ(statusChangeLine(L"DICOM Lumidra spu\u0161t\u011bn"),
+              "Status: DICOM Lumidra spu\xc5\xa1t\xc4\x9bn");
     EXPECT_EQ(buttonChangeLine(true, 9), "Button: Terminate DICOM Lumidra (enabled)");
     EXPECT_EQ(buttonChangeLine(false, 5), "Button: Ukon\xc4\x8dit DICOM Lumidra (disabled)");
     EXPECT_NE(terminalKeyHelp(5).find("x Ukon\xc4\x8dit"), std::string::npos);

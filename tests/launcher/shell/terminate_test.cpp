@@ -88,8 +88,10 @@ TEST(Terminate, StopsTheServerRemovesTheWorkspaceAndClosesTheWindowInOrder) {
     EXPECT_FALSE(fs::exists(scratch.path / "LUMIDRA_1234"));
     EXPECT_TRUE(workspaceDir.empty());
     EXPECT_TRUE(fs::exists(sourceDataDir));  // the disc is never touched
-    EXPECT_EQ(events, (std::vector<std::string>{"button off", "status Removing temporary files...", "close"}));
-    EXPECT_EQ(logText().substr(logBefore.size()).find(" INFO: "), std::string::npos) << "terminating logs nothing";
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"button off", "status Removing temporary files...", "close"}));
+    EXPECT_EQ(logText().substr(logBefore.size()).find(" INFO: "), std::string::npos)
+        << "terminating logs nothing";
     EXPECT_EQ(logText().substr(logBefore.size()).find(" ERROR: "), std::string::npos);
 }
 
@@ -98,7 +100,9 @@ TEST(Terminate, WithNothingStartedTheWindowStillCloses) {
     uiLanguage = 5;
     terminateLauncher();
     EXPECT_FALSE(keepRunning.load());
-    EXPECT_EQ(events, (std::vector<std::string>{"button off", "status Odstra\xc5\x88uji do\xc4\x8d" "asn\xc3\xa9 soubory...",
+    EXPECT_EQ(events, (std::vector<std::string>{"button off",
+                                                "status Odstra\xc5\x88uji do\xc4\x8d"
+                                                "asn\xc3\xa9 soubory...",
                                                 "close"}));
     // A second request finds nothing left to do and closes again without failing.
     terminateLauncher();

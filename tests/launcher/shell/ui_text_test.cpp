@@ -35,7 +35,8 @@ TEST(UiText, RetrySuffixFollowsTheStageTextWithOneBlank) {
     std::wstring status = std::wstring(uiText(9, UiText::CopyingData)) + uiText(9, UiText::RetrySuffix);
     EXPECT_EQ(status, L"Copying data - error occured. Retrying...");
     status = std::wstring(uiText(5, UiText::CopyingBrowser)) + uiText(5, UiText::RetrySuffix);
-    EXPECT_EQ(status, L"Kop\u00edruji prohl\u00ed\u017ee\u010d - do\u0161lo k chyb\u011b, opakuji operaci...");
+    EXPECT_EQ(status,
+              L"Kop\u00edruji prohl\u00ed\u017ee\u010d - do\u0161lo k chyb\u011b, opakuji operaci...");
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ TEST_F(CopyTree, KeepsPermissionsFollowsLinksAndRefusesSpecialFiles) {
 
     // The dangling link and the pipe cannot be copied; the pipe must not hang the walk.
     EXPECT_FALSE(copyOk);
-    EXPECT_EQ(fs::status(target / "readonly.dcm").permissions(), fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(fs::status(target / "readonly.dcm").permissions(),
+              fs::perms::owner_read | fs::perms::group_read);
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(target / "linked folder")));
     EXPECT_EQ(readFileBytes(target / "linked folder" / "linked.dcm"), "through a link");
     EXPECT_EQ(listTree(target), "linked folder/\nlinked folder/linked.dcm\nreadonly.dcm\n");
@@ -130,7 +131,8 @@ TEST_F(CopyTree, ALinkBackToAnAncestorIsSkippedWithAWarningAndTheStudyCopiedOnce
     EXPECT_EQ(listTree(target), "S1/\nS1/I1.dcm\nS1/deeper/\nS1/deeper/I2.dcm\nshortcut/\nshortcut/I2.dcm\n");
     EXPECT_TRUE(copyOk) << "a skipped cycle is not a failed file";
     for (const char* link : {"S1/up", "S1/deeper/top", "S1/self"})
-        EXPECT_TRUE(log.has(" WARN: Link cycle skipped: " + (source / link).string() + "\n")) << link << log.added();
+        EXPECT_TRUE(log.has(" WARN: Link cycle skipped: " + (source / link).string() + "\n"))
+            << link << log.added();
 }
 
 class CopyStatus : public CopyTree {};

@@ -168,8 +168,9 @@ TEST_F(DeferredCopy, RemovalWaitsForTheCopyToLeaveTheWorkspace) {
 
 TEST_F(DeferredCopy, TerminateDuringTheCopyLeavesNoWorkspace) {
     for (int i = 0; i < 40; ++i)
-        writeFileBytes(disc / "DATA" / "DICOM" / ("S" + std::to_string(i % 4)) / ("I" + std::to_string(i) + ".dcm"),
-                       std::string(64 << 10, static_cast<char>('a' + i % 26)));
+        writeFileBytes(
+            disc / "DATA" / "DICOM" / ("S" + std::to_string(i % 4)) / ("I" + std::to_string(i) + ".dcm"),
+            std::string(64 << 10, static_cast<char>('a' + i % 26)));
     writeFileBytes(disc / "DATA" / "DICOM" / "LARGE" / "LARGE.dcm", std::string(96 << 20, 'L'));
     fs::path made = workspaceDir;
     LogMark log;

@@ -22,7 +22,8 @@ TEST(FileCopy, CopiesContentModeAndTimeOfAFileOfManyBlocks) {
     EXPECT_EQ(copyFileExclusive(scratch.path / "source file", scratch.path / "copy.bkp", always),
               FileCopyResult::Copied);
     EXPECT_EQ(readFileBytes(scratch.path / "copy.bkp"), content);
-    EXPECT_EQ(fs::status(scratch.path / "copy.bkp").permissions(), fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(fs::status(scratch.path / "copy.bkp").permissions(),
+              fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(fs::last_write_time(scratch.path / "copy.bkp"), modified);
 }
 
@@ -30,10 +31,12 @@ TEST(FileCopy, NeverTouchesAnExistingTarget) {
     TempFolder scratch{"lumidra staging ž"};
     writeFileBytes(scratch.path / "source", "new");
     writeFileBytes(scratch.path / "target", "old");
-    EXPECT_EQ(copyFileExclusive(scratch.path / "source", scratch.path / "target", always), FileCopyResult::Failed);
+    EXPECT_EQ(copyFileExclusive(scratch.path / "source", scratch.path / "target", always),
+              FileCopyResult::Failed);
     EXPECT_EQ(readFileBytes(scratch.path / "target"), "old");
 
-    EXPECT_EQ(copyFileExclusive(scratch.path / "missing", scratch.path / "other", always), FileCopyResult::Failed);
+    EXPECT_EQ(copyFileExclusive(scratch.path / "missing", scratch.path / "other", always),
+              FileCopyResult::Failed);
     EXPECT_FALSE(fs::exists(scratch.path / "other"));
     EXPECT_EQ(copyFileExclusive(scratch.path, scratch.path / "other", always), FileCopyResult::Failed)
         << "a folder is not a file";

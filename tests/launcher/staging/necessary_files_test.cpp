@@ -43,7 +43,10 @@ protected:
         terminateAt.clear();
         keepRunning = true;
         removeWorkspace();
-        if (savedTmp) ::setenv("TMPDIR", savedTmp->c_str(), 1); else ::unsetenv("TMPDIR");
+        if (savedTmp)
+            ::setenv("TMPDIR", savedTmp->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
         fs::current_path(savedCwd);
         chosenPort = savedPort;
         resetStagingGlobals();

@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 inline std::string listTree(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error))
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
         names.push_back(fs::relative(it->path(), folder).generic_string() + (it->is_directory() ? "/" : ""));
     std::sort(names.begin(), names.end());
     std::string text;

@@ -77,8 +77,9 @@ TEST_F(StaleWorkspaces, ADeadLaunchersWorkspaceGoesARunningOnesStays) {
     removeStaleWorkspaces(scratch.path);
 
     EXPECT_FALSE(fs::exists(dead));
-    EXPECT_EQ(listTree(running),
-              "DATA/\nDATA/DICOM/\nDATA/DICOM/S1/\nDATA/DICOM/S1/I1.dcm\nDATA/copy_status.txt\nlumidra.lock\n");
+    EXPECT_EQ(
+        listTree(running),
+        "DATA/\nDATA/DICOM/\nDATA/DICOM/S1/\nDATA/DICOM/S1/I1.dcm\nDATA/copy_status.txt\nlumidra.lock\n");
     EXPECT_EQ(readFileBytes(running / "DATA" / "DICOM" / "S1" / "I1.dcm"), "patient image");
     EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 1\n")) << log.added();
     EXPECT_FALSE(log.has("WARN")) << log.added();
@@ -106,7 +107,8 @@ TEST_F(StaleWorkspaces, AWorkspaceWhoseOwnerCannotBeToldIsLeftAndLogged) {
     removeStaleWorkspaces(scratch.path);
 
     EXPECT_TRUE(fs::exists(unknown / "DATA" / "DICOM" / "S1" / "I1.dcm"));
-    EXPECT_TRUE(log.has(" WARN: Workspace left in place, its launcher cannot be told: " + unknown.string() + "\n"))
+    EXPECT_TRUE(
+        log.has(" WARN: Workspace left in place, its launcher cannot be told: " + unknown.string() + "\n"))
         << log.added();
     EXPECT_TRUE(fs::exists(other / "DATA" / "copy_status.txt"));
     EXPECT_TRUE(fs::exists(scratch.path / "LUMIDRA_file"));

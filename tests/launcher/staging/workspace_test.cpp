@@ -31,7 +31,10 @@ protected:
     }
     void TearDown() override {
         removeWorkspace();
-        if (savedTmp) ::setenv("TMPDIR", savedTmp->c_str(), 1); else ::unsetenv("TMPDIR");
+        if (savedTmp)
+            ::setenv("TMPDIR", savedTmp->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
         fs::current_path(savedCwd);
         launchSeedSource = savedSeedSource;
         resetStagingGlobals();
@@ -202,7 +205,8 @@ TEST_F(Workspace, StagesARealDiscCopiesTheRestAndCleansUp) {
         if (file.path == TEST_DISC_CONFIG) continue;
         EXPECT_EQ(readFileBytes(workspaceDataDir / "7z" / file.path), file.content) << file.path;
     }
-    EXPECT_NE(readFileBytes(workspaceDataDir / "7z" / TEST_DISC_CONFIG).find("localhost:8042"), std::string::npos);
+    EXPECT_NE(readFileBytes(workspaceDataDir / "7z" / TEST_DISC_CONFIG).find("localhost:8042"),
+              std::string::npos);
     for (const TestDiscFile& file : dataArchiveFiles())
         EXPECT_EQ(readFileBytes(workspaceDir / file.path), file.content) << file.path;
     EXPECT_TRUE(fs::is_directory(workspaceDataDir / "DW"));

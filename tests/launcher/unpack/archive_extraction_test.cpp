@@ -28,7 +28,8 @@ TEST(ExtractorCommandLine, WindowsTemplatesAreExact) {
 TEST(ExtractorCommandLine, PosixTemplatesUseSlashes) {
     EXPECT_EQ(viewerCommandLine(L"BIN/7za", L'/', L"/tmp/w s/DATA", L"/media/cd"),
               L"BIN/7za x -bsp2 -y -o\"/tmp/w s/DATA/7z/\" \"/media/cd/DATA/7z/viewer.7z\"");
-    EXPECT_EQ(dataCommandLine(L"/usr/bin/7zz", L'/', L"/tmp/w", L"/"), L"/usr/bin/7zz x -bsp2 -y -o\"/tmp/w/\" \"//data.zip\"");
+    EXPECT_EQ(dataCommandLine(L"/usr/bin/7zz", L'/', L"/tmp/w", L"/"),
+              L"/usr/bin/7zz x -bsp2 -y -o\"/tmp/w/\" \"//data.zip\"");
 }
 
 class Extraction : public ::testing::Test {
@@ -64,7 +65,8 @@ protected:
                "/DATA/7z/viewer.7z\"";
     }
     std::string dataCommand(const std::string& program) const {
-        return program + " x -bsp2 -y -o\"" + workspaceDir.string() + "/\" \"" + disc.string() + "/data.zip\"";
+        return program + " x -bsp2 -y -o\"" + workspaceDir.string() + "/\" \"" + disc.string() +
+               "/data.zip\"";
     }
     std::vector<std::string> logLines() const { return logLinesSince(logStart); }
 
@@ -114,8 +116,9 @@ TEST_F(Extraction, TheDiscsOwnExtractorUnpacksBothArchivesAtTheFirstAttempt) {
 TEST_F(Extraction, WithoutBinSevenZipThe7ZipOnPathIsRunAndNamedInTheLog) {
     enterDisc({});
     ASSERT_TRUE(extractViewer(workspacePaths()));
-    expectCleanFirstAttempt(logLines(), {"INFO: Unzipping viewer...", "INFO: " + viewerCommand(findSevenZip().string()),
-                                         "INFO: Browser unzip attempt 1"});
+    expectCleanFirstAttempt(logLines(),
+                            {"INFO: Unzipping viewer...", "INFO: " + viewerCommand(findSevenZip().string()),
+                             "INFO: Browser unzip attempt 1"});
     expectFiles(workspaceDataDir / "7z", viewerArchiveFiles());
 }
 
@@ -131,8 +134,9 @@ TEST_F(Extraction, OnPath7zzComesBefore7zaBefore7zAndAFolderWithBlanksIsQuoted) 
     EXPECT_TRUE(extractViewer(workspacePaths()));
     const std::string program = "\"" + (tools / "7za").string() + "\"";
     EXPECT_EQ(logLines().at(1), "INFO: " + viewerCommand(program));
-    EXPECT_EQ(readFileBytes(tools / "ran-7za.txt"), "x -bsp2 -y -o" + (workspaceDataDir / "7z").string() + "/ " +
-                                                       (disc / "DATA" / "7z" / "viewer.7z").string() + "\n");
+    EXPECT_EQ(readFileBytes(tools / "ran-7za.txt"), "x -bsp2 -y -o" + (workspaceDataDir / "7z").string() +
+                                                        "/ " + (disc / "DATA" / "7z" / "viewer.7z").string() +
+                                                        "\n");
 }
 
 TEST_F(Extraction, ACorruptArchiveFailsThreeTimesWithRetryStatus) {
@@ -150,7 +154,8 @@ TEST_F(Extraction, ACorruptArchiveFailsThreeTimesWithRetryStatus) {
     EXPECT_EQ(lines.back().rfind("ERROR: Command failed with exit code: ", 0), 0u) << lines.back();
     // Each attempt: the captured run fails (one line), then the plain run (two lines).
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        auto at = std::find(lines.begin(), lines.end(), "INFO: Data unzip attempt " + std::to_string(attempt));
+        auto at =
+            std::find(lines.begin(), lines.end(), "INFO: Data unzip attempt " + std::to_string(attempt));
         ASSERT_NE(at, lines.end());
         std::vector<std::string> errors;
         for (++at; at != lines.end() && at->rfind("INFO: Data unzip attempt ", 0) != 0; ++at)

@@ -105,13 +105,14 @@ TEST_F(Runner, CapturedRunShowsEachFigureFromStdoutAndStderrAndSucceeds) {
     EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Copy progress:   5%", "INFO: Copy progress:  45%",
                                                     "INFO: Copy progress: 100%"}));
     EXPECT_EQ(shownStatusTexts(), (std::vector<std::wstring>{L"Copying browser  5%", L"Copying browser 45%",
-                                                            L"Copying browser100%"}));
+                                                             L"Copying browser100%"}));
     EXPECT_FALSE(childrenLeft());
 }
 
 TEST_F(Runner, OutputIsReadIn256ByteChunksThatAreNeverJoined) {
     // One write of 600 bytes: the reader sees 256 + 256 + 88 bytes, each with its own figure.
-    std::string output = std::string(252, '.') + " 10%" + std::string(252, '.') + " 20%" + std::string(84, '.') + " 30%";
+    std::string output =
+        std::string(252, '.') + " 10%" + std::string(252, '.') + " 20%" + std::string(84, '.') + " 30%";
     writeFileBytes(folder.path / "output.bin", output);
     const fs::path extractor = script("chunky", "cat \"$(dirname \"$0\")/output.bin\"\n");
     EXPECT_TRUE(runWithProgress(commandFor(extractor)));
@@ -121,12 +122,13 @@ TEST_F(Runner, OutputIsReadIn256ByteChunksThatAreNeverJoined) {
 
 TEST_F(Runner, ALargeOutputIsDrainedWhileTheChildRuns) {
     // Far more than a pipe holds: a runner that stopped reading would wait for ever.
-    const fs::path extractor = script("chatty",
-                                      "i=0\n"
-                                      "while [ $i -lt 4000 ]; do\n"
-                                      "  printf '\\b\\b\\b\\b %2d%% %d - some/long/file/name.dcm\\n' $((i % 100)) $i\n"
-                                      "  i=$((i + 1))\n"
-                                      "done\n");
+    const fs::path extractor =
+        script("chatty",
+               "i=0\n"
+               "while [ $i -lt 4000 ]; do\n"
+               "  printf '\\b\\b\\b\\b %2d%% %d - some/long/file/name.dcm\\n' $((i % 100)) $i\n"
+               "  i=$((i + 1))\n"
+               "done\n");
     EXPECT_TRUE(runWithProgress(commandFor(extractor)));
     std::vector<std::string> lines = logLines();
     EXPECT_GT(lines.size(), 10u);
@@ -161,7 +163,8 @@ TEST_F(Runner, AChildKilledByASignalIsAFailure) {
 }
 
 TEST_F(Runner, AMissingProgramGivesTheSystemsTextAndNoRetryStatus) {
-    const std::string notFound = std::string("ERROR: Create process failed with code 2: ") + std::strerror(ENOENT);
+    const std::string notFound =
+        std::string("ERROR: Create process failed with code 2: ") + std::strerror(ENOENT);
     const std::wstring missing = commandFor(folder.path / "no such 7za", "x -y");
     EXPECT_FALSE(runWithProgress(missing));
     EXPECT_EQ(logLines(), std::vector<std::string>{notFound});
@@ -169,8 +172,8 @@ TEST_F(Runner, AMissingProgramGivesTheSystemsTextAndNoRetryStatus) {
 
     logStart = logText().size();
     EXPECT_FALSE(runAndWait(missing));
-    EXPECT_EQ(logLines(),
-              (std::vector<std::string>{notFound, "ERROR: Command failed with exit code: 1024, exit code result: 0"}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              notFound, "ERROR: Command failed with exit code: 1024, exit code result: 0"}));
 
     logStart = logText().size();
     EXPECT_FALSE(runWithProgress(L"   "));
@@ -186,10 +189,11 @@ TEST_F(Runner, AMissingProgramGivesTheSystemsTextAndNoRetryStatus) {
 }
 
 TEST_F(Runner, ArgumentsReachTheChildAsSevenZipReadsThem) {
-    const fs::path extractor =
-        script("args 7za", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/args.txt\"\n");
+    const fs::path extractor = script(
+        "args 7za", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/args.txt\"\n");
     const std::string folderText = folder.path.string();
-    const std::string arguments = "x -bsp2 -y -o\"" + folderText + "/out put\\\" \"" + folderText + "/vie wer.7z\"";
+    const std::string arguments =
+        "x -bsp2 -y -o\"" + folderText + "/out put\\\" \"" + folderText + "/vie wer.7z\"";
     const std::string expected =
         "x\n-bsp2\n-y\n-o" + folderText + "/out put\\\n" + folderText + "/vie wer.7z\n";
     EXPECT_TRUE(runWithProgress(commandFor(extractor, arguments)));
@@ -215,7 +219,8 @@ TEST_F(Runner, RelativeProgramsComeFromTheCurrentDirectoryBareNamesFromPath) {
 
 TEST_F(Runner, UncapturedOutputGoesNowhereAndStandardInputIsEmpty) {
     // Exits 1 if it could read the test's standard input.
-    const fs::path extractor = script("noisy", "echo LEAKED-OUT\necho LEAKED-ERR >&2\nread line && exit 1\nexit 0\n");
+    const fs::path extractor =
+        script("noisy", "echo LEAKED-OUT\necho LEAKED-ERR >&2\nread line && exit 1\nexit 0\n");
     bool waited = false, captured = false;
     std::string leaked = withRedirectedStreams(folder.path / "streams.txt", [&] {
         waited = runAndWait(commandFor(extractor));

@@ -87,14 +87,15 @@ TEST_F(ProgressChunk, RetryStatusAndErrorLines) {
     stageTextId = static_cast<uint16_t>(UiText::CopyingData);
     showRetryStatus();
     EXPECT_EQ(shownStatusTexts(), (std::vector<std::wstring>{L"Copying browser - error occured. Retrying...",
-                                                            L"Copying data - error occured. Retrying..."}));
+                                                             L"Copying data - error occured. Retrying..."}));
     logSystemError(CREATE_PROCESS_FAILED, ENOENT);
     logSystemError(LAST_SYSTEM_ERROR, 0);
     logCommandFailed(EXIT_CODE_STILL_ACTIVE, 1);
     EXPECT_EQ(logLinesSince(logStart),
-              (std::vector<std::string>{"ERROR: Create process failed with code 2: " + std::string(std::strerror(ENOENT)),
-                                        "ERROR: Last system error message: 0: ",
-                                        "ERROR: Command failed with exit code: 259, exit code result: 1"}));
+              (std::vector<std::string>{
+                  "ERROR: Create process failed with code 2: " + std::string(std::strerror(ENOENT)),
+                  "ERROR: Last system error message: 0: ",
+                  "ERROR: Command failed with exit code: 259, exit code result: 1"}));
 }
 
 TEST(SystemErrorText, IsTheSystemsTextAndEmptyForZero) {
@@ -104,16 +105,20 @@ TEST(SystemErrorText, IsTheSystemsTextAndEmptyForZero) {
 }
 
 TEST(SplitCommandLine, QuotesGroupAndBackslashesStayOrdinary) {
-    EXPECT_EQ(splitCommandLine("BIN/7za x -bsp2 -y -o\"/tmp/work space/DATA/7z/\" \"/media/disc/DATA/7z/viewer.7z\""),
+    EXPECT_EQ(splitCommandLine(
+                  "BIN/7za x -bsp2 -y -o\"/tmp/work space/DATA/7z/\" \"/media/disc/DATA/7z/viewer.7z\""),
               (std::vector<std::string>{"BIN/7za", "x", "-bsp2", "-y", "-o/tmp/work space/DATA/7z/",
                                         "/media/disc/DATA/7z/viewer.7z"}));
     // The Windows form: the trailing backslash before the closing quote is part of the folder.
     EXPECT_EQ(splitCommandLine("BIN\\7za.exe x -o\"C:\\T\\W\\\" \"D:\\\\data.zip\""),
               (std::vector<std::string>{"BIN\\7za.exe", "x", "-oC:\\T\\W\\", "D:\\\\data.zip"}));
-    EXPECT_EQ(splitCommandLine("  a\t\tb  \"c d\"e\"f g\"  "), (std::vector<std::string>{"a", "b", "c def g"}));
-    EXPECT_EQ(splitCommandLine("a \"\" b \"unclosed quote"), (std::vector<std::string>{"a", "b", "unclosed quote"}));
+    EXPECT_EQ(splitCommandLine("  a\t\tb  \"c d\"e\"f g\"  "),
+              (std::vector<std::string>{"a", "b", "c def g"}));
+    EXPECT_EQ(splitCommandLine("a \"\" b \"unclosed quote"),
+              (std::vector<std::string>{"a", "b", "unclosed quote"}));
     EXPECT_TRUE(splitCommandLine("   ").empty());
-    EXPECT_EQ(splitCommandLine("\"/opt/my tools/7zz\" x"), (std::vector<std::string>{"/opt/my tools/7zz", "x"}));
+    EXPECT_EQ(splitCommandLine("\"/opt/my tools/7zz\" x"),
+              (std::vector<std::string>{"/opt/my tools/7zz", "x"}));
 }
 
 }  // namespace

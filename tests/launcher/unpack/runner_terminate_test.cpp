@@ -133,12 +133,14 @@ TEST_F(TerminateDuringExtraction, EachRunnerKillsAndReapsItsChildAndLetsTheWorks
         recordStatusTexts();
         logStart = logText().size();
 
-        auto run = std::async(std::launch::async, [&] { return captured ? runWithProgress(command) : runAndWait(command); });
+        auto run = std::async(std::launch::async,
+                              [&] { return captured ? runWithProgress(command) : runAndWait(command); });
         ASSERT_TRUE(waitFor([&] { return extractorWriting(); }, 10s)) << "the fake extractor never wrote";
         const std::vector<pid_t> pids = startedChildren(extractor);
         ASSERT_EQ(pids.size(), 1u);
 
-        EXPECT_LT(terminateAndRemove(), HOLD_RELEASED_WITHIN) << "removal waited for a runner that kept its hold";
+        EXPECT_LT(terminateAndRemove(), HOLD_RELEASED_WITHIN)
+            << "removal waited for a runner that kept its hold";
         ASSERT_EQ(run.wait_for(5s), std::future_status::ready) << "the runner went on waiting for its child";
         EXPECT_FALSE(run.get());
         EXPECT_TRUE(processGone(pids[0])) << "the extractor " << pids[0] << " outlived terminate";

@@ -48,21 +48,24 @@ TEST_F(ViewerConfig, PortAbove8000RewritesOnlyTheFirstAddress) {
     writeFileBytes(configFile, CONFIG);
     chosenPort = 8005;
     EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
-    EXPECT_EQ(readFileBytes(configFile),
-              "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8000/DICOM/\"\n}\n");
+    EXPECT_EQ(
+        readFileBytes(configFile),
+        "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8000/DICOM/\"\n}\n");
     EXPECT_EQ(logLines(), std::vector<std::string>{"INFO: Fixing config port number"});
 
     chosenPort = 8099;
     logStart = logText().size();
     EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
-    EXPECT_EQ(readFileBytes(configFile),
-              "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8099/DICOM/\"\n}\n");
+    EXPECT_EQ(
+        readFileBytes(configFile),
+        "{\n  \"server\": \"http://localhost:8005/\",\n  \"dicom\": \"http://localhost:8099/DICOM/\"\n}\n");
 }
 
 TEST_F(ViewerConfig, Port8000LeavesEverythingAlone) {
     for (int port : {8000, 0, -1}) {
         chosenPort = port;
-        EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort)) << port;  // no file at all: it is not even looked at
+        EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort))
+            << port;  // no file at all: it is not even looked at
     }
     EXPECT_TRUE(logLines().empty());
 }
@@ -75,18 +78,21 @@ TEST_F(ViewerConfig, AFileWithoutTheAddressIsUntouchedWithOneError) {
     EXPECT_TRUE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
     EXPECT_EQ(readFileBytes(configFile), other);
     EXPECT_EQ(fs::last_write_time(configFile), modified);
-    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Port in config not found"}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number",
+                                                    "ERROR: Port in config not found"}));
 }
 
 TEST_F(ViewerConfig, MissingOrEmptyFileFails) {
     chosenPort = 8001;
     EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
-    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Cannot read config file",
-                                                    "ERROR: Config content not loaded"}));
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Cannot read config file",
+                                        "ERROR: Config content not loaded"}));
     writeFileBytes(configFile, "");
     logStart = logText().size();
     EXPECT_FALSE(fixViewerConfigPort(viewerConfigFile(workspaceDir), chosenPort));
-    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number", "ERROR: Config content not loaded"}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: Fixing config port number",
+                                                    "ERROR: Config content not loaded"}));
     // A folder where the file should be cannot be read either.
     fs::remove(configFile);
     fs::create_directories(configFile);

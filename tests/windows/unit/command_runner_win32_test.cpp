@@ -1,6 +1,8 @@
 #include "unpack/command_runner.h"
 
+// windows.h first: the other Windows headers build on its types.
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +21,9 @@ std::wstring fakeChild(const std::wstring& steps) {
     return L"\"" + (testProgramFolder() / L"fake_child.exe").native() + L"\" " + steps;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -63,7 +67,8 @@ TEST(CommandRunnerWin32, CapturedPercentagesBecomeStatusAndLogLines) {
     stageTextId = static_cast<uint16_t>(UiText::CopyingBrowser);
     LogMark mark;
     // Each write is read as a chunk of its own, thanks to the pauses between them.
-    EXPECT_TRUE(runWithProgress(fakeChild(L"err \"  5%\" sleep 300 err \"\\b\\b\\b\\b 45%\" sleep 300 out \" 1% 100%\" sleep 300 exit 0")));
+    EXPECT_TRUE(runWithProgress(fakeChild(
+        L"err \"  5%\" sleep 300 err \"\\b\\b\\b\\b 45%\" sleep 300 out \" 1% 100%\" sleep 300 exit 0")));
     // The reader may handle its last chunk just after the runner returned.
     for (int i = 0; i < 40 && !contains(mark.since(), "100%"); ++i) Sleep(50);
 
@@ -101,13 +106,15 @@ TEST(CommandRunnerWin32, MissingProgramIsReportedWithTheSystemText) {
     std::string alsoExpected = "Create process failed with code 2: " + systemErrorText(2);
     // A missing folder gives code 3, a missing file in an existing folder code 2.
     EXPECT_TRUE(contains(lines, expected) || contains(lines, alsoExpected)) << lines;
-    EXPECT_TRUE(contains(lines, " ERROR: Command failed with exit code: 1024, exit code result: 0\n")) << lines;
+    EXPECT_TRUE(contains(lines, " ERROR: Command failed with exit code: 1024, exit code result: 0\n"))
+        << lines;
 }
 
 TEST(CommandRunnerWin32, ChildOutlivingTheWaitIsReportedStillActive) {
     LogMark mark;
     EXPECT_FALSE(runAndWaitWithin(fakeChild(L"sleep 3000 exit 0"), 200));
-    EXPECT_TRUE(contains(mark.since(), " ERROR: Command failed with exit code: 259, exit code result: 1\n")) << mark.since();
+    EXPECT_TRUE(contains(mark.since(), " ERROR: Command failed with exit code: 259, exit code result: 1\n"))
+        << mark.since();
 }
 
 TEST(CommandRunnerWin32, SystemErrorText) {

@@ -14,9 +14,14 @@ namespace {
 void writeTo(DWORD which, const char* raw) {
     std::string text;
     for (const char* c = raw; *c; ++c) {
-        if (c[0] == '\\' && c[1] == 'b') { text += '\b'; ++c; }
-        else if (c[0] == '\\' && c[1] == 'n') { text += '\n'; ++c; }
-        else text += *c;
+        if (c[0] == '\\' && c[1] == 'b') {
+            text += '\b';
+            ++c;
+        } else if (c[0] == '\\' && c[1] == 'n') {
+            text += '\n';
+            ++c;
+        } else
+            text += *c;
     }
     DWORD written = 0;
     WriteFile(GetStdHandle(which), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -26,10 +31,14 @@ void writeTo(DWORD which, const char* raw) {
 
 int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "out") == 0) writeTo(STD_OUTPUT_HANDLE, argv[i + 1]);
-        else if (std::strcmp(argv[i], "err") == 0) writeTo(STD_ERROR_HANDLE, argv[i + 1]);
-        else if (std::strcmp(argv[i], "sleep") == 0) Sleep(static_cast<DWORD>(std::atoi(argv[i + 1])));
-        else if (std::strcmp(argv[i], "exit") == 0) return std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "out") == 0)
+            writeTo(STD_OUTPUT_HANDLE, argv[i + 1]);
+        else if (std::strcmp(argv[i], "err") == 0)
+            writeTo(STD_ERROR_HANDLE, argv[i + 1]);
+        else if (std::strcmp(argv[i], "sleep") == 0)
+            Sleep(static_cast<DWORD>(std::atoi(argv[i + 1])));
+        else if (std::strcmp(argv[i], "exit") == 0)
+            return std::atoi(argv[i + 1]);
     }
     return 0;
 }

@@ -61,7 +61,8 @@ inline std::filesystem::path testProgramFolder() {
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::wstring& name) {
-        path_ = std::filesystem::temp_directory_path() / (L"lumidra-test-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
+        path_ = std::filesystem::temp_directory_path() /
+                (L"lumidra-test-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
         std::filesystem::create_directories(path_);

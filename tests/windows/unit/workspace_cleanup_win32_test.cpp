@@ -39,10 +39,11 @@ std::wstring pendingDeletions() {
         return std::wstring();
     DWORD size = 0;
     std::wstring value;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) ==
+        ERROR_SUCCESS) {
         value.resize(size / sizeof(wchar_t) + 1);
-        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()),
-                         &size);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(value.data()), &size);
         // A list of NUL-ended names, shown one per line.
         for (wchar_t& c : value)
             if (c == L'\0') c = L'\n';
@@ -53,8 +54,8 @@ std::wstring pendingDeletions() {
 
 void forgetPendingDeletions() {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
-                      &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
     RegDeleteValueW(key, L"PendingFileRenameOperations");
     RegCloseKey(key);
@@ -77,7 +78,8 @@ TEST(WorkspaceCleanupWin32, ACopyStuckInAStalledReadIsWokenAndTheWorkspaceGoesWh
         ASSERT_TRUE(holdWorkspace());
         CancellableCopyThread cancellable;
         HANDLE target = openUnshared(partial);
-        HANDLE source = CreateFileW(pipeName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE source =
+            CreateFileW(pipeName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         char block[512];
         DWORD got = 0;
         reading = true;
@@ -151,7 +153,8 @@ TEST(WorkspaceCleanupWin32, WhatStaysInUseIsMarkedForDeletionAtRestart) {
     EXPECT_NE(pending.find(workspace.native() + L"\n"), std::wstring::npos);
     // The files are marked before the folders that hold them.
     EXPECT_LT(pending.find(held.native() + L"\n"), pending.find(workspace.native() + L"\n"));
-    EXPECT_NE(log.since().find(" WARN: Temporary files still in use, deleted at the next restart: "), std::string::npos)
+    EXPECT_NE(log.since().find(" WARN: Temporary files still in use, deleted at the next restart: "),
+              std::string::npos)
         << log.since();
     EXPECT_TRUE(workspaceDir.empty());
 
@@ -183,6 +186,7 @@ TEST(WorkspaceCleanupWin32, OnlyTheWorkspaceOfALauncherThatHasGoneIsRemoved) {
     EXPECT_TRUE(fs::exists(running / L"DATA" / L"DICOM" / L"I1.dcm"));
     EXPECT_TRUE(fs::exists(unknown / L"DATA" / L"DICOM" / L"I1.dcm"));
     EXPECT_NE(log.since().find(" INFO: Stale workspaces removed: 1\n"), std::string::npos) << log.since();
-    EXPECT_NE(log.since().find(" WARN: Workspace left in place, its launcher cannot be told: "), std::string::npos);
+    EXPECT_NE(log.since().find(" WARN: Workspace left in place, its launcher cannot be told: "),
+              std::string::npos);
     unlockWorkspace();
 }
