@@ -37,7 +37,7 @@ ensure_pydicom()
 
 from disc import DiscError  # noqa: E402
 from disc.build import DiscRequest, Program, build_disc  # noqa: E402
-from disc.progress import Progress  # noqa: E402
+from disc.progress import Progress, silent_progress  # noqa: E402
 
 SEVEN_ZIP_BIN = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin")
 
@@ -89,20 +89,10 @@ def request_of(args):
         extras=os.path.abspath(args.extras) if args.extras else "", force=args.force)
 
 
-class _Silent:
-    def write(self, _text):
-        pass
-
-    def flush(self):
-        pass
-
-    def isatty(self):
-        return False
-
 
 def main(argv=None):
     args = parse_arguments(argv)
-    progress = Progress(_Silent() if args.quiet else sys.stderr)
+    progress = silent_progress() if args.quiet else Progress(sys.stderr)
     try:
         result = build_disc(request_of(args), progress)
     except DiscError as error:

@@ -33,7 +33,7 @@ ensure_pydicom()
 from disc import DiscError  # noqa: E402
 from disc.archives import find_seven_zip  # noqa: E402
 from disc.build import DiscRequest, build_disc as build_from_folder  # noqa: E402
-from disc.progress import Progress  # noqa: E402
+from disc.progress import silent_progress  # noqa: E402
 from sample_study import build_study, write_study  # noqa: E402
 
 SOURCE_DIR = os.path.dirname(TOOLS_DIR)
@@ -129,7 +129,7 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
             write_dw(extras)
         request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
                               label=SAMPLE_LABEL, extras=extras, force=True)
-        result = build_from_folder(request, Progress(_Quiet()))
+        result = build_from_folder(request, silent_progress())
     data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)
     notes = [install_extractor(disc, windows),
@@ -151,16 +151,6 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
         notes.append("no DATA/DICOM")
     return notes
 
-
-class _Quiet:
-    def write(self, _text):
-        pass
-
-    def flush(self):
-        pass
-
-    def isatty(self):
-        return False
 
 
 def main(argv=None):

@@ -58,3 +58,19 @@ class Progress:
             line = "%-18s" % self.name
         self.stream.write("\r" + line + "\033[K")
         self.stream.flush()
+
+
+class _NoStream:
+    def write(self, _text):
+        pass
+
+    def flush(self):
+        pass
+
+    def isatty(self):
+        return False
+
+
+def silent_progress():
+    """A Progress that shows nothing (--quiet, and the sample disc's own builds)."""
+    return Progress(_NoStream())
