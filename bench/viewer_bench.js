@@ -13,7 +13,7 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { tempDir, stageWorkspace } = require('../tests/browser/support/disc.js');
+const { tempDir, stageWorkspace, makeStudyDisc } = require('../tests/browser/support/disc.js');
 const { startFakeLauncher } = require('../tests/browser/support/fake_launcher.js');
 const { openBrowser } = require('../tests/browser/support/browser.js');
 
@@ -60,7 +60,7 @@ function makeDiscs(work) {
   for (const [name, folder] of [['uncompressed', plain], ['JPEG lossless', jpeg]]) {
     const disc = path.join(work, 'disc-' + (name === 'uncompressed' ? 'plain' : 'jpeg'));
     log('making the ' + name + ' disc');
-    execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'tools', 'make_disc.py'), folder, disc, '--quiet']);
+    makeStudyDisc(folder, disc);
     discs[name] = { disc, studyFolder: folder, bytes: folderBytes(folder) };
   }
   return discs;

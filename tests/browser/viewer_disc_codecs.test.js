@@ -8,7 +8,7 @@ const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { SOURCE_DIR, tempDir, buildDisc } = require('./support/disc.js');
+const { SOURCE_DIR, tempDir, buildDisc, makeStudyDisc } = require('./support/disc.js');
 const { openBrowser } = require('./support/browser.js');
 const { missing, startLauncher } = require('./support/launcher.js');
 
@@ -29,7 +29,7 @@ if (!missing) {
   execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'tests', 'browser', 'support', 'make_encodings.py'), sample, encodings]);
   fs.mkdirSync(study);
   for (const name of Object.keys(CHOSEN)) fs.copyFileSync(path.join(encodings, name), path.join(study, name));
-  execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'tools', 'make_disc.py'), study, disc, '--quiet'], { stdio: 'pipe' });
+  makeStudyDisc(study, disc);
 }
 
 test('every image of the disc shows through the real launcher, with codecs from the disc only',

@@ -19,6 +19,23 @@ function buildDisc(folder, options = []) {
   return execFileSync('python3', [BUILDER, folder, ...options], { encoding: 'utf-8', stdio: 'pipe' });
 }
 
+// A disc of any DICOM folder, made by the disc builder. These tests run the Linux launcher only,
+// so the Windows program and its extractor are stand-ins: a fresh tree has no Windows build yet.
+function makeStudyDisc(study, disc) {
+  const programs = tempDir('lumidra-stand-ins-');
+  try {
+    const options = [];
+    for (const [option, name] of [['--windows-launcher', 'lumidra.exe'], ['--windows-7za', '7za.exe']]) {
+      fs.writeFileSync(path.join(programs, name), 'MZ stand-in for ' + name + '\n');
+      options.push(option, path.join(programs, name));
+    }
+    execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'tools', 'make_disc.py'), study, disc, '--quiet', ...options],
+      { stdio: 'pipe' });
+  } finally {
+    fs.rmSync(programs, { recursive: true, force: true });
+  }
+}
+
 function sevenZip() {
   for (const name of SEVEN_ZIP) {
     try {
@@ -66,4 +83,4 @@ function readArrayBuffer(file) {
   return b.buffer.slice(b.byteOffset, b.byteOffset + b.length);
 }
 
-module.exports = { SOURCE_DIR, tempDir, buildDisc, sevenZip, stageWorkspace, listFiles, readArrayBuffer };
+module.exports = { SOURCE_DIR, tempDir, buildDisc, makeStudyDisc, sevenZip, stageWorkspace, listFiles, readArrayBuffer };
