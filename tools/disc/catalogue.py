@@ -7,7 +7,9 @@ derived from patient data. The order is the one a reader expects: patients by na
 date, series by number, images by instance number.
 """
 
+import multiprocessing
 import os
+import signal
 from dataclasses import dataclass, field
 
 from .recognise import Skipped, recognise
@@ -67,13 +69,37 @@ def _group(images, key):
     return groups
 
 
+# Headers are read by this many processes beside the main one, which copies and keeps order;
+# reading is Python's work (the copy is the kernel's), so it is what more cores speed up.
+_READERS = max(1, min(4, (os.cpu_count() or 1)))
+_MOST_PER_TASK = 16
+
+
+def _recognised(files):
+    """recognise(path) for every file, in order; in worker processes where there are cores."""
+    if _READERS == 1 or len(files) < 2:
+        return map(recognise, files)
+    return _pooled(files)
+
+
+def _quiet_reader():
+    # The builder itself answers Ctrl+C and termination (and cleans up); a reader just ends.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+
+
+def _pooled(files):
+    with multiprocessing.get_context("fork").Pool(_READERS, initializer=_quiet_reader) as pool:
+        per_task = max(1, min(_MOST_PER_TASK, len(files) // (4 * _READERS)))
+        yield from pool.imap(recognise, files, chunksize=per_task)
+
+
 def read_input(files, base, progress, take):
     """Recognises every file and hands each image to take as soon as it is known; returns the
     images (duplicates removed) and the skipped files. The first copy of an image (in path
     order) is kept; later ones name it, relative to base."""
     images, skipped, kept = [], [], {}
-    for path in files:
-        result = recognise(path)
+    for path, result in zip(files, _recognised(files)):
         if isinstance(result, Skipped):
             skipped.append(result)
             progress.advance(os.path.getsize(path) if os.path.isfile(path) else 0)
