@@ -30,8 +30,7 @@ protected:
     void SetUp() override {
         resetStagingGlobals();
         uiLanguage = 9;
-        const char* tmp = std::getenv("TMPDIR");
-        savedTmp = tmp ? std::optional<std::string>(tmp) : std::nullopt;
+        savedTmp = currentTmpdir();
         savedCwd = fs::current_path();
         savedPort = chosenPort;
         fs::create_directories(temp);
@@ -43,10 +42,7 @@ protected:
         terminateAt.clear();
         keepRunning = true;
         removeWorkspace();
-        if (savedTmp)
-            ::setenv("TMPDIR", savedTmp->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        restoreTmpdir(savedTmp);
         fs::current_path(savedCwd);
         chosenPort = savedPort;
         resetStagingGlobals();

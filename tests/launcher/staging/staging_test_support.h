@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,3 +58,16 @@ inline void resetStagingGlobals() {
 }
 
 }  // namespace staging_test
+
+// TMPDIR as it is now, and putting it back: tests point the workspace at folders of their own.
+inline std::optional<std::string> currentTmpdir() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp ? std::optional<std::string>(tmp) : std::nullopt;
+}
+
+inline void restoreTmpdir(const std::optional<std::string>& saved) {
+    if (saved)
+        ::setenv("TMPDIR", saved->c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}

@@ -130,17 +130,13 @@ TEST_F(StaleWorkspaces, ALaunchersOwnWorkspaceIsLockedWhileItRunsAndGoesWholeAtT
     fs::create_directories(tmp);
     fs::path disc = scratch.path / "disc";
     fs::create_directories(disc);
-    const char* savedTmp = std::getenv("TMPDIR");
-    std::string restoreTmp = savedTmp ? savedTmp : "";
+    std::optional<std::string> savedTmp = currentTmpdir();
     fs::path savedCwd = fs::current_path();
     ::setenv("TMPDIR", tmp.c_str(), 1);
     fs::current_path(disc);
     createWorkspace();  // staging fails on this empty disc; the folder is made and locked first
     fs::current_path(savedCwd);
-    if (savedTmp)
-        ::setenv("TMPDIR", restoreTmp.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
+    restoreTmpdir(savedTmp);
 
     ASSERT_FALSE(workspaceDir.empty());
     fs::path created = workspaceDir;

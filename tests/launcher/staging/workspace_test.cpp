@@ -24,17 +24,13 @@ class Workspace : public ::testing::Test {
 protected:
     void SetUp() override {
         resetStagingGlobals();
-        const char* tmp = std::getenv("TMPDIR");
-        savedTmp = tmp ? std::optional<std::string>(tmp) : std::nullopt;
+        savedTmp = currentTmpdir();
         savedCwd = fs::current_path();
         savedSeedSource = launchSeedSource;
     }
     void TearDown() override {
         removeWorkspace();
-        if (savedTmp)
-            ::setenv("TMPDIR", savedTmp->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        restoreTmpdir(savedTmp);
         fs::current_path(savedCwd);
         launchSeedSource = savedSeedSource;
         resetStagingGlobals();
