@@ -10,7 +10,7 @@ const path = require('node:path');
 const { tempDir } = require('./support/disc.js');
 const { makeUiWorkspace } = require('./support/ui_study.js');
 const { startFakeLauncher } = require('./support/fake_launcher.js');
-const { openBrowser, text, waitForImage, settle } = require('./support/browser.js');
+const { openBrowser, text, waitForImage, settle, press, waitForText } = require('./support/browser.js');
 
 const work = tempDir('lumidra-display-');
 test.after(() => fs.rmSync(work, { recursive: true, force: true }));
@@ -32,16 +32,6 @@ async function launch(t, name, browserOptions) {
   await browser.page.goto('http://localhost:' + port + '/7z/index.html');
   await waitForImage(browser.page, 1);
   return { page: browser.page, errors: browser.errors };
-}
-
-async function press(page, ...keys) {
-  for (const key of keys) await page.keyboard.press(key);
-  await settle(page);
-}
-
-async function waitForText(page, id, pattern) {
-  await page.waitForFunction(({ id, source }) => new RegExp(source).test(document.getElementById(id).textContent),
-    { id, source: pattern.source });
 }
 
 // Where on the canvas the whole image shows exactly, one image pixel on one screen pixel, with

@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { tempDir, buildDisc, stageWorkspace } = require('./support/disc.js');
 const { startFakeLauncher } = require('./support/fake_launcher.js');
-const { openBrowser, canvasSummary, gridDifference, text, waitForImage, settle } = require('./support/browser.js');
+const { openBrowser, canvasSummary, gridDifference, text, waitForImage, settle, press, waitForText } = require('./support/browser.js');
 
 const work = tempDir('lumidra-navigation-');
 const disc = path.join(work, 'disc');
@@ -32,16 +32,6 @@ async function launch(t, name, prepare) {
   await browser.page.goto('http://localhost:' + port + '/7z/index.html');
   await waitForImage(browser.page, 1);
   return { page: browser.page, errors: browser.errors, data };
-}
-
-async function press(page, ...keys) {
-  for (const key of keys) await page.keyboard.press(key);
-  await settle(page);
-}
-
-async function waitForText(page, id, pattern) {
-  await page.waitForFunction(({ id, source }) => new RegExp(source).test(document.getElementById(id).textContent),
-    { id, source: pattern.source });
 }
 
 test('the overlay names patient, study, series, image, window and zoom; keys move through images and series', async (t) => {

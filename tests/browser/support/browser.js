@@ -83,4 +83,15 @@ function settle(page) {
   return page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
 }
 
-module.exports = { openBrowser, canvasSummary, gridDifference, text, waitForImage, settle };
+// Keys pressed in turn, then the page left to draw.
+async function press(page, ...keys) {
+  for (const key of keys) await page.keyboard.press(key);
+  await settle(page);
+}
+
+async function waitForText(page, id, pattern) {
+  await page.waitForFunction(({ id, source }) => new RegExp(source).test(document.getElementById(id).textContent),
+    { id, source: pattern.source });
+}
+
+module.exports = { openBrowser, canvasSummary, gridDifference, text, waitForImage, settle, press, waitForText };
