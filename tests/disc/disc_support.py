@@ -1,8 +1,9 @@
 """A messy export to make discs from, as an archive hands them out: nested folders with long
 names and blanks, the synthetic study, one image in each of the common compressed encodings
-(made by dcmtk and GDCM), a second patient in another character set, a bare data set, and the
-usual strays: a text file, Thumbs.db, the export's own DICOMDIR, a truncated image and a second
-copy of an image. Also the disc tool's command line and small checks on what it made."""
+(made by dcmtk and GDCM), a second patient in another character set and without a Study ID, a
+bare data set, and the usual strays: a text file, Thumbs.db, the export's own DICOMDIR, a
+truncated image and a second copy of an image. Also the disc tool's command line and small
+checks on what it made."""
 
 import hashlib
 import os
@@ -103,6 +104,7 @@ class MessyInput:
         elements = _with(cr_elements, values={
             (0x0008, 0x0005): "ISO_IR 100", (0x0010, 0x0010): SECOND_PATIENT,
             (0x0008, 0x0090): "", (0x0010, 0x0020): "LUM0002",
+            (0x0020, 0x0010): "",  # an empty Study ID, which the DICOMDIR has to make up
             (0x0008, 0x0018): sample_study.make_uid("second patient", "cr"),
             (0x0020, 0x000D): sample_study.make_uid("second patient", "study"),
             (0x0020, 0x000E): sample_study.make_uid("second patient", "series")})

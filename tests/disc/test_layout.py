@@ -8,9 +8,12 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import warnings
 import zipfile
 
-from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, files_below,
+import pydicom
+
+from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, disc_command, files_below,
                           launcher_under_test, linux_extractor, read_header, referenced_files,
                           run_disc, sha256, stand_in_programs, TOOLS_DIR)
 
@@ -37,6 +40,22 @@ def setUpModule():
 
 def tearDownModule():
     shutil.rmtree(WORK, ignore_errors=True)
+
+
+def dicomdir_records(dicomdir):
+    """Each directory record as {keyword: value}, in the index's order, without the offsets to
+    other records (which move with the length of the file IDs)."""
+    offsets = ("OffsetOfTheNextDirectoryRecord", "OffsetOfReferencedLowerLevelDirectoryEntity")
+    records = []
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # pydicom's own DicomDir class
+        dataset = pydicom.dcmread(dicomdir)
+    for record in dataset.DirectoryRecordSequence:
+        values = {element.keyword: element.value for element in record if element.keyword not in offsets}
+        if "ReferencedFileID" in values:
+            values["ReferencedFileID"] = list(values["ReferencedFileID"])
+        records.append(values)
+    return records
 
 
 def disc_images():
@@ -106,6 +125,19 @@ class Dicomdirs(unittest.TestCase):
     def test_the_root_dicomdir_names_every_image_from_the_root(self):
         dicomdir = self.check_dicomdir("")
         self.assertTrue(all(r.startswith("DATA/DICOM/") for r in referenced_files(dicomdir)))
+
+    def test_both_dicomdirs_hold_the_same_records_the_roots_naming_data(self):
+        # The second patient has no Study ID, so both must make the same one up.
+        at_root, in_data = (dicomdir_records(os.path.join(DISC, folder, "DICOMDIR")) for folder in ("", "DATA"))
+        self.assertEqual(len(at_root), len(in_data))
+        for root_record, data_record in zip(at_root, in_data):
+            data_file = data_record.pop("ReferencedFileID", None)
+            root_file = root_record.pop("ReferencedFileID", None)
+            self.assertEqual(root_file, None if data_file is None else ["DATA"] + data_file)
+            self.assertEqual(root_record, data_record)
+        studies = [record for record in in_data if record["DirectoryRecordType"] == "STUDY"]
+        self.assertEqual(len(studies), 2)
+        self.assertTrue(all(study["StudyID"] for study in studies), studies)
 
     def test_patient_names_in_both_character_sets_are_intact(self):
         for folder in ("", "DATA"):
@@ -186,3 +218,31 @@ class RootFiles(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class OutputWithoutLinks(unittest.TestCase):
+    # The builder runs as it would writing to a FAT memory stick, where no link can be made.
+    REFUSING_LINKS = "\n".join([
+        "import atexit, os, runpy, sys",
+        "refused = []",
+        "def refuse(*arguments, **_options):",
+        "    refused.append(arguments)",
+        "    raise PermissionError(1, 'Operation not permitted')",
+        "os.symlink = refuse",
+        "atexit.register(lambda: sys.stderr.write('links refused: %d\\n' % len(refused)))",
+        "sys.argv = sys.argv[1:]",
+        "runpy.run_path(sys.argv[0], run_name='__main__')"])
+
+    def test_gives_the_same_disc(self):
+        output = os.path.join(WORK, "disc without links")
+        command = disc_command(INPUT.folder, output, PROGRAMS, "--extras", EXTRAS)
+        result = subprocess.run([command[0], "-c", self.REFUSING_LINKS] + command[1:],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8"))
+        self.assertIn(b"links refused: 1\n", result.stderr)  # the first, and then none was tried
+        self.assertEqual(files_below(output), files_below(DISC))
+        for name in disc_images():
+            self.assertEqual(sha256(os.path.join(output, name)), sha256(os.path.join(DISC, name)), name)
+        for folder in ("", "DATA"):
+            self.assertEqual(dicomdir_records(os.path.join(output, folder, "DICOMDIR")),
+                             dicomdir_records(os.path.join(DISC, folder, "DICOMDIR")))

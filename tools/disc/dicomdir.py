@@ -1,5 +1,6 @@
 """The DICOMDIRs, made by dcmtk's dcmmkdir: DATA/DICOMDIR for the viewer and one at the root,
-with paths relative to it, for the DICOM readers that look there. The two run side by side.
+with paths relative to it, for the DICOM readers that look there. The two run side by side, and
+beside the copying of the images when they read links to the images' sources.
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
@@ -9,7 +10,7 @@ named with a warning instead of being refused: a disc a reader can open beats no
 
 import os
 
-from . import children
+from . import DiscError, children
 
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
 JPEG = {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.4.51", "1.2.840.10008.1.2.4.57",
@@ -21,9 +22,13 @@ _PROFILES = (
     ({EXPLICIT_LITTLE} | JPEG_2000, "-Pd2", "STD-GEN-DVD-J2K"),
 )
 _MIME = ("-Pmi", "STD-GEN-MIME")
-# Type 1 attributes an archive left empty are made up rather than failing the whole disc; the
-# cross-file consistency check (-W off) only warns, and nobody reads its warnings here.
-_LENIENT = ["+I", "-Nxc", "-Nec", "-Nrc", "+Nrs", "-W"]
+# The cross-file consistency check (-W off) only warns, and nobody reads its warnings here.
+_CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs", "-W"]
+# Type 1 attributes an archive left empty are made up rather than failing the whole disc. Making
+# them up costs dcmmkdir time that grows with the square of the number of images, though, so the
+# root's index, a copy of the viewer's, first goes without and is made again only when that
+# changes it.
+_INVENT = ["+I"]
 # The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 
@@ -36,12 +41,35 @@ def profile_for(transfer_syntaxes):
     return _MIME
 
 
-def _start(folder, file_ids, switch, fileset_id, listing, what):
-    # dcmtk reads @file arguments, so no count of images overflows the command line.
-    with open(listing, "w", encoding="utf-8") as out:
-        out.write("\n".join(file_ids) + "\n")
-    return children.start(["dcmmkdir", switch] + _LENIENT + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing],
-                          cwd=folder, what="dcmmkdir (%s)" % what)
+class _Index:
+    """dcmmkdir writing folder/DICOMDIR, the files read below sources under their file IDs."""
+
+    def __init__(self, folder, sources, file_ids, switch, fileset_id, listing, what):
+        # dcmtk reads @file arguments, so no count of images overflows the command line.
+        with open(listing, "w", encoding="utf-8") as out:
+            out.write("\n".join(file_ids) + "\n")
+        self.folder, self.what = folder, what
+        self.command = ["dcmmkdir", switch] + _CHECKS + ["+F", fileset_id, "+id", sources, "+D", "DICOMDIR",
+                                                         "@" + listing]
+        self.dicomdir = os.path.join(folder, "DICOMDIR")
+        self.process = None
+
+    def start(self, switches):
+        if os.path.exists(self.dicomdir):
+            os.unlink(self.dicomdir)
+        self.process = children.start(self.command[:2] + switches + self.command[2:], cwd=self.folder,
+                                      what="dcmmkdir (%s)" % self.what)
+
+    def finish(self):
+        """dcmmkdir's output; raises DiscError when it failed."""
+        return children.finish(self.process).decode("utf-8", "replace")
+
+    def succeeded(self):
+        try:
+            self.finish()
+        except DiscError:
+            return False
+        return True
 
 
 def referenced_files(dicomdir):
@@ -68,32 +96,39 @@ def _reason(output, file_id):
 class Dicomdirs:
     """Both DICOMDIRs under way; wait_data() and wait_root() wait for each."""
 
-    def __init__(self, catalogue, root, fileset_id, progress):
+    def __init__(self, catalogue, root, fileset_id, progress, sources=None):
+        """Starts both; the images are read below sources (default: the disc itself), which
+        mirrors the disc's tree."""
+        sources = os.path.abspath(sources or root)
         self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
         self.root = root
         self.progress = progress
-        progress.stage("DICOMDIR (%s)" % self.profile)
         ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
-        self.data = _start(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
-                           fileset_id, self.listings[0], "DATA/DICOMDIR")
-        self.at_root = _start(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
+        self.data = _Index(os.path.join(root, "DATA"), os.path.join(sources, "DATA"),
+                           [i[len("DATA/"):] for i in ids], self.switch, fileset_id, self.listings[0],
+                           "DATA/DICOMDIR")
+        self.at_root = _Index(root, sources, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
+        self.data.start(_INVENT)
+        self.at_root.start([])
+        self.indexed = set()
 
     def wait_data(self):
         """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
         of it. It leaves out what it cannot index (an unknown SOP class, say) and still ends
         with success, so the index is read back rather than trusted."""
-        output = children.finish(self.data).decode("utf-8", "replace")
+        self.progress.stage("DICOMDIR (%s)" % self.profile)
+        output = self.data.finish()
         self.progress.done()
-        indexed = set(referenced_files(os.path.join(self.root, "DATA", "DICOMDIR")))
-        refused = {}
-        for name in self.ids:
-            if name[len("DATA/"):] not in indexed:
-                refused[name] = _reason(output, name[len("DATA/"):])
-        return refused
+        self.indexed = {"DATA/" + file_id for file_id in referenced_files(self.data.dicomdir)}
+        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids if name not in self.indexed}
 
     def wait_root(self):
-        children.finish(self.at_root)
+        """Waits for the root's DICOMDIR (after wait_data). Without made-up attributes dcmmkdir
+        fails, or leaves out the images that lack them; then it runs again with them."""
+        if not self.at_root.succeeded() or set(referenced_files(self.at_root.dicomdir)) != self.indexed:
+            self.at_root.start(_INVENT)
+            self.at_root.finish()
         for listing in self.listings:
             if os.path.exists(listing):
                 os.unlink(listing)

@@ -1,13 +1,15 @@
 """Tells a DICOM image from anything else by its content, reading only its header.
 
-A file is read with pydicom up to its pixel data, whose value is skipped over, never loaded, so
-a study of any size is read in constant memory. The result is an Image (what the disc needs to
+A file is read with pydicom for the few elements the disc needs; the values of the others, the
+pixel data among them, are stepped over and never loaded, so a study of any size is read in
+constant memory. The result is an Image (what the disc needs to
 know about it) or a Skipped file with the reason a user can act on.
 """
 
 import os
 import re
 import warnings
+from contextlib import contextmanager
 from dataclasses import dataclass
 
 import pydicom
@@ -21,6 +23,12 @@ _DEFER_BYTES = 1024
 _BARE_FIRST_GROUPS = (0x0002, 0x0008)
 _REQUIRED = (("SOPClassUID", "SOP Class UID"), ("SOPInstanceUID", "SOP Instance UID"),
              ("StudyInstanceUID", "Study Instance UID"), ("SeriesInstanceUID", "Series Instance UID"))
+_TEXTS = [keyword for keyword, _name in _REQUIRED] + [
+    "PatientID", "PatientName", "StudyDate", "StudyTime", "StudyDescription", "Modality"]
+_PIXEL_DATA_TAGS = (0x7FE00010, 0x7FE00008, 0x7FE00009)
+# Only these elements are kept; pydicom steps over the others without reading their values.
+_WANTED = [pydicom.datadict.tag_for_keyword(keyword) for keyword in
+           _TEXTS + ["SeriesNumber", "InstanceNumber", "Rows", "Columns"]] + list(_PIXEL_DATA_TAGS)
 
 
 @dataclass
@@ -74,8 +82,9 @@ def _looks_like_bare_data_set(head):
     return group in _BARE_FIRST_GROUPS or big_endian_group in _BARE_FIRST_GROUPS
 
 
-def _truncation(dataset, size, caught):
-    """Why the file stops before its data set does, or None."""
+def _truncation(dataset, size, end, caught):
+    """Why the file stops before its data set does, or None. end is where reading stopped,
+    which lies past the file's end when an element stepped over does."""
     for warning in caught:
         if "End of file" in str(warning.message) or "delimiter" in str(warning.message):
             return "truncated: ends inside an element"
@@ -85,32 +94,54 @@ def _truncation(dataset, size, caught):
         if tell is not None and length != 0xFFFFFFFF and tell + length > size:
             return "truncated: %s needs %d bytes, the file ends after %d" % (
                 element.tag, tell + length, size)
-    if "Rows" in dataset and "Columns" in dataset and not any(
-            tag in dataset for tag in (0x7FE00010, 0x7FE00008, 0x7FE00009)):
+    if end > size:
+        return "truncated: an element needs %d bytes, the file ends after %d" % (end, size)
+    if "Rows" in dataset and "Columns" in dataset and not any(tag in dataset for tag in _PIXEL_DATA_TAGS):
         return "truncated: image without pixel data"
     return None
 
 
-def _read(path, force):
+@contextmanager
+def _values_unchecked():
+    """Values are taken as the file has them: the disc carries the file unchanged, and pydicom's
+    complaints about a value's form would only be noise in the builder's output."""
+    settings = pydicom.config.settings
+    mode, settings.reading_validation_mode = settings.reading_validation_mode, pydicom.config.IGNORE
+    try:
+        yield
+    finally:
+        settings.reading_validation_mode = mode
+
+
+def _read(handle, force):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        dataset = pydicom.dcmread(path, defer_size=_DEFER_BYTES, force=force)
-    return dataset, caught
+        dataset = pydicom.dcmread(handle, defer_size=_DEFER_BYTES, force=force, specific_tags=_WANTED)
+    return dataset, handle.tell(), caught
 
 
 def recognise(path):
     """An Image, or a Skipped with its reason."""
     try:
-        size = os.path.getsize(path)
-        with open(path, "rb") as handle:
-            head = handle.read(132)
+        handle = open(path, "rb")
+    except OSError as error:
+        return Skipped(path, "unreadable: %s" % (error.strerror or error))
+    with handle, _values_unchecked():
+        return _recognise_open(path, handle)
+
+
+def _recognise_open(path, handle):
+    try:
+        size = os.fstat(handle.fileno()).st_size
+        head = handle.read(132)
+        handle.seek(0)
     except OSError as error:
         return Skipped(path, "unreadable: %s" % (error.strerror or error))
     part10 = len(head) == 132 and head[128:132] == b"DICM"
     if not part10 and not _looks_like_bare_data_set(head):
         return Skipped(path, "not DICOM")
     try:
-        dataset, caught = _read(path, force=not part10)
+        dataset, end, caught = _read(handle, force=not part10)
     except (InvalidDicomError, EOFError) as error:
         return Skipped(path, "not DICOM" if not part10 else "unreadable: %s" % error)
     except Exception as error:  # pydicom raises many kinds on damaged input
@@ -118,11 +149,12 @@ def recognise(path):
     meta = getattr(dataset, "file_meta", None)
     if meta is not None and _text(meta, "MediaStorageSOPClassUID") == MEDIA_DIRECTORY_STORAGE:
         return Skipped(path, "a DICOMDIR of the input (the disc gets its own)")
-    truncated = _truncation(dataset, size, caught)
+    truncated = _truncation(dataset, size, end, caught)
     if truncated:
         return Skipped(path, truncated)
+    text = {keyword: _text(dataset, keyword) for keyword in _TEXTS}
     for keyword, name in _REQUIRED:
-        if not _UID.match(_text(dataset, keyword)) or len(_text(dataset, keyword)) > 64:
+        if not _UID.match(text[keyword]) or len(text[keyword]) > 64:
             return Skipped(path, "not DICOM" if not part10 else "unreadable: no valid %s" % name)
     if part10:
         syntax = _text(meta, "TransferSyntaxUID")
@@ -133,11 +165,9 @@ def recognise(path):
             else pydicom.uid.ExplicitVRBigEndian
     return Image(
         path=path, size=size, part10=part10, transfer_syntax=syntax,
-        sop_class=_text(dataset, "SOPClassUID"), sop_instance=_text(dataset, "SOPInstanceUID"),
-        patient_id=_text(dataset, "PatientID"), patient_name=_text(dataset, "PatientName"),
-        study_uid=_text(dataset, "StudyInstanceUID"), study_date=_text(dataset, "StudyDate"),
-        study_time=_text(dataset, "StudyTime"),
-        study_description=_text(dataset, "StudyDescription"),
-        series_uid=_text(dataset, "SeriesInstanceUID"),
-        series_number=_number(dataset, "SeriesNumber"), modality=_text(dataset, "Modality"),
+        sop_class=text["SOPClassUID"], sop_instance=text["SOPInstanceUID"],
+        patient_id=text["PatientID"], patient_name=text["PatientName"],
+        study_uid=text["StudyInstanceUID"], study_date=text["StudyDate"], study_time=text["StudyTime"],
+        study_description=text["StudyDescription"], series_uid=text["SeriesInstanceUID"],
+        series_number=_number(dataset, "SeriesNumber"), modality=text["Modality"],
         instance_number=_number(dataset, "InstanceNumber"))
