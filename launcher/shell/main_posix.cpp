@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,20 @@
 
 namespace {
 
+// A launcher started with a standard stream closed would hand that number to the next file it
+// opens (the wake-up pipe, a socket) and then read its own wake-ups as typed words, or write the
+// window into a socket. Each closed one is opened on /dev/null first, before anything else is.
+void openClosedStandardStreams() {
+    for (int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
+        int null = open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != stream) {
+            dup2(null, stream);
+            close(null);
+        }
+    }
+}
+
 // The server writes its diagnostic lines to standard error. On Windows they reach nobody; on a
 // terminal they would tear up the window drawn there, so they are dropped unless standard error
 // has been sent somewhere else.
@@ -32,6 +47,7 @@ void quietDiagnosticsOnTerminal() {
 }  // namespace
 
 int main() {
+    openClosedStandardStreams();
     logInfo("Starting Lumidra");
 
     uiLanguage = readUiLanguage();

@@ -1,5 +1,6 @@
 """Terminating from outside at the awkward moments: while the extractor runs, while the deferred
-copy is in the middle of a large file, and by each of the close signals."""
+copy is in the middle of a large file, by each of the close signals, and with standard input
+closed."""
 
 import os
 import signal
@@ -99,6 +100,14 @@ class Terminating(LauncherCase):
                 launcher = self.start(self.disc)
                 launcher.signal(number)
                 self.assert_ended(launcher, REMOVING)
+
+    def test_a_run_started_with_standard_input_closed_ends_by_signal(self):
+        # Its wake-up pipe must not take the closed stream's number and be read as typed words.
+        launcher = self.start(self.disc, preexec_fn=lambda: os.close(0))
+        self.assertEqual(os.readlink("/proc/%d/fd/0" % launcher.process.pid), "/dev/null")
+        launcher.signal(signal.SIGTERM)
+        self.assert_ended(launcher, REMOVING)
+        self.assertFalse([line for line in launcher.output() if line.startswith("Unknown command")])
 
     def test_exit_from_the_menu_while_staging_and_the_button_not_yet(self):
         launcher = self.run_launcher(self.slow_disc)
