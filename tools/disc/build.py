@@ -2,20 +2,18 @@
 input, place the images, index them, add the viewer, the launchers and the texts, pack the ISO,
 and sum it up."""
 
-import functools
 import os
 from dataclasses import dataclass, field
 
 from . import DiscError
 from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
 from .catalogue import catalogue_of, leave_out
-from .copying import ImageCopies, remove_images
+from .copying import Incoming, place_images, remove_images
 from .dicomdir import Dicomdirs
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
 from .root_files import copy_extras, place_program, write_root_texts
-from .source_links import make_source_links, remove_source_links
 from .summary import folder_size, summary_lines
 
 
@@ -69,20 +67,14 @@ def build_disc(request, progress):
     with OutputGuard(root, request.iso_file):
         # Work that does not wait for the study runs beside the reading: the viewer's archive.
         viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
-        with ImageCopies(root) as copies:
-            catalogue = catalogue_of(request.input_folder, progress, copies.add)
-            if catalogue.images == 0:
-                raise DiscError(_no_images(request, catalogue))
-            label = volume_label(request.label, catalogue.first_patient_name,
-                                 catalogue.first_study_description)
-            copies.place_bare(catalogue)
-            copies.start(catalogue)
-            # Indexing starts at once where links can stand in for the copies still to come.
-            sources = make_source_links(catalogue, root)
-            start_indexing = functools.partial(Dicomdirs, catalogue, root, fileset_id(label), progress)
-            dicomdirs = start_indexing(sources) if sources else None
-            copies.finish(progress)
-            dicomdirs = dicomdirs or start_indexing()
+        with Incoming(root) as incoming:
+            catalogue = catalogue_of(request.input_folder, progress, incoming.add)
+            incoming.finish()
+        if catalogue.images == 0:
+            raise DiscError(_no_images(request, catalogue))
+        label = volume_label(request.label, catalogue.first_patient_name, catalogue.first_study_description)
+        place_images(catalogue, root, incoming)
+        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress)
         refused = leave_out(catalogue, dicomdirs.wait_data())
         if catalogue.images == 0:
             raise DiscError(_no_images(request, catalogue))
@@ -94,7 +86,6 @@ def build_disc(request, progress):
             place_program(program.source, root, program.on_disc, program.executable)
         write_root_texts(root, label, catalogue)
         dicomdirs.wait_root()
-        remove_source_links(root)
         # Only now: the root's dcmmkdir may still have been reading them.
         remove_images(root, refused)
         if request.iso_file:

@@ -150,7 +150,7 @@ def arrange(images, skipped):
 def catalogue_of(folder, progress, take):
     """The catalogue of every file below folder; take(image) is called for each image kept."""
     files = input_files(folder)
-    progress.stage("Reading", len(files), sum(_size(f) for f in files))
+    progress.stage("Reading and copying", len(files), sum(_size(f) for f in files))
     images, skipped = read_input(files, folder, progress, take)
     progress.done()
     return arrange(images, skipped)

@@ -4,9 +4,11 @@ A bare data set (no preamble, no meta header) cannot be named in a DICOMDIR as i
 128-byte preamble, "DICM" and a meta header in front, and the input's bytes follow unchanged.
 """
 
+import errno
 import os
 import shutil
-import threading
+from collections import deque
+from concurrent.futures import ThreadPoolExecutor
 
 from pydicom.dataset import FileMetaDataset
 from pydicom.filebase import DicomFileLike
@@ -15,6 +17,8 @@ from pydicom.filewriter import write_file_meta_info
 IMPLEMENTATION_CLASS_UID = "2.25.1870591822497312004519376290186021364"
 IMPLEMENTATION_VERSION = "LUMIDRA_DISC"
 _CHUNK = 1 << 20
+# What copy_file_range answers where it cannot copy between these two files.
+_NO_COPY_FILE_RANGE = {errno.EXDEV, errno.ENOSYS, errno.EINVAL, errno.EOPNOTSUPP, errno.EBADF}
 
 
 def _meta_header(image):
@@ -37,92 +41,87 @@ def _copy_bare(image, target):
         shutil.copyfileobj(source, out, _CHUNK)
 
 
-def image_places(catalogue, root):
-    """(image, its path on the disc) in disc order, with the series folders made."""
-    for series in catalogue.series:
-        os.makedirs(os.path.join(root, *series.folder.split("/")), exist_ok=True)
-        for image, name in series.images:
-            yield image, os.path.join(root, *name.split("/"))
+class Incoming:
+    """Copies each image, as soon as it is recognised, into a staging folder on the disc, on
+    threads of their own: the copy (the kernel's work, two files at a time) runs while the next
+    headers are read. Once the catalogue has given every image its place, place_images moves
+    them there by renaming."""
 
-
-class ImageCopies:
-    """Every image copied to its place on the disc.
-
-    A bare data set is copied as soon as it is recognised (add), into a staging folder, because
-    its copy (with the meta header) is what gets indexed; place_bare moves it to its place once
-    the catalogue has given it one. Part 10 files are copied by start(), in disc order, on a
-    thread of their own: the copy (the kernel's work) runs beside dcmmkdir, and the reading
-    before it has the cores to itself."""
-
-    STAGING = os.path.join("DATA", "DICOM", ".incoming")
-    _POLL_SECONDS = 0.1
+    FOLDER = os.path.join("DATA", "DICOM", ".incoming")
+    _PENDING = 64  # copies queued at most, so that memory stays flat however many files there are
+    _COPYING = 2  # one copy alone leaves a core idle while the readers wait for it
 
     def __init__(self, root):
-        self.root = root
-        self.staging = os.path.join(root, self.STAGING)
-        os.makedirs(self.staging)
-        self.count = self.total_bytes = 0
-        self.copied_files = self.copied_bytes = 0  # the copying thread's, once it runs
-        self.thread = None
-        self.error = None
-        self.stopping = threading.Event()
+        self.folder = os.path.join(root, self.FOLDER)
+        os.makedirs(self.folder)
+        self.pool = ThreadPoolExecutor(max_workers=self._COPYING)
+        self.pending = deque()
+        self.count = 0
 
     def add(self, image):
         self.count += 1
-        self.total_bytes += image.size
-        if not image.part10:
-            image.staged = os.path.join(self.staging, "%08d" % self.count)
-            _copy_bare(image, image.staged)
-            self._copied(image)
+        image.staged = os.path.join(self.folder, "%08d" % self.count)
+        self.pending.append(self.pool.submit(_copy, image, image.staged))
+        while len(self.pending) > self._PENDING:
+            self.pending.popleft().result()
 
-    def place_bare(self, catalogue):
-        for image, place in image_places(catalogue, self.root):
-            if not image.part10:
-                os.rename(image.staged, place)
-        os.rmdir(self.staging)
-
-    def start(self, catalogue):
-        waiting = [(image, place) for image, place in image_places(catalogue, self.root) if image.part10]
-        self.thread = threading.Thread(target=self._copy, args=(waiting,), name="copying", daemon=True)
-        self.thread.start()
-
-    def finish(self, progress):
-        """Waits for every copy, shown as the stage "Copying"; raises the first copy's error."""
-        progress.stage("Copying", self.count, self.total_bytes)
-        shown_files = shown_bytes = 0
-        copying = True
-        while copying:
-            self.thread.join(self._POLL_SECONDS)
-            copying = self.thread.is_alive()
-            files, count_bytes = self.copied_files, self.copied_bytes
-            progress.advance(count_bytes - shown_bytes, files - shown_files)
-            shown_files, shown_bytes = files, count_bytes
-        if self.error is not None:
-            raise self.error
-        progress.done()
-
-    def _copy(self, waiting):
+    def finish(self):
+        """Waits for every copy; raises the first copy's error."""
         try:
-            for image, place in waiting:
-                if self.stopping.is_set():
-                    return
-                shutil.copyfile(image.path, place)
-                self._copied(image)
-        except BaseException as error:  # handed to finish(), on the main thread
-            self.error = error
-
-    def _copied(self, image):
-        self.copied_bytes += image.size
-        self.copied_files += 1
+            while self.pending:
+                self.pending.popleft().result()
+        finally:
+            self.pool.shutdown(wait=True, cancel_futures=True)
 
     def __enter__(self):
         return self
 
-    def __exit__(self, _kind, _value, _traceback):
-        if self.thread is not None:
-            self.stopping.set()  # the file under way is finished first; the output goes after
-            self.thread.join()
+    def __exit__(self, kind, _value, _traceback):
+        if kind is not None:
+            for future in self.pending:
+                future.cancel()
+            self.pool.shutdown(wait=True, cancel_futures=True)
         return False
+
+
+def _copy(image, target):
+    if image.part10:
+        _copy_file(image.path, target)
+    else:
+        _copy_bare(image, target)
+
+
+def _copy_file(source, target):
+    """As cp does it: copy_file_range, which shares the blocks where the file system can (XFS,
+    Btrfs) and copies inside the kernel elsewhere; shutil's copy where it is not to be had."""
+    with open(source, "rb") as reading, open(target, "wb") as writing:
+        try:
+            left = os.fstat(reading.fileno()).st_size
+            while left > 0:
+                copied = os.copy_file_range(reading.fileno(), writing.fileno(), left)
+                if copied == 0:
+                    break
+                left -= copied
+            return
+        except (AttributeError, OSError) as error:
+            if isinstance(error, OSError) and error.errno not in _NO_COPY_FILE_RANGE:
+                raise
+        reading.seek(0)
+        writing.seek(0)
+        writing.truncate()
+        shutil.copyfileobj(reading, writing, _CHUNK)
+
+
+def place_images(catalogue, root, incoming):
+    made = set()
+    for series in catalogue.series:
+        folder = os.path.join(root, *series.folder.split("/"))
+        if folder not in made:
+            os.makedirs(folder, exist_ok=True)
+            made.add(folder)
+        for image, name in series.images:
+            os.rename(image.staged, os.path.join(root, *name.split("/")))
+    os.rmdir(incoming.folder)
 
 
 def remove_images(root, names):

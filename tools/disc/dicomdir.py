@@ -1,6 +1,5 @@
 """The DICOMDIRs, made by dcmtk's dcmmkdir: DATA/DICOMDIR for the viewer and one at the root,
-with paths relative to it, for the DICOM readers that look there. The two run side by side, and
-beside the copying of the images when they read links to the images' sources.
+with paths relative to it, for the DICOM readers that look there. The two run side by side.
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
@@ -25,9 +24,9 @@ _MIME = ("-Pmi", "STD-GEN-MIME")
 # The cross-file consistency check (-W off) only warns, and nobody reads its warnings here.
 _CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs", "-W"]
 # Type 1 attributes an archive left empty are made up rather than failing the whole disc. Making
-# them up costs dcmmkdir time that grows with the square of the number of images, though, so the
-# root's index, a copy of the viewer's, first goes without and is made again only when that
-# changes it.
+# them up (+I) costs dcmmkdir time that grows with the square of the number of images (about 1 s
+# at 2,000, 20 s at 10,000), so each index is first made without; only when that fails or leaves
+# an image out are both made again with it.
 _INVENT = ["+I"]
 # The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
@@ -42,34 +41,44 @@ def profile_for(transfer_syntaxes):
 
 
 class _Index:
-    """dcmmkdir writing folder/DICOMDIR, the files read below sources under their file IDs."""
+    """dcmmkdir writing folder/DICOMDIR for the images of file_ids (relative to folder)."""
 
-    def __init__(self, folder, sources, file_ids, switch, fileset_id, listing, what):
+    def __init__(self, folder, file_ids, switch, fileset_id, listing, what):
         # dcmtk reads @file arguments, so no count of images overflows the command line.
         with open(listing, "w", encoding="utf-8") as out:
             out.write("\n".join(file_ids) + "\n")
         self.folder, self.what = folder, what
-        self.command = ["dcmmkdir", switch] + _CHECKS + ["+F", fileset_id, "+id", sources, "+D", "DICOMDIR",
-                                                         "@" + listing]
+        self.command = ["dcmmkdir", switch] + _CHECKS + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing]
         self.dicomdir = os.path.join(folder, "DICOMDIR")
-        self.process = None
+        self.process = self.result = None
 
-    def start(self, switches):
+    def start(self, switches=()):
         if os.path.exists(self.dicomdir):
             os.unlink(self.dicomdir)
-        self.process = children.start(self.command[:2] + switches + self.command[2:], cwd=self.folder,
+        self.result = None
+        self.process = children.start(self.command[:2] + list(switches) + self.command[2:], cwd=self.folder,
                                       what="dcmmkdir (%s)" % self.what)
 
-    def finish(self):
-        """dcmmkdir's output; raises DiscError when it failed."""
-        return children.finish(self.process).decode("utf-8", "replace")
+    def wait(self):
+        """Waits for dcmmkdir; its output, or the DiscError saying it failed."""
+        if self.result is None:
+            try:
+                self.result = children.finish(self.process).decode("utf-8", "replace")
+            except DiscError as error:
+                self.result = error
+        return self.result
 
-    def succeeded(self):
-        try:
-            self.finish()
-        except DiscError:
-            return False
-        return True
+    def finish(self):
+        """Waits; dcmmkdir's output. Raises DiscError when it failed."""
+        if isinstance(self.wait(), DiscError):
+            raise self.result
+        return self.result
+
+    def indexed(self):
+        """Waits; the file IDs the index names, or None when dcmmkdir failed."""
+        if isinstance(self.wait(), DiscError):
+            return None
+        return set(referenced_files(self.dicomdir))
 
 
 def referenced_files(dicomdir):
@@ -96,37 +105,45 @@ def _reason(output, file_id):
 class Dicomdirs:
     """Both DICOMDIRs under way; wait_data() and wait_root() wait for each."""
 
-    def __init__(self, catalogue, root, fileset_id, progress, sources=None):
-        """Starts both; the images are read below sources (default: the disc itself), which
-        mirrors the disc's tree."""
-        sources = os.path.abspath(sources or root)
+    def __init__(self, catalogue, root, fileset_id, progress):
         self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
-        self.root = root
         self.progress = progress
+        progress.stage("DICOMDIR (%s)" % self.profile)
         ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
-        self.data = _Index(os.path.join(root, "DATA"), os.path.join(sources, "DATA"),
-                           [i[len("DATA/"):] for i in ids], self.switch, fileset_id, self.listings[0],
-                           "DATA/DICOMDIR")
-        self.at_root = _Index(root, sources, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
-        self.data.start(_INVENT)
-        self.at_root.start([])
-        self.indexed = set()
+        self.data = _Index(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
+                           fileset_id, self.listings[0], "DATA/DICOMDIR")
+        self.at_root = _Index(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
+        self.data.start()
+        self.at_root.start()
+        self.root_inventing = False
+        self.in_data = set()
 
     def wait_data(self):
         """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
         of it. It leaves out what it cannot index (an unknown SOP class, say) and still ends
         with success, so the index is read back rather than trusted."""
-        self.progress.stage("DICOMDIR (%s)" % self.profile)
-        output = self.data.finish()
+        indexed = self.data.indexed()
+        if indexed is None or len(indexed) < len(self.ids):
+            # Perhaps for want of made-up attributes: both again with them, side by side.
+            self.at_root.wait()
+            self.data.start(_INVENT)
+            self.at_root.start(_INVENT)
+            self.root_inventing = True
+            output = self.data.finish()
+            indexed = self.data.indexed()
+        else:
+            output = self.data.finish()
         self.progress.done()
-        self.indexed = {"DATA/" + file_id for file_id in referenced_files(self.data.dicomdir)}
-        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids if name not in self.indexed}
+        self.in_data = {"DATA/" + file_id for file_id in indexed}
+        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids if name not in self.in_data}
 
     def wait_root(self):
-        """Waits for the root's DICOMDIR (after wait_data). Without made-up attributes dcmmkdir
-        fails, or leaves out the images that lack them; then it runs again with them."""
-        if not self.at_root.succeeded() or set(referenced_files(self.at_root.dicomdir)) != self.indexed:
+        """Waits for the root's DICOMDIR (after wait_data), which names what DATA/DICOMDIR
+        names, or is made again with made-up attributes until it does."""
+        if self.root_inventing:
+            self.at_root.finish()
+        elif self.at_root.indexed() != self.in_data:
             self.at_root.start(_INVENT)
             self.at_root.finish()
         for listing in self.listings:

@@ -28,8 +28,8 @@ class Progress:
         if self.terminal:
             self._draw()
 
-    def advance(self, count_bytes, files=1):
-        self.done_files += files
+    def advance(self, count_bytes):
+        self.done_files += 1
         self.done_bytes += count_bytes
         if self.terminal and time.monotonic() - self.drawn >= _REDRAW_SECONDS:
             self._draw()
