@@ -42,8 +42,10 @@ def start_viewer_pack(viewer_dir, archive):
     seven_zip = find_seven_zip()
     os.makedirs(os.path.dirname(archive), exist_ok=True)
     entries = sorted(os.listdir(viewer_dir))
-    return children.start([seven_zip, "a", "-t7z", "-bd", "-y", os.path.abspath(archive), "--"] + entries,
-                          cwd=viewer_dir, what="7-Zip (packing the viewer)")
+    # Fast compression (-mx=1): a tenth of the archive's size more, a quarter of the CPU time, which
+    # the reading of the study beside it wants.
+    command = [seven_zip, "a", "-t7z", "-mx=1", "-bd", "-y", os.path.abspath(archive), "--"] + entries
+    return children.start(command, cwd=viewer_dir, what="7-Zip (packing the viewer)")
 
 
 def finish_viewer_pack(process, progress):

@@ -58,9 +58,15 @@ class Skipped:
     reason: str
 
 
+def _value(dataset, keyword):
+    # By tag: pydicom finds a keyword by way of its dictionary, on every call.
+    element = dataset.get(pydicom.datadict.tag_for_keyword(keyword))
+    return None if element is None else element.value
+
+
 def _text(dataset, keyword):
     try:
-        value = dataset.get(keyword)
+        value = _value(dataset, keyword)
     except Exception:  # a value pydicom cannot decode is left out, the file still counts
         return ""
     return "" if value is None else str(value).strip()
@@ -68,7 +74,7 @@ def _text(dataset, keyword):
 
 def _number(dataset, keyword):
     try:
-        value = dataset.get(keyword)
+        value = _value(dataset, keyword)
         return int(value) if value not in (None, "") else 0
     except (TypeError, ValueError, OverflowError):
         return 0
