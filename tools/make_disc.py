@@ -35,6 +35,10 @@ from disc.interpreter import ensure_pydicom  # noqa: E402
 
 ensure_pydicom()
 
+# The builder never looks at pixel values, which is all pydicom loads numpy for when it finds it;
+# without it the builder starts 40 ms sooner, and each reader process forks smaller.
+sys.modules.setdefault("numpy", None)
+
 from disc import DiscError  # noqa: E402
 from disc.build import DiscRequest, Program, build_disc  # noqa: E402
 from disc.progress import Progress, silent_progress  # noqa: E402

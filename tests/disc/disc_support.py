@@ -51,6 +51,21 @@ def _with(elements, **changes):
     return [(tag, vr, replaced.get(tag, value)) for tag, vr, value in elements]
 
 
+def write_synthetic_study(folder):
+    """The synthetic study alone, every attribute in place, in long folders with blanks:
+    (its series, the paths written)."""
+    series = sample_study.build_study(ct_slices=CT_SLICES, mr_slices=MR_SLICES)
+    paths = []
+    for entry in series:
+        sub = os.path.join(folder, LONG_FOLDER, "Series %d %s with blanks" % (entry.number, entry.description))
+        os.makedirs(sub, exist_ok=True)
+        for index, elements in enumerate(entry.images):
+            path = os.path.join(sub, "%s.%d.dcm" % (entry.uid, index + 1))
+            write_part10(path, elements)
+            paths.append(path)
+    return series, paths
+
+
 class MessyInput:
     """Writes the export into folder; kept lists the files that must reach the disc whole,
     skipped maps the files that must be left out to a word their reason contains."""
@@ -62,15 +77,8 @@ class MessyInput:
         self.skipped = {}
         self.series_count = 0
         self.syntaxes = {}
-        series = sample_study.build_study(ct_slices=CT_SLICES, mr_slices=MR_SLICES)
+        series, self.kept = write_synthetic_study(folder)
         study = os.path.join(folder, LONG_FOLDER)
-        for entry in series:
-            sub = os.path.join(study, "Series %d %s with blanks" % (entry.number, entry.description))
-            os.makedirs(sub, exist_ok=True)
-            for index, elements in enumerate(entry.images):
-                path = os.path.join(sub, "%s.%d.dcm" % (entry.uid, index + 1))
-                write_part10(path, elements)
-                self.kept.append(path)
         self.series_count = len(series)
         self.first_ct = os.path.join(study, "Series 1 Chest 2.5 mm with blanks",
                                      "%s.1.dcm" % series[0].uid)

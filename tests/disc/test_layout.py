@@ -15,7 +15,7 @@ import pydicom
 
 from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, disc_command, files_below,
                           launcher_under_test, linux_extractor, read_header, referenced_files,
-                          run_disc, sha256, stand_in_programs, TOOLS_DIR)
+                          run_disc, sha256, stand_in_programs, TOOLS_DIR, write_synthetic_study)
 
 sys.path.insert(0, TOOLS_DIR)
 from disc.dicomdir import profile_for  # noqa: E402
@@ -126,18 +126,32 @@ class Dicomdirs(unittest.TestCase):
         dicomdir = self.check_dicomdir("")
         self.assertTrue(all(r.startswith("DATA/DICOM/") for r in referenced_files(dicomdir)))
 
-    def test_both_dicomdirs_hold_the_same_records_the_roots_naming_data(self):
-        # The second patient has no Study ID, so both must make the same one up.
-        at_root, in_data = (dicomdir_records(os.path.join(DISC, folder, "DICOMDIR")) for folder in ("", "DATA"))
+    def assert_same_records_the_roots_naming_data(self, disc):
+        at_root, in_data = (dicomdir_records(os.path.join(disc, folder, "DICOMDIR")) for folder in ("", "DATA"))
         self.assertEqual(len(at_root), len(in_data))
         for root_record, data_record in zip(at_root, in_data):
             data_file = data_record.pop("ReferencedFileID", None)
             root_file = root_record.pop("ReferencedFileID", None)
             self.assertEqual(root_file, None if data_file is None else ["DATA"] + data_file)
             self.assertEqual(root_record, data_record)
-        studies = [record for record in in_data if record["DirectoryRecordType"] == "STUDY"]
+        return in_data
+
+    def test_both_dicomdirs_hold_the_same_records_where_attributes_are_made_up(self):
+        # The second patient has no Study ID, so both must make the same one up.
+        records = self.assert_same_records_the_roots_naming_data(DISC)
+        studies = [record for record in records if record["DirectoryRecordType"] == "STUDY"]
         self.assertEqual(len(studies), 2)
         self.assertTrue(all(study["StudyID"] for study in studies), studies)
+
+    def test_both_dicomdirs_hold_the_same_records_where_nothing_is_made_up(self):
+        export = os.path.join(WORK, "export with every attribute")
+        _series, images = write_synthetic_study(export)
+        disc = os.path.join(WORK, "disc of every attribute")
+        code, _out, err = run_disc(export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        self.assertEqual(len([record for record in records if record["DirectoryRecordType"] == "IMAGE"]),
+                         len(images))
 
     def test_patient_names_in_both_character_sets_are_intact(self):
         for folder in ("", "DATA"):

@@ -139,13 +139,17 @@ class Dicomdirs:
         return {name: _reason(output, name[len("DATA/"):]) for name in self.ids if name not in self.in_data}
 
     def wait_root(self):
-        """Waits for the root's DICOMDIR (after wait_data), which names what DATA/DICOMDIR
-        names, or is made again with made-up attributes until it does."""
+        """Waits for the root's DICOMDIR (after wait_data). Where DATA/DICOMDIR took every image
+        at the first go, the root's run over the same files with the same switches did too,
+        unless it failed; then, or where DATA/DICOMDIR needed them, attributes are made up."""
         if self.root_inventing:
             self.at_root.finish()
-        elif self.at_root.indexed() != self.in_data:
+        elif isinstance(self.at_root.wait(), DiscError):
             self.at_root.start(_INVENT)
             self.at_root.finish()
+        self._remove_listings()
+
+    def _remove_listings(self):
         for listing in self.listings:
             if os.path.exists(listing):
                 os.unlink(listing)
