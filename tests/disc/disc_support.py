@@ -57,7 +57,8 @@ def write_synthetic_study(folder):
     series = sample_study.build_study(ct_slices=CT_SLICES, mr_slices=MR_SLICES)
     paths = []
     for entry in series:
-        sub = os.path.join(folder, LONG_FOLDER, "Series %d %s with blanks" % (entry.number, entry.description))
+        name = "Series %d %s with blanks" % (entry.number, entry.description)
+        sub = os.path.join(folder, LONG_FOLDER, name)
         os.makedirs(sub, exist_ok=True)
         for index, elements in enumerate(entry.images):
             path = os.path.join(sub, "%s.%d.dcm" % (entry.uid, index + 1))

@@ -127,7 +127,8 @@ class Dicomdirs(unittest.TestCase):
         self.assertTrue(all(r.startswith("DATA/DICOM/") for r in referenced_files(dicomdir)))
 
     def assert_same_records_the_roots_naming_data(self, disc):
-        at_root, in_data = (dicomdir_records(os.path.join(disc, folder, "DICOMDIR")) for folder in ("", "DATA"))
+        at_root = dicomdir_records(os.path.join(disc, "DICOMDIR"))
+        in_data = dicomdir_records(os.path.join(disc, "DATA", "DICOMDIR"))
         self.assertEqual(len(at_root), len(in_data))
         for root_record, data_record in zip(at_root, in_data):
             data_file = data_record.pop("ReferencedFileID", None)

@@ -53,14 +53,16 @@ class Incoming:
 
     def __init__(self, root):
         self.folder = os.path.join(root, self.FOLDER)
-        os.makedirs(self.folder)
+        for copying in range(self._COPYING):
+            os.makedirs(os.path.join(self.folder, str(copying)))
         self.pool = ThreadPoolExecutor(max_workers=self._COPYING)
         self.pending = deque()
         self.count = 0
 
     def add(self, image):
         self.count += 1
-        image.staged = os.path.join(self.folder, "%08d" % self.count)
+        # Two folders: the two copies at a time then seldom wait for the same folder's lock.
+        image.staged = os.path.join(self.folder, str(self.count % self._COPYING), "%08d" % self.count)
         self.pending.append(self.pool.submit(_copy, image, image.staged))
         while len(self.pending) > self._PENDING:
             self.pending.popleft().result()
@@ -121,6 +123,8 @@ def place_images(catalogue, root, incoming):
             made.add(folder)
         for image, name in series.images:
             os.rename(image.staged, os.path.join(root, *name.split("/")))
+    for copying in os.listdir(incoming.folder):
+        os.rmdir(os.path.join(incoming.folder, copying))
     os.rmdir(incoming.folder)
 
 
