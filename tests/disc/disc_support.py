@@ -175,7 +175,7 @@ class MessyInput:
             shutil.copyfile(self.first_ct, os.path.join(scratch, "IMAGES", "IM1"))
             subprocess.run(["dcmmkdir", "-q", "+I", "+r", "IMAGES"], cwd=scratch, check=True)
             shutil.copyfile(os.path.join(scratch, "DICOMDIR"), os.path.join(self.folder, "DICOMDIR"))
-        self.skipped["DICOMDIR"] = "DICOMDIR"
+        self.skipped["DICOMDIR"] = "a DICOMDIR of the input"
 
     @property
     def image_count(self):

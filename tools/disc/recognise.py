@@ -16,6 +16,7 @@ import pydicom
 from pydicom.errors import InvalidDicomError
 
 MEDIA_DIRECTORY_STORAGE = "1.2.840.10008.1.3.10"
+_INPUT_DICOMDIR = "a DICOMDIR of the input (the disc gets its own)"
 _UID = re.compile(r"^[0-9]+(\.[0-9]+)*$")
 # Values larger than this are left on disk; only their offset and length are read.
 _DEFER_BYTES = 1024
@@ -119,6 +120,14 @@ def _values_unchecked():
         settings.reading_validation_mode = mode
 
 
+def _is_dicomdir(path):
+    try:
+        meta = pydicom.filereader.read_file_meta_info(path)
+    except Exception:  # not even the meta header reads
+        return False
+    return _text(meta, "MediaStorageSOPClassUID") == MEDIA_DIRECTORY_STORAGE
+
+
 def _read(handle, force):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
@@ -149,12 +158,16 @@ def _recognise_open(path, handle):
     try:
         dataset, end, caught = _read(handle, force=not part10)
     except (InvalidDicomError, EOFError) as error:
-        return Skipped(path, "not DICOM" if not part10 else "unreadable: %s" % error)
+        reason = "not DICOM" if not part10 else "unreadable: %s" % error
+        return Skipped(path, _INPUT_DICOMDIR if part10 and _is_dicomdir(path) else reason)
     except Exception as error:  # pydicom raises many kinds on damaged input
-        return Skipped(path, "unreadable: %s" % (str(error).splitlines() or [type(error).__name__])[0])
+        reason = "unreadable: %s" % (str(error).splitlines() or [type(error).__name__])[0]
+        # pydicom reads a DICOMDIR's records as it reads the file, which the elements left out here
+        # make fail: its meta header says what it is.
+        return Skipped(path, _INPUT_DICOMDIR if part10 and _is_dicomdir(path) else reason)
     meta = getattr(dataset, "file_meta", None)
     if meta is not None and _text(meta, "MediaStorageSOPClassUID") == MEDIA_DIRECTORY_STORAGE:
-        return Skipped(path, "a DICOMDIR of the input (the disc gets its own)")
+        return Skipped(path, _INPUT_DICOMDIR)
     truncated = _truncation(dataset, size, end, caught)
     if truncated:
         return Skipped(path, truncated)
