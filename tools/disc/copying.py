@@ -49,7 +49,7 @@ class Incoming:
 
     FOLDER = os.path.join("DATA", "DICOM", ".incoming")
     _PENDING = 64  # copies queued at most, so that memory stays flat however many files there are
-    _COPYING = 2  # one copy alone leaves a core idle while the readers wait for it
+    _COPYING = 2  # copies at a time: one alone falls behind the reading beside it
 
     def __init__(self, root):
         self.folder = os.path.join(root, self.FOLDER)
