@@ -144,6 +144,18 @@ class Dicomdirs(unittest.TestCase):
         self.assertEqual(len(studies), 2)
         self.assertTrue(all(study["StudyID"] for study in studies), studies)
 
+    def test_a_study_whose_every_image_lacks_a_study_id_gets_one_made_up(self):
+        # dcmmkdir without made-up attributes then indexes nothing and fails outright.
+        export = os.path.join(WORK, "export without a study id")
+        os.makedirs(export)
+        shutil.copy(next(path for path in INPUT.kept if "other patient" in path), export)
+        disc = os.path.join(WORK, "disc without a study id")
+        code, _out, err = run_disc(export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        self.assertEqual([bool(record["StudyID"]) for record in records if record["DirectoryRecordType"] == "STUDY"],
+                         [True])
+
     def test_both_dicomdirs_hold_the_same_records_where_nothing_is_made_up(self):
         export = os.path.join(WORK, "export with every attribute")
         _series, images = write_synthetic_study(export)
