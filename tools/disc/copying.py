@@ -97,21 +97,30 @@ def _copy_file(source, target):
     """As cp does it: copy_file_range, which shares the blocks where the file system can (XFS,
     Btrfs) and copies inside the kernel elsewhere; shutil's copy where it is not to be had."""
     with open(source, "rb") as reading, open(target, "wb") as writing:
-        try:
-            left = os.fstat(reading.fileno()).st_size
-            while left > 0:
-                copied = os.copy_file_range(reading.fileno(), writing.fileno(), left)
-                if copied == 0:
-                    break
-                left -= copied
+        if _copied_in_kernel(reading, writing):
             return
-        except (AttributeError, OSError) as error:
-            if isinstance(error, OSError) and error.errno not in _NO_COPY_FILE_RANGE:
-                raise
         reading.seek(0)
         writing.seek(0)
         writing.truncate()
         shutil.copyfileobj(reading, writing, _CHUNK)
+
+
+def _copied_in_kernel(reading, writing):
+    """True once copy_file_range has copied the whole file, False where it cannot copy it."""
+    if not hasattr(os, "copy_file_range"):
+        return False
+    try:
+        left = os.fstat(reading.fileno()).st_size
+        while left > 0:
+            copied = os.copy_file_range(reading.fileno(), writing.fileno(), left)
+            if copied == 0:
+                break
+            left -= copied
+    except OSError as error:
+        if error.errno in _NO_COPY_FILE_RANGE:
+            return False
+        raise
+    return True
 
 
 def place_images(catalogue, root, incoming):

@@ -48,8 +48,8 @@ class _Index:
         # dcmtk reads @file arguments, so no count of images overflows the command line.
         with open(listing, "w", encoding="utf-8") as out:
             out.write("\n".join(file_ids) + "\n")
-        self.folder, self.what = folder, what
-        self.command = ["dcmmkdir", switch] + _CHECKS + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing]
+        self.folder, self.what, self.switch = folder, what, switch
+        self.arguments = _CHECKS + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing]
         self.dicomdir = os.path.join(folder, "DICOMDIR")
         self.process = self.result = None
 
@@ -57,7 +57,7 @@ class _Index:
         if os.path.exists(self.dicomdir):
             os.unlink(self.dicomdir)
         self.result = None
-        self.process = children.start(self.command[:2] + list(switches) + self.command[2:], cwd=self.folder,
+        self.process = children.start(["dcmmkdir", self.switch, *switches, *self.arguments], cwd=self.folder,
                                       what="dcmmkdir (%s)" % self.what)
 
     def wait(self):
@@ -118,7 +118,6 @@ class Dicomdirs:
         self.data.start()
         self.at_root.start()
         self.root_inventing = False
-        self.in_data = set()
 
     def wait_data(self):
         """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
@@ -136,8 +135,8 @@ class Dicomdirs:
         else:
             output = self.data.finish()
         self.progress.done()
-        self.in_data = {"DATA/" + file_id for file_id in indexed}
-        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids if name not in self.in_data}
+        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids
+                if name[len("DATA/"):] not in indexed}
 
     def wait_root(self):
         """Waits for the root's DICOMDIR (after wait_data). Where DATA/DICOMDIR took every image

@@ -2,8 +2,8 @@
 
 A file is read with pydicom for the few elements the disc needs; the values of the others, the
 pixel data among them, are stepped over and never loaded, so a study of any size is read in
-constant memory. The result is an Image (what the disc needs to
-know about it) or a Skipped file with the reason a user can act on.
+constant memory. The result is an Image (what the disc needs to know about it) or a Skipped file
+with the reason a user can act on.
 """
 
 import os
@@ -27,9 +27,12 @@ _REQUIRED = (("SOPClassUID", "SOP Class UID"), ("SOPInstanceUID", "SOP Instance 
 _TEXTS = [keyword for keyword, _name in _REQUIRED] + [
     "PatientID", "PatientName", "StudyDate", "StudyTime", "StudyDescription", "Modality"]
 _PIXEL_DATA_TAGS = (0x7FE00010, 0x7FE00008, 0x7FE00009)
+_KEPT = _TEXTS + ["SeriesNumber", "InstanceNumber", "Rows", "Columns"]
+# Values are looked up by tag: pydicom would find a keyword's tag in its dictionary on every call.
+_TAGS = {keyword: pydicom.datadict.tag_for_keyword(keyword)
+         for keyword in _KEPT + ["MediaStorageSOPClassUID", "TransferSyntaxUID"]}
 # Only these elements are kept; pydicom steps over the others without reading their values.
-_WANTED = [pydicom.datadict.tag_for_keyword(keyword) for keyword in
-           _TEXTS + ["SeriesNumber", "InstanceNumber", "Rows", "Columns"]] + list(_PIXEL_DATA_TAGS)
+_WANTED = [_TAGS[keyword] for keyword in _KEPT] + list(_PIXEL_DATA_TAGS)
 
 
 @dataclass
@@ -60,8 +63,7 @@ class Skipped:
 
 
 def _value(dataset, keyword):
-    # By tag: pydicom finds a keyword by way of its dictionary, on every call.
-    element = dataset.get(pydicom.datadict.tag_for_keyword(keyword))
+    element = dataset.get(_TAGS[keyword])
     return None if element is None else element.value
 
 
@@ -159,9 +161,11 @@ def _recognise_open(path, handle):
         dataset, end, caught = _read(handle, force=not part10)
     except (InvalidDicomError, EOFError) as error:
         reason = "not DICOM" if not part10 else "unreadable: %s" % error
-        return Skipped(path, _INPUT_DICOMDIR if part10 and _is_dicomdir(path) else reason)
     except Exception as error:  # pydicom raises many kinds on damaged input
         reason = "unreadable: %s" % (str(error).splitlines() or [type(error).__name__])[0]
+    else:
+        reason = None
+    if reason:
         # pydicom reads a DICOMDIR's records as it reads the file, which the elements left out here
         # make fail: its meta header says what it is.
         return Skipped(path, _INPUT_DICOMDIR if part10 and _is_dicomdir(path) else reason)
