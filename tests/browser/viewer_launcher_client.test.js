@@ -98,7 +98,9 @@ test('the exit request is a POST with the launch id, and its answer is told apar
 test('names, dates and numbers as shown', () => {
   assert.equal(Format.personName('Nováková^Jana'), 'Nováková, Jana');
   assert.equal(Format.personName('Dvořák^Petr^^MUDr.'), 'Dvořák, MUDr. Petr');
-  assert.equal(Format.personName('Smith^John^Q^^Jr=Alpha'), 'Smith, John Q Jr');
+  assert.equal(Format.personName('Smith^John^Q^^Jr=Alpha'), 'Smith, John Q Jr (Alpha)');
+  assert.equal(Format.personName('Yamada^Tarou=山田^太郎=やまだ^たろう'), 'Yamada, Tarou (山田 太郎, やまだ たろう)');
+  assert.equal(Format.personName('=洪^吉洞='), '洪 吉洞');
   assert.equal(Format.personName('^Anon'), 'Anon');
   assert.equal(Format.personName(''), '');
   assert.equal(Format.date('20240315'), '2024-03-15');

@@ -7,15 +7,20 @@
 })(typeof self !== 'undefined' ? self : this, function () {
   'use strict';
 
-  // "Family^Given^Middle^Prefix^Suffix" (first component group only) as "Family, Given Middle".
+  // "Family^Given^Middle^Prefix^Suffix" as "Family, Given Middle"; the ideographic and phonetic
+  // groups after "=" (Japanese, Korean, Chinese names) follow in brackets, family name first as
+  // they are written.
   function personName(pn) {
     if (!pn) return '';
-    const [family = '', given = '', middle = '', prefix = '', suffix = ''] = pn.split('=')[0].split('^');
+    const [alphabetic = '', ...others] = pn.split('=');
+    const [family = '', given = '', middle = '', prefix = '', suffix = ''] = alphabetic.split('^');
     const first = [prefix, given, middle].filter((p) => p.trim()).join(' ');
     let text = family.trim();
     if (first) text = text ? text + ', ' + first : first;
     if (suffix.trim()) text += ' ' + suffix.trim();
-    return text;
+    const written = others.map((group) => group.split('^').map((p) => p.trim()).filter(Boolean).join(' ')).filter(Boolean);
+    if (!written.length) return text;
+    return text ? text + ' (' + written.join(', ') + ')' : written.join(', ');
   }
 
   // YYYYMMDD (or the old YYYY.MM.DD) as YYYY-MM-DD; anything else unchanged.

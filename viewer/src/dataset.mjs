@@ -3,6 +3,7 @@
 // file's Specific Character Set, which dicom-parser leaves to its caller.
 import dicomParser from 'dicom-parser';
 import pako from 'pako';
+import { characterSetOf, decodeText } from './charset.mjs';
 
 export const IMPLICIT_LE = '1.2.840.10008.1.2';
 export const EXPLICIT_LE = '1.2.840.10008.1.2.1';
@@ -11,18 +12,17 @@ export const DEFLATED_LE = '1.2.840.10008.1.2.1.99';
 
 export class DicomError extends Error {}
 
-const CHARSETS = {
-  'ISO_IR 6': 'windows-1252', 'ISO_IR 100': 'windows-1252', 'ISO_IR 101': 'iso-8859-2',
-  'ISO_IR 109': 'iso-8859-3', 'ISO_IR 110': 'iso-8859-4', 'ISO_IR 144': 'iso-8859-5',
-  'ISO_IR 127': 'iso-8859-6', 'ISO_IR 126': 'iso-8859-7', 'ISO_IR 138': 'iso-8859-8',
-  'ISO_IR 148': 'windows-1254', 'ISO_IR 166': 'windows-874', 'ISO_IR 13': 'shift_jis',
-  'ISO_IR 192': 'utf-8', 'GB18030': 'gb18030', 'GBK': 'gbk',
-};
 // Texts that may hold characters beyond ASCII and so follow Specific Character Set.
 const CHARSET_VRS = new Set(['LO', 'LT', 'PN', 'SH', 'ST', 'UC', 'UT']);
-// Implicit VR files carry no VRs: these are the texts the page shows that may hold names.
-const IMPLICIT_TEXT_TAGS = new Set(['x00100010', 'x00080090', 'x00081030', 'x0008103e', 'x00080080',
-  'x00100020', 'x00081050', 'x00321032']);
+// Implicit VR files carry no VRs: these are the texts the page shows that may hold names, with
+// their VRs (a person name's components each start in the first character set).
+const IMPLICIT_TEXT_TAGS = new Map([
+  ['x00100010', 'PN'], ['x00080090', 'PN'], ['x00081030', 'LO'], ['x0008103e', 'LO'], ['x00080080', 'LO'],
+  ['x00100020', 'LO'], ['x00081050', 'PN'], ['x00321032', 'PN'],
+  // Documents and structured reports: title, concept names and code meanings, text, observers.
+  ['x00420010', 'ST'], ['x00080104', 'LO'], ['x0040a160', 'UT'], ['x0040a123', 'PN'], ['x0040a075', 'PN'],
+  ['x0040a027', 'LO'], ['x00700084', 'PN'], ['x00400254', 'LO'], ['x00081060', 'PN'],
+]);
 const VALID_VR = /^(AE|AS|AT|CS|DA|DS|DT|FD|FL|IS|LO|LT|OB|OD|OF|OL|OV|OW|PN|SH|SL|SQ|SS|ST|SV|TM|UC|UI|UL|UN|UR|US|UT|UV)$/;
 
 function tagKey(tag) {
@@ -88,14 +88,7 @@ export function parse(arrayBuffer) {
 
 function charsetOf(dataSet, inherited) {
   if (!dataSet.elements.x00080005 && inherited) return inherited;
-  const terms = (dataSet.string('x00080005') || '').split('\\').map((t) => t.trim().replace(/^ISO 2022 /, 'ISO_IR '));
-  // With code extensions the first value may be empty (ASCII); the next names the extended repertoire.
-  const term = terms.find((t) => t) || '';
-  try {
-    return new TextDecoder(CHARSETS[term] || 'windows-1252');
-  } catch (e) {
-    return new TextDecoder('windows-1252');
-  }
+  return characterSetOf(dataSet.string('x00080005') || '');
 }
 
 function keyOf(tag) {
@@ -106,7 +99,7 @@ function keyOf(tag) {
 export class Values {
   constructor(dataSet, parent) {
     this.ds = dataSet;
-    this.decoder = charsetOf(dataSet, parent && parent.decoder);
+    this.charset = charsetOf(dataSet, parent && parent.charset);
   }
 
   element(tag) { return this.ds.elements[keyOf(tag)]; }
@@ -126,9 +119,9 @@ export class Values {
     if (!e || e.items || e.fragments) return '';
     const raw = this.bytes(key);
     if (!raw) return '';
-    const wide = e.vr ? CHARSET_VRS.has(e.vr) : IMPLICIT_TEXT_TAGS.has(key);
+    const vr = e.vr || IMPLICIT_TEXT_TAGS.get(key);
     let s;
-    if (wide) s = this.decoder.decode(raw);
+    if (CHARSET_VRS.has(vr)) s = decodeText(this.charset, raw, vr);
     else {
       s = '';
       for (const b of raw) s += String.fromCharCode(b);

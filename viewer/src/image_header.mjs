@@ -2,6 +2,7 @@
 // layout, the transforms to grey levels, the texts for the overlay, and where each frame's bytes
 // sit in the file. Anything that cannot be shown is refused here, with the reason named.
 import dicomParser from 'dicom-parser';
+import Format from '../js/format.js';
 import { parse, Values, IMPLICIT_LE, EXPLICIT_LE, EXPLICIT_BE, DEFLATED_LE } from './dataset.mjs';
 
 export class ImageError extends Error {}
@@ -39,16 +40,6 @@ const CT_PRESETS = [
   { name: 'Lung', center: -600, width: 1500 },
   { name: 'Bone', center: 300, width: 1500 },
 ];
-
-// "Family^Given^Middle^Prefix^Suffix" (first component group only) as "Family, Given Middle".
-export function personName(pn) {
-  const [family = '', given = '', middle = '', prefix = '', suffix = ''] = pn.split('=')[0].split('^').map((p) => p.trim());
-  const first = [prefix, given, middle].filter((p) => p).join(' ');
-  let text = family;
-  if (first) text = text ? text + ', ' + first : first;
-  if (suffix) text += ' ' + suffix;
-  return text;
-}
 
 function required(v, tag, name) {
   const value = v.uint16(tag);
@@ -128,7 +119,7 @@ function paletteOf(v, signed) {
 function textsOf(v) {
   return {
     instanceNumber: v.text(0x00200013), sopInstanceUid: v.text(0x00080018), seriesInstanceUid: v.text(0x0020000e),
-    patientName: personName(v.text(0x00100010)), patientId: v.text(0x00100020), patientBirthDate: v.text(0x00100030),
+    patientName: Format.personName(v.text(0x00100010)), patientId: v.text(0x00100020), patientBirthDate: v.text(0x00100030),
     patientSex: v.text(0x00100040), studyDate: v.text(0x00080020), studyDescription: v.text(0x00081030),
     seriesDescription: v.text(0x0008103e), institutionName: v.text(0x00080080),
   };
