@@ -57,3 +57,12 @@ fs.mkdirSync(path.join(out, 'js', 'codecs'), { recursive: true });
 for (const [pkg, file] of CODECS) {
   fs.copyFileSync(path.join(modules, '@cornerstonejs', pkg, 'dist', file), path.join(out, 'js', 'codecs', file));
 }
+// Reports: the document reader, and pdf.js with its worker and the data it loads on demand.
+await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'documents_page.mjs')], outfile: path.join(out, 'js', 'documents.js'), format: 'iife' });
+await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'pdf.mjs')], outfile: path.join(out, 'js', 'pdf.js'), format: 'iife' });
+const pdfjs = path.join(modules, 'pdfjs-dist');
+fs.copyFileSync(path.join(pdfjs, 'legacy', 'build', 'pdf.worker.min.mjs'), path.join(out, 'js', 'pdf.worker.js'));
+for (const folder of ['cmaps', 'standard_fonts', 'wasm', 'iccs']) {
+  fs.cpSync(path.join(pdfjs, folder), path.join(out, 'js', 'pdfjs', folder), { recursive: true });
+}
+fs.copyFileSync(path.join(pdfjs, 'legacy', 'web', 'pdf_viewer.css'), path.join(out, 'css', 'pdf_viewer.css'));

@@ -173,8 +173,10 @@
     showFrame(display.frame + delta);
   }
 
-  async function selectSeries(series) {
+  // index: the image to show first.
+  async function selectSeries(series, index = 0) {
     if (!series) return;
+    if (state.documentView) state.documentView.hide();
     state.series = series;
     state.viewChanged = false;
     state.display = null;
@@ -188,10 +190,80 @@
       state.cine.stop();
       updateControls();
       scheduleDraw();
-      showImageStatus(Overlay.seriesTitle(series) + ' has no images.', 'error');
+      showImageStatus(Overlay.seriesTitle(series) + ' has no images' +
+        (series.missing ? ': none of the ' + series.missing + ' it names is on this disc.' : '.'), 'error');
       return;
     }
-    await showImage(0);
+    await showImage(index);
+  }
+
+  // ---- documents and key images -----------------------------------------------------------
+
+  const documentFiles = new Map();
+
+  function readDocument(path) {
+    if (!documentFiles.has(path)) {
+      const read = fetch(urlOf(path), { cache: 'no-store' }).then((response) => {
+        if (!response.ok) throw new Error('HTTP ' + response.status + ' for ' + path);
+        return response.arrayBuffer();
+      }).then((buffer) => window.LumidraDocuments.readDocument(buffer));
+      documentFiles.set(path, read);
+      read.catch(() => documentFiles.delete(path));
+    }
+    return documentFiles.get(path);
+  }
+
+  async function selectDocument(entry) {
+    state.cine.stop();
+    if (entry.kind === 'keyImages') {
+      state.list.markSelected(entry);
+      try {
+        const series = await state.keyImages.seriesOf(entry);
+        series.entry = entry;
+        await selectSeries(series);
+      } catch (e) {
+        showMessage('The key images (file ' + entry.path + ') could not be read: ' + e.message, 'error');
+      }
+      return;
+    }
+    state.list.markSelected(entry);
+    state.documentView.show(entry);
+  }
+
+  // Where a report's image reference is on this disc, as the report names it.
+  function findImage(reference) {
+    const found = state.keyImages.find(reference.sopInstanceUid);
+    return found && { label: Overlay.seriesTitle(found.series) + ', image ' + (found.index + 1) };
+  }
+
+  async function openReference(reference) {
+    const found = state.keyImages.find(reference.sopInstanceUid);
+    if (!found) return;
+    await selectSeries(found.series, found.index);
+    if (reference.frames.length) await showFrame(reference.frames[0] - 1);
+  }
+
+  // Titles, dates and authors the index leaves out, from the documents themselves.
+  async function fillDocumentDetails(patients) {
+    const entries = patients.flatMap((p) => p.studies.flatMap((s) => s.series.flatMap((se) => se.documents || [])));
+    for (const entry of entries) {
+      if (state.closing) return;
+      try {
+        const doc = await readDocument(entry.path);
+        entry.title = entry.title || doc.title;
+        entry.date = entry.date || doc.date;
+        entry.authors = doc.authors;
+        if (doc.kind === 'pdf' && (!entry.authors.length || !entry.title)) {
+          const opened = await window.LumidraPdf.open(doc.pdf);
+          entry.title = entry.title || opened.info.title;
+          if (!entry.authors.length && opened.info.author) entry.authors = [opened.info.author];
+          window.LumidraPdf.close(opened);
+        }
+        state.list.documentChanged(entry);
+      } catch (e) {
+        // Choosing the document names the reason.
+      }
+    }
   }
 
   function stepSeries(delta) {
@@ -319,7 +391,11 @@
       patient: $('overlay-patient'), image: $('image-info'), window: $('wl-info'),
       view: $('view-info'), measure: $('measure-info'),
     }, { series: state.series, index: state.index, count: state.series ? state.series.images.length : 0,
-      frame: display ? display.frame : 0 }, display, zoom, state.presetName);
+      frame: display ? display.frame : 0, keyImage: keyMarks(display) }, display, zoom, state.presetName);
+  }
+
+  function keyMarks(display) {
+    return (display && state.keyImages && state.keyImages.marksOf(display.image.sopInstanceUid)) || null;
   }
 
   function draw() {
@@ -331,7 +407,10 @@
       // The image drawn, which may still be the one before while the next one loads.
       canvas.dataset.image = String(display.index + 1);
       canvas.dataset.frame = String(display.frame + 1);
+      if (keyMarks(display)) canvas.dataset.keyImage = 'true';
+      else delete canvas.dataset.keyImage;
     } else {
+      delete canvas.dataset.keyImage;
       delete canvas.dataset.image;
       delete canvas.dataset.frame;
     }
@@ -349,8 +428,12 @@
   function showStudy(patients) {
     state.allSeries = patients.flatMap((p) => p.studies.flatMap((s) => s.series));
     state.list = window.LumidraSeriesList.createSeriesList($('study-list'), patients, {
-      select: selectSeries, drawThumbnail,
+      select: (series) => selectSeries(series), drawThumbnail, selectDocument,
     });
+    state.documentView = window.LumidraDocumentView.createDocumentView($('view-panel'), $('document-view'), {
+      read: readDocument, findImage, openImage: openReference,
+    });
+    state.keyImages = window.LumidraKeyImages.createKeyImages(patients, readDocument, scheduleDraw);
     const first = patients[0];
     if (first) {
       $('patient-banner').textContent = [Format.personName(first.name), first.id,
@@ -377,7 +460,13 @@
     if (directory.skipped) {
       showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
     }
-    await selectSeries(state.allSeries.find((s) => s.images.length));
+    const firstImages = state.allSeries.find((s) => s.images.length);
+    if (firstImages) await selectSeries(firstImages);
+    else {
+      const firstDocument = state.allSeries.flatMap((s) => s.documents || [])[0];
+      if (firstDocument) await selectDocument(firstDocument);
+    }
+    fillDocumentDetails(directory.patients);
     StudyIndex.fillDetails(directory.patients, openImage, (what) => {
       if (what.patient) state.list.patientChanged(what.patient);
       if (what.series) state.list.seriesChanged(what.series);
@@ -422,6 +511,8 @@
     if (target.tagName === 'SELECT' && action !== 'help' && action !== 'clear') return;
     if (target.tagName === 'BUTTON' && action === 'toggleCine') return;
     if (state.help.isOpen() && action !== 'help' && action !== 'clear') return;
+    // A document scrolls with the keys; only the series keys and the help leave it.
+    if ($('view-panel').dataset.view === 'document' && !['help', 'clear', 'previousSeries', 'nextSeries'].includes(action)) return;
     event.preventDefault();
     ACTIONS[action]();
   }

@@ -13,6 +13,8 @@ const FILE_TRANSFER_SYNTAX = 0x00041512;
 const LEVELS = ['PATIENT', 'STUDY', 'SERIES'];
 // Records below a series that name a file with pixels (segmentations are IMAGE records).
 const IMAGE_RECORDS = new Set(['IMAGE', 'RT DOSE']);
+// Records of documents a series may hold beside (or instead of) images, by the view that shows them.
+const DOCUMENT_RECORDS = { 'ENCAP DOC': 'pdf', 'SR DOCUMENT': 'sr', 'KEY OBJECT DOC': 'keyImages' };
 const MAX_RECORDS = 200000;
 
 // A file id component as the index allows it: letters, digits, underscore (and the dots some
@@ -41,7 +43,7 @@ function describe(type, v) {
         id: v.text(0x00200010), accession: v.text(0x00080050), series: [],
       };
     case 'SERIES':
-      return { uid: v.text(0x0020000e), modality: v.text(0x00080060), number: optionalNumber(v, 0x00200011), description: v.text(0x0008103e), images: [] };
+      return { uid: v.text(0x0020000e), modality: v.text(0x00080060), number: optionalNumber(v, 0x00200011), description: v.text(0x0008103e), images: [], documents: [] };
     default:
       return null;
   }
@@ -50,7 +52,22 @@ function describe(type, v) {
 function imageOf(v) {
   const path = fileIdToPath(v.texts(FILE_ID));
   if (!path) return null;
-  return { path, instanceNumber: optionalNumber(v, 0x00200013), transferSyntax: v.text(FILE_TRANSFER_SYNTAX).replace(/\0/g, '') };
+  return {
+    path, instanceNumber: optionalNumber(v, 0x00200013), transferSyntax: v.text(FILE_TRANSFER_SYNTAX).replace(/\0/g, ''),
+    sopInstanceUid: v.text(0x00041511).replace(/\0/g, ''),
+  };
+}
+
+// What the list can say of a document before its file is read.
+function documentOf(type, v) {
+  const path = fileIdToPath(v.texts(FILE_ID));
+  if (!path) return null;
+  const concept = v.items(0x0040a043)[0];
+  return {
+    path, kind: DOCUMENT_RECORDS[type], instanceNumber: optionalNumber(v, 0x00200013),
+    title: v.text(0x00420010) || (concept ? concept.text(0x00080104) : ''), date: v.text(0x00080023),
+    completion: v.text(0x0040a491), verification: v.text(0x0040a493),
+  };
 }
 
 function sortImages(tree) {
@@ -67,6 +84,11 @@ function sortImages(tree) {
 
 // Adds a record's entry to its parent list; records above IMAGE get a child list.
 function attach(type, v, parentEntry, parentLevel, out) {
+  if (DOCUMENT_RECORDS[type]) {
+    const doc = parentLevel === 2 ? documentOf(type, v) : null;
+    if (doc) parentEntry.documents.push(doc);
+    return null;
+  }
   if (IMAGE_RECORDS.has(type)) {
     if (parentLevel !== 2) return null;
     const image = imageOf(v);
@@ -118,7 +140,7 @@ function walkInOrder(records, out) {
   for (const v of records) {
     if (!inUse(v)) continue;
     const type = v.text(RECORD_TYPE);
-    const level = IMAGE_RECORDS.has(type) ? 3 : LEVELS.indexOf(type);
+    const level = IMAGE_RECORDS.has(type) || DOCUMENT_RECORDS[type] ? 3 : LEVELS.indexOf(type);
     if (level < 0) continue;
     const parent = level === 0 ? null : current[level - 1];
     if (level > 0 && !parent) continue;

@@ -9,6 +9,7 @@
   const join = (parts, separator) => parts.filter(Boolean).join(separator || ' · ');
 
   function seriesTitle(series) {
+    if (series.title) return series.title;
     return 'Series ' + (series.number === null || series.number === undefined ? '?' : series.number) +
       (series.description ? ' · ' + series.description : '');
   }
@@ -28,6 +29,7 @@
     const lines = [seriesTitle(where.series) + (where.series.modality ? ' · ' + where.series.modality : '')];
     lines.push('Image ' + (where.index + 1) + ' / ' + where.count);
     if (image && image.frameCount > 1) lines.push('Frame ' + (where.frame + 1) + ' / ' + image.frameCount);
+    if (where.keyImage) lines.push('\u2605 Key image (' + where.keyImage.join(', ') + ')');
     return lines;
   }
 

@@ -39,8 +39,15 @@
     ].filter(Boolean).join(' · ');
   }
 
+  const DOCUMENT_KINDS = { pdf: 'PDF report', sr: 'Report', keyImages: 'Key images' };
+
+  // A document's date and authors, once they are known.
+  function documentDetails(doc) {
+    return [Format.date(doc.date), (doc.authors || []).map(Format.personName).join(', ')].filter(Boolean).join(' · ');
+  }
+
   // options: { select(series), drawThumbnail(series, canvas): Promise (draws the series'
-  // picture into the canvas; rejects when it cannot) }
+  // picture into the canvas; rejects when it cannot), selectDocument(doc) }
   function createSeriesList(container, patients, options) {
     const buttons = new Map();
     const detailElements = new Map();
@@ -97,6 +104,19 @@
       return button;
     }
 
+    function documentButton(doc) {
+      const button = element('button', 'document');
+      button.type = 'button';
+      button.dataset.kind = doc.kind;
+      button.setAttribute('aria-pressed', 'false');
+      button.appendChild(element('span', 'document-kind', DOCUMENT_KINDS[doc.kind]));
+      button.appendChild(element('span', 'document-title', doc.title || ''));
+      button.appendChild(element('span', 'document-details', documentDetails(doc)));
+      button.addEventListener('click', () => options.selectDocument(doc));
+      buttons.set(doc, button);
+      return button;
+    }
+
     container.textContent = '';
     for (const patient of patients) {
       const p = element('div', 'patient');
@@ -112,9 +132,18 @@
           .filter(Boolean).join(' · ')));
         const ul = element('ul', 'series-list');
         for (const series of study.series) {
-          const li = element('li');
-          li.appendChild(seriesButton(series));
-          ul.appendChild(li);
+          const documents = series.documents || [];
+          // A series of documents only is listed by its documents.
+          if (series.images.length || !documents.length) {
+            const li = element('li');
+            li.appendChild(seriesButton(series));
+            ul.appendChild(li);
+          }
+          for (const doc of documents) {
+            const li = element('li');
+            li.appendChild(documentButton(doc));
+            ul.appendChild(li);
+          }
         }
         s.appendChild(ul);
         p.appendChild(s);
@@ -124,14 +153,22 @@
     container.dataset.state = 'ready';
 
     return {
+      // series: a series, a document, or a series made from a document (key images).
       markSelected(series) {
-        for (const [s, button] of buttons) button.setAttribute('aria-pressed', String(s === series));
-        const button = buttons.get(series);
+        const chosen = (series && series.entry) || series;
+        for (const [s, button] of buttons) button.setAttribute('aria-pressed', String(s === chosen));
+        const button = buttons.get(chosen);
         if (button) button.scrollIntoView({ block: 'nearest' });
       },
       seriesChanged(series) {
         const button = buttons.get(series);
         if (button) button.querySelector('.series-title').textContent = Overlay.seriesTitle(series);
+      },
+      documentChanged(doc) {
+        const button = buttons.get(doc);
+        if (!button) return;
+        button.querySelector('.document-title').textContent = doc.title || '';
+        button.querySelector('.document-details').textContent = documentDetails(doc);
       },
       patientChanged(patient) {
         const details = detailElements.get(patient);

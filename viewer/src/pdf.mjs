@@ -1,0 +1,70 @@
+// What the page uses of pdf.js (window.LumidraPdf): a document opened from the bytes of an
+// encapsulated PDF, and one page drawn into an element at a scale, its text laid over the picture
+// so that it can be selected and copied. The worker, fonts, character maps and decoders all come
+// from the disc beside this script; a document never fetches anything itself.
+import { getDocument, GlobalWorkerOptions, TextLayer } from 'pdfjs-dist/legacy/build/pdf.mjs';
+
+const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/pdf.js', location.href).href;
+const here = (name) => new URL(name, scriptUrl).href;
+GlobalWorkerOptions.workerSrc = here('pdf.worker.js');
+
+// Resolves to { pages, info: { title, author, created }, document, task }.
+async function open(bytes) {
+  const task = getDocument({
+    // pdf.js takes the buffer over; the caller keeps its own copy.
+    data: bytes.slice(),
+    cMapUrl: here('pdfjs/cmaps/'),
+    cMapPacked: true,
+    standardFontDataUrl: here('pdfjs/standard_fonts/'),
+    wasmUrl: here('pdfjs/wasm/'),
+    iccUrl: here('pdfjs/iccs/'),
+    isEvalSupported: false,
+    enableXfa: false,
+  });
+  const doc = await task.promise;
+  let info = {};
+  try {
+    info = (await doc.getMetadata()).info || {};
+  } catch (e) {
+    // A document without readable metadata is still shown.
+  }
+  return {
+    pages: doc.numPages,
+    info: { title: info.Title || '', author: info.Author || '', created: info.CreationDate || '' },
+    document: doc,
+    task,
+  };
+}
+
+// Draws page number (1-based) into element at scale (1 = 72 dpi CSS pixels), replacing what the
+// element held.
+async function renderPage(opened, number, scale, element) {
+  const page = await opened.document.getPage(number);
+  const viewport = page.getViewport({ scale });
+  const ratio = window.devicePixelRatio || 1;
+  const canvas = document.createElement('canvas');
+  canvas.width = Math.floor(viewport.width * ratio);
+  canvas.height = Math.floor(viewport.height * ratio);
+  canvas.style.width = Math.floor(viewport.width) + 'px';
+  canvas.style.height = Math.floor(viewport.height) + 'px';
+  const text = document.createElement('div');
+  text.className = 'textLayer';
+  element.replaceChildren(canvas, text);
+  element.style.width = canvas.style.width;
+  element.style.height = canvas.style.height;
+  element.style.setProperty('--scale-factor', String(scale));
+  await page.render({
+    canvasContext: canvas.getContext('2d'),
+    canvas,
+    viewport,
+    transform: ratio === 1 ? null : [ratio, 0, 0, ratio, 0, 0],
+  }).promise;
+  await new TextLayer({ textContentSource: page.streamTextContent(), container: text, viewport }).render();
+  page.cleanup();
+}
+
+function close(opened) {
+  return opened.task.destroy();
+}
+
+self.LumidraPdf = { open, renderPage, close };
