@@ -1,6 +1,5 @@
 #include "staging/stale_workspaces.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -184,13 +183,15 @@ TEST_F(StaleWorkspaces, WhatAnotherUserPlantsIsNeverSwept) {
     writeFileBytes(victim / "thesis.txt", "years of work");
     fs::path planted = shared / "LUMIDRA_5eed";
     fs::path lockOfOurs = shared / "LUMIDRA_ab";
-    // The other user's folder has everything a workspace of ours has, a lock nobody holds among
-    // it, and a link to the user's folder where a sub-folder would be.
+    // The other user's folder has everything a workspace of ours has, a link to the user's folder
+    // where a sub-folder would be, and a lock nobody holds: a hard link to a file of the user,
+    // which a system without protected hard links lets anyone make.
     ASSERT_TRUE(asOtherUser([&] {
         return ::mkdir(planted.c_str(), 0700) == 0 && ::mkdir((planted / "DATA").c_str(), 0700) == 0 &&
-               ::symlink(victim.c_str(), (planted / "DATA" / "DICOM").c_str()) == 0 &&
-               ::close(::open((planted / WORKSPACE_LOCK_NAME).c_str(), O_CREAT | O_WRONLY, 0600)) == 0;
+               ::symlink(victim.c_str(), (planted / "DATA" / "DICOM").c_str()) == 0;
     }));
+    writeFileBytes(victim / "notes.txt", "");
+    ASSERT_EQ(::link((victim / "notes.txt").c_str(), (planted / WORKSPACE_LOCK_NAME).c_str()), 0);
     // A closed folder of ours whose lock file the other user made.
     fs::path ours = studyIn(lockOfOurs);
     writeFileBytes(ours / WORKSPACE_LOCK_NAME, "");
@@ -203,7 +204,8 @@ TEST_F(StaleWorkspaces, WhatAnotherUserPlantsIsNeverSwept) {
     EXPECT_EQ(listTree(planted), plantedBefore);
     EXPECT_TRUE(fs::is_symlink(planted / "DATA" / "DICOM"));
     EXPECT_TRUE(fs::exists(planted / WORKSPACE_LOCK_NAME));
-    EXPECT_EQ(treeWithContent(victim), "thesis.txt\nyears of work\n");
+    EXPECT_EQ(listTree(victim), "notes.txt\nthesis.txt\n");
+    EXPECT_EQ(readFileBytes(victim / "thesis.txt"), "years of work");
     EXPECT_EQ(readFileBytes(ours / "DATA" / "DICOM" / "S1" / "I1.dcm"), "patient image");
     EXPECT_TRUE(log.has(" INFO: Stale workspaces removed: 0\n")) << log.added();
     fs::remove_all(planted);
