@@ -5,6 +5,7 @@
 
 #include <aclapi.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,29 @@ bool ownedByCurrentUser(HANDLE handle) {
     return own;
 }
 
-bool deleteEntries(const fs::path& folder, const std::wstring& keep, int depth);
+// The names in the folder open as handle (with FILE_LIST_DIRECTORY), read through the handle
+// itself: a listing by path would be another open, which the folder's pin refuses under Wine.
+bool listNames(HANDLE folder, std::vector<std::wstring>& names) {
+    std::vector<BYTE> buffer(64 * 1024);
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        kind = FileIdBothDirectoryInfo;
+        size_t offset = 0;
+        for (;;) {
+            const size_t nameAt = offset + offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+            if (nameAt > buffer.size()) return false;
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+            if (entry->FileNameLength > buffer.size() - nameAt) return false;
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") names.push_back(std::move(name));
+            if (entry->NextEntryOffset == 0) break;
+            offset += entry->NextEntryOffset;
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool deleteEntries(HANDLE handle, const fs::path& folder, const std::wstring& keep, int depth);
 
 // What the handle says, not what the listing said: the entry may have been swapped since.
 bool deleteEntry(const fs::path& path, int depth) {
@@ -85,7 +108,8 @@ bool deleteEntry(const fs::path& path, int depth) {
     if (GetFileInformationByHandle(handle, &info)) {
         DWORD attributes = info.dwFileAttributes;
         bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isReparsePoint(attributes);
-        bool emptied = !folder || (depth < MAX_DEPTH && deleteEntries(path, std::wstring(), depth + 1));
+        bool emptied =
+            !folder || (depth < MAX_DEPTH && deleteEntries(handle, path, std::wstring(), depth + 1));
         if (emptied && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             FILE_BASIC_INFO basic{};
             basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
@@ -97,39 +121,33 @@ bool deleteEntry(const fs::path& path, int depth) {
     return gone;
 }
 
-bool deleteEntries(const fs::path& folder, const std::wstring& keep, int depth) {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder / L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+bool deleteEntries(HANDLE handle, const fs::path& folder, const std::wstring& keep, int depth) {
     std::vector<std::wstring> names;
-    do {
-        std::wstring name = found.cFileName;
-        if (name != L"." && name != L".." && name != keep) names.push_back(std::move(name));
-    } while (FindNextFileW(search, &found));
-    bool complete = GetLastError() == ERROR_NO_MORE_FILES;
-    FindClose(search);
-    bool clean = complete;
+    bool clean = listNames(handle, names);
     for (const std::wstring& name : names)
-        if (!deleteEntry(folder / name, depth)) clean = false;
+        if (name != keep && !deleteEntry(folder / name, depth)) clean = false;
     return clean;
 }
 
-bool markEntries(const fs::path& folder, int depth) {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder / L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    bool marked = true;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
+// A link or junction is marked itself: the restart removes it, never what it leads to.
+bool markEntries(HANDLE handle, const fs::path& folder, int depth) {
+    std::vector<std::wstring> names;
+    bool marked = listNames(handle, names);
+    for (const std::wstring& name : names) {
         fs::path child = folder / name;
-        // A link or junction is marked itself: the restart removes it, never what it leads to.
-        bool folderToEnter = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                             !isReparsePoint(found.dwFileAttributes);
-        if (folderToEnter) marked = depth < MAX_DEPTH && markEntries(child, depth + 1) && marked;
+        HANDLE sub = CreateFileW(child.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, NO_FOLLOW, nullptr);
+        if (sub != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            bool folderToEnter = GetFileInformationByHandle(sub, &info) &&
+                                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                 !isReparsePoint(info.dwFileAttributes);
+            if (folderToEnter) marked = depth < MAX_DEPTH && markEntries(sub, child, depth + 1) && marked;
+            CloseHandle(sub);
+        }
         marked = MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && marked;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    }
     return marked;
 }
 
@@ -171,7 +189,7 @@ bool closedToOthers(const OwnedFolder& folder) { return folder.handle != -1; }
 
 bool deleteFolderContents(const OwnedFolder& folder, const fs::path& keep) noexcept {
     try {
-        return folder.handle != -1 && deleteEntries(folder.path, keep.native(), 0);
+        return folder.handle != -1 && deleteEntries(handleOf(folder), folder.path, keep.native(), 0);
     } catch (...) {
         return false;  // out of memory listing names: what is left stays
     }
@@ -195,7 +213,7 @@ bool markForRestart(const OwnedFolder& folder) noexcept {
     try {
         if (folder.handle == -1) return false;
         // Children before their folder, as the restart deletes them in the order they were marked.
-        bool marked = markEntries(folder.path, 0);
+        bool marked = markEntries(handleOf(folder), folder.path, 0);
         return MoveFileExW(folder.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && marked;
     } catch (...) {
         return false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "shell/start_sequence.h"
@@ -43,7 +44,9 @@ TEST(WorkspaceWin32, RemovalDeletesEverythingSilentlyAndNothingOutside) {
     EXPECT_FALSE(fs::exists(tree));
     // A neighbour with a longer name is not touched.
     EXPECT_TRUE(fs::exists(sibling));
-    EXPECT_TRUE(fs::exists(outside / L"precious.txt")) << "junction made: " << junction;
+    EXPECT_TRUE(fs::exists(outside / L"precious.txt"));
+    // Wine 8 makes neither junctions nor links; Windows does, and there the check above bites.
+    if (!junction) std::printf("    note: no junction could be made, the workspace held none\n");
 
     removeWorkspaceFolder(tree, [] { return true; });  // gone already: nothing happens
     EXPECT_TRUE(fs::exists(sibling));
