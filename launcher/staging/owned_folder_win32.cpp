@@ -25,6 +25,14 @@ HANDLE openPinned(const fs::path& path, DWORD access) {
                        NO_FOLLOW, nullptr);
 }
 
+// Closes a handle on every way out of a scope, an exception from a deeper level included.
+struct ScopedHandle {
+    HANDLE value;
+    ~ScopedHandle() {
+        if (value != nullptr && value != INVALID_HANDLE_VALUE) CloseHandle(value);
+    }
+};
+
 HANDLE handleOf(const OwnedFolder& folder) { return reinterpret_cast<HANDLE>(folder.handle); }
 
 bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
@@ -48,11 +56,10 @@ std::vector<BYTE> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
 // The user, or the owner the user's token gives what it makes (the Administrators group for an
 // elevated one).
 bool isCurrentUser(PSID owner) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    std::vector<BYTE> user = tokenInformation(token, TokenUser);
-    std::vector<BYTE> creator = tokenInformation(token, TokenOwner);
-    CloseHandle(token);
+    ScopedHandle token{nullptr};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token.value)) return false;
+    std::vector<BYTE> user = tokenInformation(token.value, TokenUser);
+    std::vector<BYTE> creator = tokenInformation(token.value, TokenOwner);
     bool same = !user.empty() && EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
     if (!same && !creator.empty())
         same = EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(creator.data())->Owner);
@@ -97,8 +104,9 @@ bool deleteEntries(HANDLE handle, const fs::path& folder, const std::wstring& ke
 // What the handle says, not what the listing said: the entry may have been swapped since.
 bool deleteEntry(const fs::path& path, int depth) {
     const DWORD access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-    HANDLE handle = openPinned(path, access | FILE_LIST_DIRECTORY);
-    if (handle == INVALID_HANDLE_VALUE) handle = openPinned(path, access);
+    ScopedHandle opened{openPinned(path, access | FILE_LIST_DIRECTORY)};
+    if (opened.value == INVALID_HANDLE_VALUE) opened.value = openPinned(path, access);
+    HANDLE handle = opened.value;
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -117,7 +125,6 @@ bool deleteEntry(const fs::path& path, int depth) {
         }
         gone = emptied && deleteOnClose(handle);
     }
-    CloseHandle(handle);
     return gone;
 }
 
@@ -135,17 +142,14 @@ bool markEntries(HANDLE handle, const fs::path& folder, int depth) {
     bool marked = listNames(handle, names);
     for (const std::wstring& name : names) {
         fs::path child = folder / name;
-        HANDLE sub = CreateFileW(child.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, NO_FOLLOW, nullptr);
-        if (sub != INVALID_HANDLE_VALUE) {
-            BY_HANDLE_FILE_INFORMATION info{};
-            bool folderToEnter = GetFileInformationByHandle(sub, &info) &&
-                                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                                 !isReparsePoint(info.dwFileAttributes);
-            if (folderToEnter) marked = depth < MAX_DEPTH && markEntries(sub, child, depth + 1) && marked;
-            CloseHandle(sub);
-        }
+        ScopedHandle sub{CreateFileW(child.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, NO_FOLLOW, nullptr)};
+        BY_HANDLE_FILE_INFORMATION info{};
+        bool folderToEnter =
+            sub.value != INVALID_HANDLE_VALUE && GetFileInformationByHandle(sub.value, &info) &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !isReparsePoint(info.dwFileAttributes);
+        if (folderToEnter) marked = depth < MAX_DEPTH && markEntries(sub.value, child, depth + 1) && marked;
         marked = MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && marked;
     }
     return marked;
