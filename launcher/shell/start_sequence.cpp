@@ -10,6 +10,7 @@
 #include "serving/server_hosting.h"
 #include "staging/copy_engine.h"
 #include "staging/deferred_copy.h"
+#include "staging/private_files.h"
 #include "staging/workspace.h"
 #include "unpack/archive_extraction.h"
 #include "unpack/viewer_config.h"
@@ -81,19 +82,28 @@ bool stageViewerAndData(const WorkspacePaths& paths, int port) {
     return fixViewerConfigPort(viewerConfigFile(paths.workspaceDir), port);
 }
 
+// The extractor gives what it unpacks the archive's permissions, which let others read; the
+// files of the workspace are its user's alone, whatever the launcher's umask.
+void closeStagedFiles(const WorkspacePaths& paths) {
+    WorkspaceHold hold;
+    if (hold.held) closeToOthers(paths.workspaceDir);
+}
+
 }  // namespace
 
 bool stageNecessaryFiles() {
     WorkspacePaths paths;
     if (!readWorkspacePaths(paths)) return false;
+    bool staged = false;
     try {
-        return stageViewerAndData(paths, chosenPort);
+        staged = stageViewerAndData(paths, chosenPort);
     } catch (...) {
         keepRunning.store(false);
         logError("Exception in copying necessary files");
         logError(STAGING_FAILED);
-        return false;
     }
+    closeStagedFiles(paths);
+    return staged;
 }
 
 void startSequence() {

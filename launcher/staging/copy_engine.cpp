@@ -12,6 +12,7 @@
 #include "log/log.h"
 #include "staging/file_copy.h"
 #include "staging/folder_identity.h"
+#include "staging/private_files.h"
 #include "staging/workspace.h"
 
 namespace fs = std::filesystem;
@@ -69,7 +70,7 @@ void copyFolder(const fs::path& source, const fs::path& target, std::vector<Fold
 }  // namespace
 
 void makeFolder(const fs::path& folder) {
-    if (fs::create_directory(folder) || fs::is_directory(folder)) return;
+    if (createPrivateFolder(folder) || fs::is_directory(folder)) return;
     throw fs::filesystem_error("cannot create folder", folder,
                                std::make_error_code(std::errc::not_a_directory));
 }

@@ -7,8 +7,9 @@
 enum class FileCopyResult { Copied, Failed, Cancelled };
 
 // Copies source to target, which must not exist yet (the copy fails rather than touch an
-// existing target). The copy keeps the file's attributes. keepGoing is asked between blocks;
-// once it says false the copy stops. A failed or cancelled copy removes what it wrote.
+// existing target). The copy keeps the file's attributes; on POSIX the owner's permissions only.
+// keepGoing is asked between blocks; once it says false the copy stops. A failed or cancelled copy
+// removes what it wrote.
 FileCopyResult copyFileExclusive(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const std::function<bool()>& keepGoing);
 

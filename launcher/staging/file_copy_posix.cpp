@@ -112,7 +112,8 @@ FileCopyResult copyFileExclusive(const std::filesystem::path& source, const std:
 
     BlockResult copied = copyBlocks(from.get(), to.get(), keepGoing);
     bool ok = copied == BlockResult::Done;
-    if (ok) ok = ::fchmod(to.get(), info.st_mode & 07777) == 0;
+    // The owner's permissions are kept; a study in the workspace is nobody else's to read.
+    if (ok) ok = ::fchmod(to.get(), info.st_mode & S_IRWXU) == 0;
     if (!to.close()) ok = false;
     if (ok) {
         // The modification time is a courtesy; failing to keep it does not spoil the copy.

@@ -7,26 +7,23 @@
 #include "common/status.h"
 #include "log/ansi_text.h"
 #include "log/log.h"
+#include "staging/owned_folder.h"
 #include "staging/workspace_lock.h"
-#include "staging/workspace_removal.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool looksLikeWorkspace(const fs::path& path) {
-    std::u8string name = path.filename().u8string();
-    std::error_code error;
-    // A link is never followed: it could point anywhere.
-    return name.rfind(u8"LUMIDRA_", 0) == 0 && fs::is_directory(fs::symlink_status(path, error));
+bool namedLikeWorkspace(const fs::path& path) {
+    return path.filename().u8string().rfind(u8"LUMIDRA_", 0) == 0;
 }
 
 // True when the folder was removed whole.
-bool removeAbandoned(const fs::path& folder, HeldLock held) {
-    bool clean = deleteAllButLock(folder);
+bool removeAbandoned(OwnedFolder& folder, HeldLock held) {
+    bool clean = deleteFolderContents(folder, WORKSPACE_LOCK_NAME);
     releaseClaimedLock(held);
-    if (clean && deleteLockAndFolder(folder)) return true;
-    logWarn("Stale workspace not removed completely: " + pathToAnsi(folder));
+    if (clean && deleteEmptiedFolder(folder, WORKSPACE_LOCK_NAME)) return true;
+    logWarn("Stale workspace not removed completely: " + pathToAnsi(folder.path));
     return false;
 }
 
@@ -37,18 +34,22 @@ void removeStaleWorkspaces(const fs::path& tempFolder) noexcept {
         std::vector<fs::path> candidates;
         std::error_code error;
         for (fs::directory_iterator it(tempFolder, error), end; !error && it != end; it.increment(error))
-            if (looksLikeWorkspace(it->path())) candidates.push_back(it->path());
+            if (namedLikeWorkspace(it->path())) candidates.push_back(it->path());
 
         int removed = 0;
-        for (const fs::path& folder : candidates) {
+        for (const fs::path& path : candidates) {
             if (!keepRunning.load()) break;
+            // Only a folder that is provably a workspace of this user is ever emptied: another
+            // user may plant one of that name, or fill one left open, to have it delete for him.
+            OwnedFolder folder;
+            if (openOwnedFolder(path, folder) != FolderCheck::Own || !closedToOthers(folder)) continue;
             HeldLock held = 0;
             switch (claimWorkspaceLock(folder, held)) {
                 case LockProbe::Taken:
                     if (removeAbandoned(folder, held)) ++removed;
                     break;
                 case LockProbe::NoLock:
-                    logWarn("Workspace left in place, its launcher cannot be told: " + pathToAnsi(folder));
+                    logWarn("Workspace left in place, its launcher cannot be told: " + pathToAnsi(path));
                     break;
                 case LockProbe::OwnerRunning:
                     break;

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
-#include <random>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -12,6 +11,7 @@
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "staging/deferred_copy.h"
+#include "staging/private_files.h"
 #include "staging/stale_workspaces.h"
 #include "staging/workspace_lock.h"
 #include "staging/workspace_platform.h"
@@ -20,11 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-uint32_t randomDeviceSeed() {
-    std::random_device device;
-    return static_cast<uint32_t>(device());
-}
 
 // Threads currently working inside the workspace (see holdWorkspace).
 std::atomic<int> workspaceHolders{0};
@@ -49,7 +44,7 @@ bool createWorkspaceFolder() {
     logInfo("Absolute tmp dir: " + pathToAnsi(absoluteTemp));
     removeStaleWorkspaces(tempFolder);
 
-    uniqueId = launchIdFromSeed(launchSeedSource());
+    uniqueId = launchIdText(launchNumberSource());
     fs::path candidate = tempFolder / uniqueId;
 
     // Held while the folder is made and the paths are set, so that a terminate arriving now
@@ -62,7 +57,7 @@ bool createWorkspaceFolder() {
         ~Release() { releaseWorkspace(); }
     } release;
 
-    if (!fs::create_directory(candidate)) {
+    if (!createPrivateFolder(candidate)) {
         logError("TEMP dir [" + pathToAnsi(candidate) + "] cannot be created");
         return false;
     }
@@ -71,7 +66,7 @@ bool createWorkspaceFolder() {
         sourceRoot = fs::current_path();
     } catch (...) {
         // Nobody would remove a folder whose path was never recorded.
-        deleteFolderTree(candidate);
+        removeWorkspaceFolder(candidate, [] { return true; });
         throw;
     }
     sourceDataDir = sourceRoot / "DATA";
@@ -83,19 +78,12 @@ bool createWorkspaceFolder() {
 
 }  // namespace
 
-uint32_t (*launchSeedSource)() = randomDeviceSeed;
+uint64_t (*launchNumberSource)() = systemRandomNumber;
 
 std::string launchIdText(uint64_t number) {
     std::ostringstream text;
     text << "LUMIDRA_" << std::hex << std::nouppercase << number;
     return text.str();
-}
-
-std::string launchIdFromSeed(uint32_t seed) {
-    std::mt19937 engine(seed);
-    uint64_t high = engine();
-    uint64_t low = engine();
-    return launchIdText((high << 32) | low);
 }
 
 bool holdWorkspace() {

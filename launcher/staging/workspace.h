@@ -8,7 +8,8 @@
 
 #include "common/launch_state.h"
 
-// Creates the workspace folder, locks it and sets the launch id and the workspace's paths. True
+// Creates the workspace folder (open to its user only), locks it and sets the launch id and the
+// workspace's paths. True
 // when the folder was created; every failure has been logged. Staging into it is the start
 // sequence's next step.
 bool createWorkspace();
@@ -34,10 +35,9 @@ struct WorkspaceHold {
     const bool held;
 };
 
-// The launch id that a generator seeded with seed yields: the first two 32-bit draws of a
-// Mersenne Twister make the high and low halves of the number.
-std::string launchIdFromSeed(uint32_t seed);
+// The launch id of a number: the prefix and the number in lower-case hex, without padding.
 std::string launchIdText(uint64_t number);
 
-// Where the launch id's seed comes from; the system's random device unless replaced.
-extern uint32_t (*launchSeedSource)();
+// Where the launch id's number comes from: all 64 bits from the system's cryptographic random
+// source, since the id is what a page must show to end the launcher.
+extern uint64_t (*launchNumberSource)();

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "staging/owned_folder.h"
+
 // The lock file's name inside the workspace folder.
 inline const std::filesystem::path WORKSPACE_LOCK_NAME{"lumidra.lock"};
 
@@ -27,8 +29,9 @@ enum class LockProbe {
 // A platform handle of a lock taken by claimWorkspaceLock.
 using HeldLock = intptr_t;
 
-// Tries to take the lock of another launcher's workspace folder.
-LockProbe claimWorkspaceLock(const std::filesystem::path& folder, HeldLock& held);
+// Tries to take the lock of another launcher's workspace folder. A lock file that is a link, or
+// that belongs to another user, tells nothing: NoLock.
+LockProbe claimWorkspaceLock(const OwnedFolder& folder, HeldLock& held);
 
 // Lets go of a lock taken by claimWorkspaceLock; its file stays.
 void releaseClaimedLock(HeldLock held);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -45,9 +46,15 @@ void unlockWorkspace() {
     ownLock = -1;
 }
 
-LockProbe claimWorkspaceLock(const fs::path& folder, HeldLock& held) {
-    int fd = ::open((folder / WORKSPACE_LOCK_NAME).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+LockProbe claimWorkspaceLock(const OwnedFolder& folder, HeldLock& held) {
+    int fd = ::openat(static_cast<int>(folder.handle), WORKSPACE_LOCK_NAME.c_str(),
+                      O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return LockProbe::NoLock;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        return LockProbe::NoLock;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         bool running = errno == EWOULDBLOCK;
         ::close(fd);

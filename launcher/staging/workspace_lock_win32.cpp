@@ -38,10 +38,18 @@ void unlockWorkspace() {
     ownLock = INVALID_HANDLE_VALUE;
 }
 
-LockProbe claimWorkspaceLock(const fs::path& folder, HeldLock& held) {
-    HANDLE handle = openExclusive(folder / WORKSPACE_LOCK_NAME, OPEN_EXISTING);
+LockProbe claimWorkspaceLock(const OwnedFolder& folder, HeldLock& held) {
+    // Not followed: a link in the lock's place tells nothing about the folder.
+    HANDLE handle = CreateFileW((folder.path / WORKSPACE_LOCK_NAME).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION ? LockProbe::OwnerRunning : LockProbe::NoLock;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(handle);
+        return LockProbe::NoLock;
+    }
     held = reinterpret_cast<HeldLock>(handle);
     return LockProbe::Taken;
 }

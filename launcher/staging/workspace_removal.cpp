@@ -1,14 +1,12 @@
 #include "workspace_removal.h"
 
-#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "log/ansi_text.h"
 #include "log/log.h"
 #include "staging/deferred_copy.h"
+#include "staging/owned_folder.h"
 #include "staging/workspace_lock.h"
-#include "staging/workspace_platform.h"
 
 namespace fs = std::filesystem;
 
@@ -16,58 +14,19 @@ namespace {
 
 constexpr auto RETRY_PAUSE = std::chrono::milliseconds(100);
 
-// Not there any more; an entry whose state cannot be read counts as still there.
-bool gone(const fs::path& path) {
-    std::error_code error;
-    return fs::symlink_status(path, error).type() == fs::file_type::not_found;
-}
-
-// Children before their folder, as the restart deletes them in the order they were marked; a link
-// is marked itself, never followed. False when any entry could not be marked.
-bool markTreeForRestart(const fs::path& path) {
-    std::error_code error;
-    bool marked = true;
-    if (fs::is_directory(fs::symlink_status(path, error))) {
-        std::vector<fs::path> children;
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
-            children.push_back(it->path());
-        for (const fs::path& child : children) marked = markTreeForRestart(child) && marked;
-    }
-    return deleteAtRestart(path) && marked;
-}
-
 }  // namespace
-
-bool deleteAllButLock(const fs::path& folder) noexcept {
-    try {
-        std::error_code error;
-        std::vector<fs::path> entries;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-            if (it->path().filename() != WORKSPACE_LOCK_NAME) entries.push_back(it->path());
-        if (error) return gone(folder);
-        for (const fs::path& entry : entries) deleteFolderTree(entry);
-        for (const fs::path& entry : entries)
-            if (!gone(entry)) return false;
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool deleteLockAndFolder(const fs::path& folder) noexcept {
-    try {
-        std::error_code error;
-        fs::remove(folder / WORKSPACE_LOCK_NAME, error);
-        fs::remove(folder, error);
-        return gone(folder);
-    } catch (...) {
-        return false;
-    }
-}
 
 void removeWorkspaceFolder(const fs::path& folder, const std::function<bool()>& holdersGone) noexcept {
     try {
-        bool clean = deleteAllButLock(folder);
+        OwnedFolder opened;
+        FolderCheck check = openOwnedFolder(folder, opened);
+        if (check != FolderCheck::Own) {
+            unlockWorkspace();
+            if (check == FolderCheck::NotOwn)
+                logWarn("Workspace not removed, it is no longer this user's own: " + pathToAnsi(folder));
+            return;
+        }
+        bool clean = deleteFolderContents(opened, WORKSPACE_LOCK_NAME);
         // A holder still inside (a copy stuck in a read of a stalled disc, an extractor that has
         // not ended yet) keeps its files open. Its read is woken again and again, as it may have
         // begun after the last wake-up, and the removal is tried again once it has left.
@@ -75,13 +34,13 @@ void removeWorkspaceFolder(const fs::path& folder, const std::function<bool()>& 
         while (!clean && std::chrono::steady_clock::now() < deadline) {
             cancelBlockedCopyRead();
             std::this_thread::sleep_for(RETRY_PAUSE);
-            if (holdersGone()) clean = deleteAllButLock(folder);
+            if (holdersGone()) clean = deleteFolderContents(opened, WORKSPACE_LOCK_NAME);
         }
         unlockWorkspace();
-        if (clean && deleteLockAndFolder(folder)) return;
+        if (clean && deleteEmptiedFolder(opened, WORKSPACE_LOCK_NAME)) return;
 
         // Left unheld, the lock file lets the next start remove what the restart does not.
-        if (markTreeForRestart(folder))
+        if (markForRestart(opened))
             logWarn("Temporary files still in use, deleted at the next restart: " + pathToAnsi(folder));
         else
             logWarn("Temporary files left behind, removed at the next start: " + pathToAnsi(folder));

@@ -13,12 +13,7 @@
 constexpr auto REMOVAL_RETRY_WAIT = std::chrono::seconds(6);
 
 // Removes this launcher's own workspace; holdersGone tells whether work inside it is still going
-// on. Never raises.
+// on. A folder that is no longer the user's own (see openOwnedFolder) is left with a WARN line.
+// Never raises.
 void removeWorkspaceFolder(const std::filesystem::path& folder,
                            const std::function<bool()>& holdersGone) noexcept;
-
-// Deletes everything in folder but its lock file. True when nothing else is left.
-bool deleteAllButLock(const std::filesystem::path& folder) noexcept;
-
-// Deletes the lock file and then the folder. True when the folder is gone.
-bool deleteLockAndFolder(const std::filesystem::path& folder) noexcept;

@@ -3,7 +3,7 @@
 // windows.h first: the other Windows headers build on its types.
 #include <windows.h>
 
-#include <shellapi.h>
+#include <ntsecapi.h>
 
 #include <string>
 #include <system_error>
@@ -25,22 +25,11 @@ fs::path temporaryFolder() {
     return folder;
 }
 
-void deleteFolderTree(const fs::path& folder) noexcept {
-    try {
-        if (folder.empty()) return;
-        // The shell takes a list of names, each ended by a NUL, the list by one more.
-        std::wstring from = folder.native();
-        from.push_back(L'\0');
-        SHFILEOPSTRUCTW operation{};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = from.c_str();
-        operation.fFlags = FOF_NO_UI;
-        SHFileOperationW(&operation);
-    } catch (...) {
-        // Out of memory while forming the list: leave the folder in place.
-    }
-}
-
-bool deleteAtRestart(const fs::path& path) noexcept {
-    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+uint64_t systemRandomNumber() {
+    // RtlGenRandom (SystemFunction036 of advapi32): the system's generator, on every Windows
+    // without the newer bcrypt library.
+    uint64_t number = 0;
+    if (!RtlGenRandom(&number, sizeof number))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "RtlGenRandom");
+    return number;
 }

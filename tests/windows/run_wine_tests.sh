@@ -278,10 +278,22 @@ check "its workspace $ID is left with the study in it" bash -c "find '$KILLED_WO
 # An older launcher's workspace has no lock file.
 UNTOLD="$(tempFolder)/LUMIDRA_01d"
 mkdir -p "$UNTOLD/DATA" && printf 1 >"$UNTOLD/DATA/copy_status.txt"
+# Another account's folder, made like a workspace whose launcher has gone (Wine shows a file of
+# another Unix user as owned by another account). Only root can make one.
+OTHERS="$(tempFolder)/LUMIDRA_0a11e5"
+if [ "$(id -u)" -eq 0 ]; then
+    mkdir -p "$OTHERS/DATA/DICOM" && printf 'their image' >"$OTHERS/DATA/DICOM/I1.dcm" && : >"$OTHERS/lumidra.lock"
+    chmod -R go-rwx "$OTHERS" && chown -R 65534:65534 "$OTHERS"
+fi
 startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "the next start reaches \"DICOM Lumidra started\"" probe wait-status "DICOM Lumidra started" 180000
 check "the killed launcher's workspace is gone" test ! -e "$KILLED_WORKSPACE"
 check "the workspace without an owner to tell is left" test -f "$UNTOLD/DATA/copy_status.txt"
+if [ "$(id -u)" -eq 0 ]; then
+    check "a folder another account made is not swept" test -f "$OTHERS/DATA/DICOM/I1.dcm" -a -f "$OTHERS/lumidra.lock"
+else
+    echo "  --   not root: no folder of another account to plant"
+fi
 probe log 20000 >"$WORK/log-stale.txt"
 check "the log counts the removed workspaces" grep -qE " INFO: Stale workspaces removed: [1-9]" "$WORK/log-stale.txt"
 check "the log names the one left" grep -q " WARN: Workspace left in place, its launcher cannot be told: .*LUMIDRA_01d" "$WORK/log-stale.txt"
@@ -289,7 +301,7 @@ readRun
 probe close-message >/dev/null
 check "the launcher ends after the close message" waitLauncherExit 30
 check "its own workspace is gone" test ! -e "$WORKSPACE"
-rm -rf "$UNTOLD"
+rm -rf "$UNTOLD" "$OTHERS"
 stopLeftovers
 
 echo "A temporary folder named in Cyrillic, which the ANSI code page (1252) cannot hold"

@@ -15,7 +15,8 @@ TEST(FileCopy, CopiesContentModeAndTimeOfAFileOfManyBlocks) {
     std::string content;
     for (int i = 0; i < 1000003; ++i) content += static_cast<char>('a' + i % 26);
     writeFileBytes(scratch.path / "source file", content);
-    fs::permissions(scratch.path / "source file", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(scratch.path / "source file",
+                    fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read);
     auto modified = fs::last_write_time(scratch.path / "source file") - std::chrono::hours(30);
     fs::last_write_time(scratch.path / "source file", modified);
 

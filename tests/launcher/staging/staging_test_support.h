@@ -1,11 +1,15 @@
 #pragma once
 // Tree listings, log marks and a reset of the staging globals for the staging tests.
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +48,22 @@ public:
 private:
     size_t start_;
 };
+
+// A second local user: the id of "nobody", which root can become.
+constexpr uid_t OTHER_USER = 65534;
+
+// Runs what in a child process as OTHER_USER; true when it could and what returned true.
+inline bool asOtherUser(const std::function<bool()>& what) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        bool done =
+            ::setgroups(0, nullptr) == 0 && ::setgid(OTHER_USER) == 0 && ::setuid(OTHER_USER) == 0 && what();
+        ::_exit(done ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
 
 // Process-wide state back to how a fresh launcher starts.
 inline void resetStagingGlobals() {

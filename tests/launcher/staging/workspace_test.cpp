@@ -1,16 +1,20 @@
 #include "staging/workspace.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "serving/port_probe.h"
 #include "staging/deferred_copy.h"
+#include "staging/workspace_platform.h"
 #include "staging_test_support.h"
 
 namespace {
@@ -26,33 +30,48 @@ protected:
         resetStagingGlobals();
         savedTmp = currentTmpdir();
         savedCwd = fs::current_path();
-        savedSeedSource = launchSeedSource;
+        savedNumberSource = launchNumberSource;
     }
     void TearDown() override {
         removeWorkspace();
         restoreTmpdir(savedTmp);
         fs::current_path(savedCwd);
-        launchSeedSource = savedSeedSource;
+        launchNumberSource = savedNumberSource;
         resetStagingGlobals();
     }
     static void useTmp(const std::string& folder) { ::setenv("TMPDIR", folder.c_str(), 1); }
 
     std::optional<std::string> savedTmp;
     fs::path savedCwd;
-    uint32_t (*savedSeedSource)() = nullptr;
+    uint64_t (*savedNumberSource)() = nullptr;
     TempFolder scratch{"lumidra workspace ř"};
 };
 
-uint32_t fixedSeed() { return 5489; }
+uint64_t fixedNumber() { return 0xfedcba9876543210ULL; }
 
 TEST(LaunchId, IsThePrefixAndTheNumberInLowerCaseHexWithoutPadding) {
     EXPECT_EQ(launchIdText(0), "LUMIDRA_0");
     EXPECT_EQ(launchIdText(0xabc), "LUMIDRA_abc");
     EXPECT_EQ(launchIdText(0x0123456789abcdefULL), "LUMIDRA_123456789abcdef");
     EXPECT_EQ(launchIdText(~0ULL), "LUMIDRA_ffffffffffffffff");
-    // MT19937's first two draws from seed 5489 are 0xd091bb5c and 0x22ae9ef6: high, then low.
-    EXPECT_EQ(launchIdFromSeed(5489), "LUMIDRA_d091bb5c22ae9ef6");
-    EXPECT_EQ(launchIdFromSeed(0), "LUMIDRA_8c7f0aac97c4aa2f");
+}
+
+TEST(LaunchId, AllSixtyFourBitsComeFromTheSystemsRandomSource) {
+    // Every bit takes both values over a few draws, and no draw repeats: nothing is fixed,
+    // nothing is derived from a smaller seed that two draws would share.
+    uint64_t anySet = 0;
+    uint64_t allSet = ~0ULL;
+    std::set<uint64_t> drawn;
+    for (int i = 0; i < 64; ++i) {
+        uint64_t number = systemRandomNumber();
+        anySet |= number;
+        allSet &= number;
+        drawn.insert(number);
+    }
+    EXPECT_EQ(anySet, ~0ULL);
+    EXPECT_EQ(allSet, 0u);
+    EXPECT_EQ(drawn.size(), 64u);
+    EXPECT_EQ(launchNumberSource, &systemRandomNumber) << "the launcher draws its id there";
 }
 
 TEST_F(Workspace, EachRunMakesItsOwnFolderNamedByAFreshId) {
@@ -100,13 +119,13 @@ TEST_F(Workspace, AMissingTemporaryFolderIsAnErrorNotAnException) {
 
 TEST_F(Workspace, AnExistingCandidateFolderIsNeitherUsedNorRemoved) {
     useTmp(scratch.path.string());
-    launchSeedSource = fixedSeed;
-    fs::path taken = scratch.path / launchIdFromSeed(5489);
+    launchNumberSource = fixedNumber;
+    fs::path taken = scratch.path / "LUMIDRA_fedcba9876543210";
     writeFileBytes(taken / "belongs to someone", "keep me");
     LogMark log;
 
     EXPECT_FALSE(createWorkspace());
-    EXPECT_EQ(uniqueId, launchIdFromSeed(5489)) << "the id is kept even though the folder was not made";
+    EXPECT_EQ(uniqueId, "LUMIDRA_fedcba9876543210") << "the id is kept even though the folder was not made";
     EXPECT_TRUE(log.has(" ERROR: TEMP dir [" + taken.string() + "] cannot be created\n")) << log.added();
     EXPECT_FALSE(log.has("Copying files..."));
     EXPECT_TRUE(workspaceDir.empty());
@@ -219,6 +238,63 @@ TEST_F(Workspace, StagesARealDiscCopiesTheRestAndCleansUp) {
     removeWorkspace();
     EXPECT_FALSE(fs::exists(made));
     EXPECT_EQ(listTree(tmp), "");
+}
+
+// Permissions of everything in folder that is not the user's alone, one line each ("" when none).
+std::string openToOthers(const fs::path& folder, int& looked) {
+    std::string found;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0) info.st_mode = 07777;
+        mode_t expected = S_ISDIR(info.st_mode) ? 0700 : 0600;
+        ++looked;
+        if ((info.st_mode & 07777) != expected) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777);
+            found += fs::relative(it->path(), folder).string() + " " + mode + "\n";
+        }
+    }
+    return found;
+}
+
+TEST_F(Workspace, UnderUmaskZeroTheStagedStudyIsItsUsersAlone) {
+    // A temporary folder every user can enter, and a disc anyone can read.
+    fs::path tmp = scratch.path / "tmp";
+    fs::create_directories(tmp);
+    ::chmod(scratch.path.c_str(), 0755);
+    ::chmod(tmp.c_str(), 01777);
+    fs::path disc = scratch.path / "study disc";
+    buildTestDisc(disc);
+    useTmp(tmp.string());
+    fs::current_path(disc);
+    LogMark log;
+
+    mode_t launchersUmask = ::umask(0);
+    bool staged = createWorkspace() && stageNecessaryFiles();
+    if (staged) copyRemainingFiles();
+    ::umask(launchersUmask);
+    ASSERT_TRUE(staged) << log.added();
+    ASSERT_EQ(readFileBytes(workspaceDataDir / "copy_status.txt"), "1") << log.added();
+
+    struct stat top {};
+    ASSERT_EQ(::lstat(workspaceDir.c_str(), &top), 0);
+    EXPECT_EQ(top.st_mode & 07777, 0700u);
+    int looked = 0;
+    // Folders 0700, files 0600: what the extractor unpacked, the copies, the status file.
+    EXPECT_EQ(openToOthers(workspaceDir, looked), "");
+    EXPECT_GT(looked, 10);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as a second user";
+    fs::path image = workspaceDir / discDicomFiles().front().path;
+    fs::path viewerPage = workspaceDataDir / "7z" / "index.html";
+    ASSERT_TRUE(fs::is_regular_file(image));
+    // The second user reaches the disc, so the way there is open, but nothing of the workspace.
+    fs::path discImage = disc / discDicomFiles().front().path;
+    EXPECT_TRUE(asOtherUser([&] { return ::access(discImage.c_str(), R_OK) == 0; }));
+    EXPECT_TRUE(asOtherUser([&] {
+        return ::access(image.c_str(), R_OK) != 0 && ::access(viewerPage.c_str(), W_OK) != 0 &&
+               ::access(workspaceDir.c_str(), R_OK) != 0 && ::access(workspaceDir.c_str(), X_OK) != 0;
+    }));
 }
 
 TEST_F(Workspace, AFailedViewerUnpackIsReportedOnce) {

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <winioctl.h>
+
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -76,3 +79,31 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Makes link a junction (a mount point reparse point) to the folder target. False where the file
+// system or Wine cannot.
+inline bool makeJunction(const std::filesystem::path& link, const std::filesystem::path& target) {
+    std::filesystem::create_directories(link);
+    HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    // The mount point layout: tag, sizes, the substitute name ("\\??\\" + the path), an empty
+    // print name, each ended by a NUL.
+    std::wstring substitute = L"\\??\\" + std::filesystem::absolute(target).native();
+    const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+    std::vector<BYTE> buffer(8 + 8 + substituteBytes + 2 * sizeof(wchar_t), 0);
+    auto put16 = [&](size_t at, USHORT value) { std::memcpy(buffer.data() + at, &value, sizeof value); };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, sizeof tag);
+    put16(4, static_cast<USHORT>(buffer.size() - 8));                   // the data after the header
+    put16(8, 0);                                                        // substitute name offset
+    put16(10, substituteBytes);                                         // and length
+    put16(12, static_cast<USHORT>(substituteBytes + sizeof(wchar_t)));  // print name offset
+    put16(14, 0);                                                       // and length
+    std::memcpy(buffer.data() + 16, substitute.data(), substituteBytes);
+    DWORD returned = 0;
+    BOOL made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+    CloseHandle(folder);
+    return made != 0;
+}
