@@ -417,24 +417,7 @@ curl -s -m 10 -o "$BUILDER_WORK/last.dcm" "http://127.0.0.1:$PORT/$LAST_SERIES_I
 check "an image of the last series is served ($LAST_SERIES_IMAGE)" cmp -s "$BUILDER_WORK/last.dcm" "$BUILDER_WORK/tree/DATA/$LAST_SERIES_IMAGE"
 probe log 20000 >"$WORK/log-builder-disc.txt"
 check "the disc's own 7za.exe unpacked the viewer" grep -qF 'BIN\7za.exe x -bsp2' "$WORK/log-builder-disc.txt"
-# "localhost" leads the browser to [::1] first: the launcher answers there too, unless Wine gives
-# it no IPv6, which its log then says.
-if grep -qE "^ *[0-9]+: 0{24}01000000:$LISTEN_HEX 0{32}:0000 0A" /proc/net/tcp6 2>/dev/null; then
-    check "the server listens on [::1] as well" true
-    check "the viewer page is served on [::1]" equals "$(curl -s -m 10 -g "http://[::1]:$PORT/copy_status.txt")" 1
-else
-    check "no IPv6 under Wine: the log says so" grep -q " WARN: Lumiserv listens on 127.0.0.1 only" "$WORK/log-success.txt"
-fi
-curl -s -m 10 -D "$WORK/index-headers.txt" -o /dev/null "http://127.0.0.1:$PORT/7z/index.html?uniqueId=$ID"
-check "answers forbid framing" grep -q "^X-Frame-Options: DENY" "$WORK/index-headers.txt"
-check "answers forbid foreign reads" grep -q "^Cross-Origin-Resource-Policy: same-origin" "$WORK/index-headers.txt"
-for foreign in "Origin: http://evil.example" "Sec-Fetch-Site: cross-site"; do
-    CODE=$(curl -s -m 10 -o /dev/null -w '%{http_code}' -X POST -H "$foreign" "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
-    check "an exit request with \"$foreign\" is refused (HTTP $CODE)" equals "$CODE" 403
-done
-sleep 1.5
-check "the launcher keeps running after the refused requests" kill -0 "$LAUNCHER_PID"
-EXIT_REPLY=$(curl -s -m 10 -X POST -H "Origin: http://localhost:$PORT" "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
+EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
 check "POST exit is answered OK" equals "$EXIT_REPLY" OK
 check "the launcher ends" waitLauncherExit 30
 check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0
