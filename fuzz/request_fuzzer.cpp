@@ -91,8 +91,8 @@ int formComplete(const FormFieldList* form) {
 }
 
 void configure(std::uint8_t features) {
-    server.flags = SERVER_NO_ACCEPT_RANGES;
-    if (features & 0x01) server.flags = SERVER_DIR_LISTING;
+    server.flags = SERVER_NO_ACCEPT_RANGES | SERVER_SECURITY_HEADERS;
+    if (features & 0x01) server.flags = SERVER_DIR_LISTING | SERVER_SECURITY_HEADERS;
     server.authEntries = (features & 0x02) ? authEntries : nullptr;
     server.aliases = (features & 0x04) ? aliases : nullptr;
     server.onSubstitute = (features & 0x08) ? substitute : nullptr;

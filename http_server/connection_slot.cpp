@@ -60,6 +60,7 @@ bool resetSlot(ConnectionSlot* slot) {
     slot->pending = 0;
     slot->chunkOpen = 0;
     slot->sendFromFile = 0;
+    slot->crossSite = false;
     slot->flags = FLAG_RECEIVING;
     if (!slot->ioBuffer) slot->ioBuffer = static_cast<char*>(std::malloc(SLOT_BUFFER_SIZE));
     slot->outPtr = slot->ioBuffer;

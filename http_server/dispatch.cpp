@@ -132,11 +132,22 @@ int parseVariables(HandlerRequest* request) {
 }
 
 int hookHandler(HandlerRequest* request) {
-    UrlHook hook = urlHook.load();
-    if (!hook || !request->slot || request->slot->bytesSent != 0) return 0;
+    if (!request->slot || request->slot->bytesSent != 0) return 0;
     // Refill and close calls carry no path: the hook answers each request once, even when its
     // answer is empty.
     if (!request->path || !request->outBuffer || request->dataBytes < 3) return 0;
+    // A form or script of another site must not command the host, even when it knows the
+    // host's secrets; its request is refused before the hook sees it.
+    if (request->slot->crossSite) {
+        serverPrintf("[%d] Command from another site refused\n", static_cast<int>(request->slot->socket));
+        int length = composeForbidden(request->server, request->outBuffer, request->dataBytes);
+        if (length <= 0) return 0;
+        request->dataBytes = length;
+        request->slot->flags |= FLAG_CLOSE;
+        return static_cast<int>(FLAG_BUFFER | FLAG_RAW);
+    }
+    UrlHook hook = urlHook.load();
+    if (!hook) return 0;
     std::memcpy(request->outBuffer, "OK", 3);
     if (hook(request) != 0) return 0;
     request->dataBytes = request->outBuffer ? static_cast<std::int32_t>(std::strlen(request->outBuffer)) : 0;

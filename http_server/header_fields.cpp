@@ -74,6 +74,8 @@ enum class HeaderField {
     transport,
     authorization,
     forwardedFor,
+    origin,
+    fetchSite,
 };
 
 struct KnownHeader {
@@ -92,6 +94,8 @@ const KnownHeader KNOWN_HEADERS[] = {
     {"Transport: ", HeaderField::transport},
     {"Authorization: ", HeaderField::authorization},
     {"X-Forwarded-For: ", HeaderField::forwardedFor},
+    {"Origin: ", HeaderField::origin},
+    {"Sec-Fetch-Site: ", HeaderField::fetchSite},
 };
 
 // False refuses the request.
@@ -131,6 +135,14 @@ bool readHeaderField(ServerConfig* server, ConnectionSlot* slot, HeaderField fie
             break;
         case HeaderField::forwardedFor:
             parseForwardedFor(slot, value);
+            break;
+        // Decided here, while the header is whole: form data may overwrite it later. Any one
+        // foreign line is enough, however many lines there are.
+        case HeaderField::origin:
+            if (!originIsOwn(value, server->port)) slot->crossSite = true;
+            break;
+        case HeaderField::fetchSite:
+            if (fetchSiteIsForeign(value)) slot->crossSite = true;
             break;
     }
     return true;

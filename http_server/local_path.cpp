@@ -167,7 +167,7 @@ int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root, co
                 buildDirectoryListing(server, slot, local.text);
                 return sendHeader(server, slot);
             }
-            sendRedirect(slot, directoryLocation(slot->path).c_str());
+            sendRedirect(server, slot, directoryLocation(slot->path).c_str());
             slot->flags |= FLAG_CLOSE;
             slot->pending = 0;
             return 0;

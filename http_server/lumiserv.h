@@ -15,6 +15,12 @@ using SocketHandle = std::intptr_t;
 // ServerConfig::flags
 constexpr std::uint32_t SERVER_DIR_LISTING = 0x1;
 constexpr std::uint32_t SERVER_NO_ACCEPT_RANGES = 0x2;
+// Also listen on [::1] at the same port, so that no other program can answer there for
+// "localhost". A system without IPv6 is served on IPv4 alone (listenSocket6 stays 0); a [::1]
+// port held by another program fails the start.
+constexpr std::uint32_t SERVER_IPV6_LOOPBACK = 0x4;
+// Every answer forbids framing, type guessing, reading from other origins and referrers.
+constexpr std::uint32_t SERVER_SECURITY_HEADERS = 0x8;
 
 // The bits of a URL handler's result, which the server keeps in the slot's flags; the bits
 // that only the server sets are in server_records.h.
@@ -140,6 +146,10 @@ struct ServerConfig {
     std::uint32_t expiredCount;
     std::uint32_t rejectedUploads;
     std::uint32_t bindAddress;  // network order; 0 = all interfaces
+    // Seconds from accept within which the whole request must have arrived, however it trickles
+    // in; 0 = no bound beyond expireTimeout.
+    std::int64_t requestTimeout;
+    SocketHandle listenSocket6;  // [::1] with SERVER_IPV6_LOOPBACK; 0 = none
 };
 
 // What a handler is called with. On a request call every field is set; on a refill call only

@@ -12,12 +12,24 @@
 int netListen(std::uint32_t bindAddress, std::uint16_t port, int backlog, SocketHandle* socketOut,
               std::uint16_t* boundPortOut);
 
-// A new stream socket, prepared to listen (non-blocking, not inherited by child processes), or
-// -1. netListen binds it.
-SocketHandle netOpenListener();
+// What netListenLoopback6 returns when the system has no IPv6 loopback to listen on.
+constexpr int NET_NO_IPV6 = -2;
+
+// Listens on [::1] at port (host order): 0 with the socket stored; NET_NO_IPV6 when the system
+// has no IPv6 (loopback); -1 when the port is taken there or the listen failed otherwise.
+int netListenLoopback6(std::uint16_t port, int backlog, SocketHandle* socketOut);
+
+// A new IPv4 (or IPv6) stream socket, prepared to listen (non-blocking, not inherited by child
+// processes, its address not to be shared with another program), or -1. The listen calls bind
+// it.
+SocketHandle netOpenListener(bool ipv6);
+
+// True when the socket call that just failed did so because the system lacks the address
+// family or the address (no IPv6), not because the port is taken.
+bool netFailedForNoAddress();
 
 // Accepts one pending connection; returns the socket (<= 0 when none) and the peer's IPv4
-// address in host order.
+// address in host order. The IPv6 loopback counts as 127.0.0.1: both are this machine.
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress);
 
 void netSetReceiveBuffer(SocketHandle socket, int bytes);

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "net.h"
+#include "net_system.h"
 
 namespace {
 
@@ -47,8 +48,8 @@ int prepareDescriptor(int fd) {
 
 }  // namespace
 
-SocketHandle netOpenListener() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+SocketHandle netOpenListener(bool ipv6) {
+    int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
     fd = prepareDescriptor(fd);
     if (fd < 0) return -1;
@@ -59,8 +60,12 @@ SocketHandle netOpenListener() {
     return fd;
 }
 
+bool netFailedForNoAddress() {
+    return errno == EAFNOSUPPORT || errno == EADDRNOTAVAIL || errno == EPROTONOSUPPORT;
+}
+
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
 #ifdef __linux__
     // Non-blocking and close-on-exec from the start: three system calls fewer per connection.
@@ -72,7 +77,7 @@ SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {
     if (fd >= 0) fd = prepareDescriptor(fd);
 #endif
     if (fd < 0) return -1;
-    *peerAddress = address.sin_family == AF_INET ? ntohl(address.sin_addr.s_addr) : 0;
+    *peerAddress = peerAddressOf(address);
     return fd;
 }
 

@@ -16,3 +16,6 @@ using NativeSocket = int;
 #endif
 
 inline NativeSocket nativeSocket(SocketHandle handle) { return static_cast<NativeSocket>(handle); }
+
+// The peer's IPv4 address in host order, as netAccept reports it.
+std::uint32_t peerAddressOf(const sockaddr_storage& peer);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "net.h"
+#include "net_system.h"
 
 namespace {
 
@@ -21,20 +22,30 @@ void prepareSocket(SOCKET socket) {
 
 }  // namespace
 
-SocketHandle netOpenListener() {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+SocketHandle netOpenListener(bool ipv6) {
+    SOCKET listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (listener == INVALID_SOCKET) return -1;
     prepareSocket(listener);
+    // Without it a program that asks to reuse addresses could bind the same port and take
+    // connections meant for this one.
+    BOOL exclusive = TRUE;
+    setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
     return static_cast<SocketHandle>(listener);
 }
 
+bool netFailedForNoAddress() {
+    int error = WSAGetLastError();
+    return error == WSAEAFNOSUPPORT || error == WSAEADDRNOTAVAIL || error == WSAEPROTONOSUPPORT;
+}
+
 SocketHandle netAccept(SocketHandle listener, std::uint32_t* peerAddress) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int length = sizeof address;
     SOCKET accepted = accept(toSocket(listener), reinterpret_cast<sockaddr*>(&address), &length);
     if (accepted == INVALID_SOCKET) return -1;
     prepareSocket(accepted);
-    *peerAddress = address.sin_family == AF_INET ? ntohl(address.sin_addr.s_addr) : 0;
+    *peerAddress = peerAddressOf(address);
     return static_cast<SocketHandle>(accepted);
 }
 

@@ -43,7 +43,7 @@ int answerWithFile(ServerConfig* server, ConnectionSlot* slot) {
         if (result == 0) return 0;
     }
     serverPrintf("[%d] Http file not found\n", static_cast<int>(slot->socket));
-    sendNotFound(slot->socket);
+    sendNotFound(server, slot->socket);
     return result;
 }
 
@@ -71,7 +71,7 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
             serverPrintf("[%d] Authorization Required\n", static_cast<int>(slot->socket));
             const char* message =
                 verdict == AUTH_NEEDED ? "Authentication required" : "Authentication failed";
-            sendAuthorizationRequired(slot->socket, message);
+            sendAuthorizationRequired(server, slot->socket, message);
             slot->flags |= FLAG_CLOSE;
             return 1;  // answered: the loop ends the connection
         }
@@ -83,7 +83,7 @@ int completeRequest(ServerConfig* server, ConnectionSlot* slot) {
     if (slot->flags & (FLAG_BUFFER | FLAG_STREAM)) return sendHeader(server, slot);
     if (slot->flags & FLAG_FILE) return answerWithFile(server, slot);
     if (slot->flags & FLAG_REDIRECT) {
-        sendRedirect(slot, slot->outPtr);
+        sendRedirect(server, slot, slot->outPtr);
         slot->flags |= FLAG_CLOSE;
         return 1;
     }
@@ -135,11 +135,12 @@ int startBody(ServerConfig* server, ConnectionSlot* slot, int pathStart) {
     UploadState* upload = slot->upload;
     if (upload) {
         upload->path = slot->path;
+        // Nobody would take the data: a server without an upload writer takes no uploads.
+        if (!server->onUploadData) {
+            slot->flags |= FLAG_CLOSE;
+            return -1;
+        }
         if (upload->boundary[0]) {
-            if (!server->onUploadData) {
-                slot->flags |= FLAG_CLOSE;
-                return -1;
-            }
             // The form data replaces the header in the buffer; keep the one header value that is
             // still needed afterwards.
             if (slot->authorization) {
@@ -209,15 +210,21 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
             findBytes(slot->ioBuffer, static_cast<std::size_t>(slot->pending), BLANK_LINE, BLANK_LINE_LENGTH);
         if (blank < 0) return 0;
         // The path begins after the method, its blank and the leading "/".
+        // The method is a whole word: "GETX" or "POSTAL" is no GET or POST.
         int pathStart;
-        if (std::strncmp(slot->ioBuffer, "GET", 3) == 0) {
+        if (std::strncmp(slot->ioBuffer, "GET ", 4) == 0) {
             slot->flags |= FLAG_GET;
             pathStart = sizeof "GET /" - 1;
-        } else if (std::strncmp(slot->ioBuffer, "POST", 4) == 0) {
+        } else if (std::strncmp(slot->ioBuffer, "POST ", 5) == 0) {
             slot->flags |= FLAG_POST;
             pathStart = sizeof "POST /" - 1;
         } else {
             serverPrintf("[%d] Unsupported method\n", static_cast<int>(slot->socket));
+            return -1;
+        }
+        // The path's leading "/" is skipped unread; any other character there would be lost.
+        if (slot->ioBuffer[pathStart - 1] != '/') {
+            serverPrintf("Error parsing request\n");
             return -1;
         }
         slot->headerLength = static_cast<std::int32_t>(blank) + BLANK_LINE_LENGTH;
@@ -229,12 +236,12 @@ int receiveStep(ServerConfig* server, ConnectionSlot* slot) {
         // A request without "Host: " (HTTP/1.0 clients) is served: no browser page sends one.
         if (slot->host && !hostIsLoopback(slot->host)) {
             serverPrintf("[%d] Host not allowed\n", static_cast<int>(slot->socket));
-            sendForbidden(slot->socket);
+            sendForbidden(server, slot->socket);
             return -1;
         }
         if (server->maxClientsPerIp && connectionsFromAddress(server, slot) > server->maxClientsPerIp) {
             serverPrintf("[%d] Too many connections from this IP\n", static_cast<int>(slot->socket));
-            sendForbidden(slot->socket);
+            sendForbidden(server, slot->socket);
             return -1;
         }
         int started = startBody(server, slot, pathStart);

@@ -249,7 +249,7 @@ int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot, 
         header.add("Content-Length: %lld\r\n", static_cast<long long>(slot->contentLength));
     if (slot->flags & FLAG_CHUNKED) header.add("Transfer-Encoding: chunked\r\n");
     if (slot->status == 301 || slot->status == 307) header.add("Location: %s\r\n", location.c_str());
-    header.add("\r\n");
+    header.add("%s\r\n", securityHeaders(server));
     return header.length;
 }
 

@@ -23,7 +23,7 @@ std::atomic_ref<std::int32_t> runningFlag(ServerConfig* server) {
     return std::atomic_ref<std::int32_t>(server->running);
 }
 
-void acceptConnection(ServerConfig* server, std::int64_t now) {
+void acceptConnection(ServerConfig* server, SocketHandle listener, std::int64_t now) {
     ConnectionSlot* freeSlot = nullptr;
     for (int i = 0; i < server->maxClients; ++i) {
         if (server->slots[i].socket == 0) {
@@ -32,11 +32,11 @@ void acceptConnection(ServerConfig* server, std::int64_t now) {
         }
     }
     std::uint32_t peer = 0;
-    SocketHandle socket = netAccept(server->listenSocket, &peer);
+    SocketHandle socket = netAccept(listener, &peer);
     if (socket <= 0) return;
     if (!freeSlot) {
         serverPrintf("[%d] connection denied\n", static_cast<int>(socket));
-        sendForbidden(socket);
+        sendForbidden(server, socket);
         netCloseConnection(socket);
         return;
     }
@@ -57,11 +57,18 @@ int serveSlot(ServerConfig* server, ConnectionSlot* slot, const NetWaitEntry& en
     return 1;
 }
 
+bool requestOverdue(const ServerConfig* server, const ConnectionSlot* slot, std::int64_t now) {
+    return server->requestTimeout > 0 && (slot->flags & FLAG_RECEIVING) &&
+           now > slot->connectedAt + server->requestTimeout;
+}
+
 void finishLoop(ServerConfig* server) {
     {
         std::lock_guard<std::mutex> guard(listenerLock);
         netClose(server->listenSocket);
         std::atomic_ref<SocketHandle>(server->listenSocket).store(0);
+        netClose(server->listenSocket6);
+        std::atomic_ref<SocketHandle>(server->listenSocket6).store(0);
     }
     // Connections still open release what they hold, as if they had ended.
     for (int i = 0; i < server->maxClients; ++i) {
@@ -110,6 +117,21 @@ int startServer(ServerConfig* server) {
         server->slots = nullptr;
         return -3;
     }
+    server->listenSocket6 = 0;
+    if (server->flags & SERVER_IPV6_LOOPBACK) {
+        SocketHandle listener6 = 0;
+        int result = netListenLoopback6(boundPort, server->maxClients - 1, &listener6);
+        if (result == 0) {
+            server->listenSocket6 = listener6;
+        } else if (result != NET_NO_IPV6) {
+            // Another program answers on [::1] at this port, where "localhost" leads first.
+            netClose(listener);
+            server->listenSocket = 0;
+            std::free(server->slots);
+            server->slots = nullptr;
+            return -3;
+        }
+    }
     server->listenSocket = listener;
     server->port = boundPort;
     server->startTime = nowSeconds();
@@ -121,14 +143,17 @@ int startServer(ServerConfig* server) {
 
 int runServer(ServerConfig* server) {
     if (!server->slots || !runningFlag(server).load()) return 0;
-    const int watchLimit = 1 + 2 * MAX_WATCHED_PER_SET;
+    const int watchLimit = 2 + 2 * MAX_WATCHED_PER_SET;
     NetWaitEntry entries[watchLimit];
     int slotOfEntry[watchLimit];
     while (!quitFlag(server).load()) {
         int count = 0;
-        int readCount = 1;
-        int writeCount = 0;
         entries[count++] = NetWaitEntry{server->listenSocket, true, false, false, false};
+        if (server->listenSocket6 > 0)
+            entries[count++] = NetWaitEntry{server->listenSocket6, true, false, false, false};
+        const int listeners = count;
+        int readCount = listeners;
+        int writeCount = 0;
         std::int64_t now = nowSeconds();
         std::uint32_t tick = netTickMs();
         for (int i = 0; i < server->maxClients; ++i) {
@@ -143,6 +168,15 @@ int runServer(ServerConfig* server) {
             }
             if (now > slot->expiresAt) {
                 serverPrintf("[%d] Http socket expired\n", static_cast<int>(slot->socket));
+                ++server->expiredCount;
+                slot->flags = FLAG_CLOSE;
+                closeConnection(server, slot);
+                continue;
+            }
+            // A byte now and then renews expiresAt; this bound is the connection's own, so that
+            // clients trickling their requests cannot hold every slot.
+            if (requestOverdue(server, slot, now)) {
+                serverPrintf("[%d] Http request not received in time\n", static_cast<int>(slot->socket));
                 ++server->expiredCount;
                 slot->flags = FLAG_CLOSE;
                 closeConnection(server, slot);
@@ -171,7 +205,7 @@ int runServer(ServerConfig* server) {
             continue;
         }
         now = nowSeconds();
-        for (int k = 1; k < count; ++k) {
+        for (int k = listeners; k < count; ++k) {
             ConnectionSlot* slot = &server->slots[slotOfEntry[k]];
             if (slot->socket != entries[k].socket) continue;
             if (!entries[k].readable && !entries[k].writable) continue;
@@ -182,7 +216,8 @@ int runServer(ServerConfig* server) {
                 closeConnection(server, slot);
             }
         }
-        if (entries[0].readable) acceptConnection(server, now);
+        for (int k = 0; k < listeners; ++k)
+            if (entries[k].readable) acceptConnection(server, entries[k].socket, now);
     }
     finishLoop(server);
     return 0;
@@ -194,6 +229,7 @@ int stopServer(ServerConfig* server) {
         if (quitFlag(server).load() || !runningFlag(server).load()) return -1;
         quitFlag(server).store(1);
         netInterrupt(std::atomic_ref<SocketHandle>(server->listenSocket).load());
+        netInterrupt(std::atomic_ref<SocketHandle>(server->listenSocket6).load());
     }
     for (int i = 0; i < 30 && runningFlag(server).load(); ++i) netSleepMs(100);
     return 0;

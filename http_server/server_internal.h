@@ -15,6 +15,16 @@ inline constexpr int MAX_LOCAL_PATH = 259;    // characters of a local file path
 inline constexpr int MAX_HEADER_BYTES = 512;  // a composed response header
 inline constexpr int MAX_POST_BODY = 262144;  // body of a plain POST
 inline constexpr int MIN_OUTPUT_ROOM = 1024;  // room left for the answer behind the request
+// Sent with every answer under SERVER_SECURITY_HEADERS: no page may frame this server's pages (a
+// click on a bait button over an invisible viewer), guess a type the answer does not declare, read
+// them from another origin even as an image or script, or learn their addresses from a link
+// followed.
+inline constexpr const char* SECURITY_HEADERS =
+    "X-Frame-Options: DENY\r\n"
+    "Content-Security-Policy: frame-ancestors 'none'\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Cross-Origin-Resource-Policy: same-origin\r\n"
+    "Referrer-Policy: no-referrer\r\n";
 
 // Slots and connections (connection_slot.cpp).
 // Takes a free slot for a connection just accepted; false when the slot's buffer cannot be had,
@@ -43,6 +53,11 @@ int dispatchHandlers(ServerConfig* server, ConnectionSlot* slot);
 // True when a "Host: " value (ended by "\r" or NUL) names this machine by a loopback name:
 // localhost, 127.0.0.1 or [::1], in any letter case, optionally with a ":" and a decimal port.
 bool hostIsLoopback(const char* value);
+// True when an "Origin: " value is this server's own: "http://" and one of those names with the
+// server's port.
+bool originIsOwn(const char* value, std::uint16_t port);
+// True when a "Sec-Fetch-Site: " value says the request comes from another origin's page.
+bool fetchSiteIsForeign(const char* value);
 
 // Local paths and content lookup (local_path.cpp).
 struct LocalPath {
@@ -61,10 +76,15 @@ int openContent(ServerConfig* server, ConnectionSlot* slot, const char* root, co
 // Responses (response.cpp, fixed_pages.cpp, listing.cpp, mime.cpp).
 // The fixed pages, sent whole at once: the refusals, the demand for credentials with its message
 // as the body, and a redirect composed in the slot's output area.
-void sendForbidden(SocketHandle socket);
-void sendNotFound(SocketHandle socket);
-void sendAuthorizationRequired(SocketHandle socket, const char* message);
-void sendRedirect(ConnectionSlot* slot, const char* location);
+void sendForbidden(const ServerConfig* server, SocketHandle socket);
+// The 403 answer, header and page, as sendForbidden sends it; its length, or 0 when it does not
+// fit in capacity.
+int composeForbidden(const ServerConfig* server, char* destination, int capacity);
+void sendNotFound(const ServerConfig* server, SocketHandle socket);
+void sendAuthorizationRequired(const ServerConfig* server, SocketHandle socket, const char* message);
+void sendRedirect(const ServerConfig* server, ConnectionSlot* slot, const char* location);
+// The header lines every answer carries: SECURITY_HEADERS when the server sends them, else none.
+const char* securityHeaders(const ServerConfig* server);
 int buildResponseHeader(const ServerConfig* server, const ConnectionSlot* slot, std::int64_t modified,
                         char* destination, int capacity);
 void prepareFileResponse(ServerConfig* server, ConnectionSlot* slot, std::int64_t size, std::int64_t modified,

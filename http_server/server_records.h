@@ -78,4 +78,7 @@ struct ConnectionSlot {
     // 1 while the pending bytes are still in the file and go straight from it to the socket;
     // -1 once that has proved impossible for this response; 0 before either.
     std::int32_t sendFromFile;
+    // The request came from a page of another site or origin (its "Origin: " or
+    // "Sec-Fetch-Site: " says so); such a request may not command the host.
+    bool crossSite;
 };

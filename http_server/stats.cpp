@@ -81,7 +81,9 @@ int statsHandler(HandlerRequest* request) {
         if (slot.socket == 0) continue;
         std::int64_t elapsed = now - slot.connectedAt;
         unsigned speed = static_cast<unsigned>(slot.bytesSent / (elapsed * 1024 + 1));
-        std::string path = htmlEscape(slot.path ? slot.path : "");
+        // A query may carry another client's secrets (the launch id): only the path is shown.
+        std::string path = slot.path ? slot.path : "";
+        path = htmlEscape(path.substr(0, path.find('?')).c_str());
         char client[1024];
         std::snprintf(client, sizeof client,
                       "<Client ip=\"%s\" requests=\"%d\" expire=\"%d\" speed=\"%u\" path=\"%s\"/>",

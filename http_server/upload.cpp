@@ -231,7 +231,7 @@ bool formComplete(ServerConfig* server, ConnectionSlot* slot) {
     }
     if (!upload->path || !upload->path[0]) {
         // The answer to a form posted to "/" is the redirect alone.
-        sendRedirect(slot, "/");
+        sendRedirect(server, slot, "/");
         slot->flags |= FLAG_CLOSE;
         return true;
     }

@@ -28,16 +28,37 @@ bool findFreePort() {
     }
 }
 
+namespace {
+
+enum class Probe { bound, taken, noSuchAddress };
+
+Probe probeBind(int family, const sockaddr* address, int length) {
+    ProbeSocket probe = ::socket(family, SOCK_STREAM, 0);
+    if (probe == NO_PROBE_SOCKET) return probeFailedForNoAddress() ? Probe::noSuchAddress : Probe::taken;
+    Probe result = Probe::bound;
+    if (::bind(probe, address, length) != 0)
+        result = probeFailedForNoAddress() ? Probe::noSuchAddress : Probe::taken;
+    closeProbeSocket(probe);
+    return result;
+}
+
+}  // namespace
+
 // On Windows the entry point has started Windows Sockets; without it no socket can be created
 // and every port counts as taken.
 bool portCanBeBound(int port) {
-    ProbeSocket probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (probe == NO_PROBE_SOCKET) return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    bool bound = ::bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    closeProbeSocket(probe);
-    return bound;
+    if (probeBind(AF_INET, reinterpret_cast<const sockaddr*>(&address), sizeof address) != Probe::bound)
+        return false;
+    // The browser opens "localhost", which it tries on [::1] first: a program listening there
+    // would get the launch id and could answer in the viewer's place. A system without IPv6 has
+    // nothing there to take.
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr.s6_addr[15] = 1;
+    address6.sin6_port = htons(static_cast<uint16_t>(port));
+    return probeBind(AF_INET6, reinterpret_cast<const sockaddr*>(&address6), sizeof address6) != Probe::taken;
 }

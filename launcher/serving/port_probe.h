@@ -6,6 +6,7 @@
 // Probes 8000 to 8099 in ascending order. True when a port could be bound; chosenPort holds it.
 bool findFreePort();
 
-// True when an IPv4 stream socket can be bound to the wildcard address at port (the socket is
-// closed again at once). False also when no socket can be created.
+// True when an IPv4 stream socket can be bound to the wildcard address at port and an IPv6 one to
+// [::1] there, unless the system has no IPv6 (the sockets are closed again at once). False also
+// when no socket can be created.
 bool portCanBeBound(int port);

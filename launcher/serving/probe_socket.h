@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 using ProbeSocket = SOCKET;
 constexpr ProbeSocket NO_PROBE_SOCKET = INVALID_SOCKET;
 #else
@@ -16,3 +17,7 @@ constexpr ProbeSocket NO_PROBE_SOCKET = -1;
 
 // Closes the probe socket (platform).
 void closeProbeSocket(ProbeSocket probe);
+
+// True when the socket call that just failed did so because the system has no such address
+// family or address (no IPv6), not because the port is taken (platform).
+bool probeFailedForNoAddress();

@@ -24,6 +24,9 @@ UrlHandler launcherHandlers[] = {
 
 int ignoreForm(const FormFieldList*) { return 0; }
 
+// Far more than a browser on this machine needs to send a request.
+constexpr int REQUEST_TIMEOUT_SECONDS = 10;
+
 // False when the path cannot be given: a root cut short or with characters lost would name
 // another folder, and the viewer would get nothing but 404s while the start looked good.
 bool setRoot(char (&field)[256], const std::filesystem::path& folder) {
@@ -61,14 +64,17 @@ bool startLocalServer() {
 
     ServerConfig prepared{};
     prepared.maxClients = 32;
-    prepared.flags = SERVER_NO_ACCEPT_RANGES;
+    // [::1] too: "localhost" leads there first, and no other program may answer there.
+    prepared.flags = SERVER_NO_ACCEPT_RANGES | SERVER_IPV6_LOOPBACK | SERVER_SECURITY_HEADERS;
     prepared.port = static_cast<uint16_t>(chosenPort);
     bool rootsFit =
         setRoot(prepared.documentRoot, workspaceDataDir) && setRoot(prepared.secondaryRoot, sourceDataDir);
     prepared.urlHandlers = launcherHandlers;
-    prepared.onUploadData = uploadWriter;
+    // No upload writer: the viewer uploads nothing, and a request that tries is refused before
+    // its data is parsed.
     prepared.onFormComplete = ignoreForm;
     prepared.expireTimeout = 15;
+    prepared.requestTimeout = REQUEST_TIMEOUT_SECONDS;
     // The study is served to this machine's browser only, never to the network around it.
     prepared.bindAddress = loopbackAddress();
     if (!rootsFit) {
@@ -85,6 +91,8 @@ bool startLocalServer() {
         logError("Lumiserv start failed!");
         return false;
     }
+    if (launcherServer.listenSocket6 == 0)
+        logWarn("Lumiserv listens on 127.0.0.1 only: this system has no IPv6 loopback");
     serverThread = std::thread(serveUntilStopped);
     serverThread.detach();
     logInfo("Lumiserv started");

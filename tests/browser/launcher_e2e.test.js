@@ -53,6 +53,9 @@ test('a person views the study and exits through the page', { skip: missing, tim
 
   await page.waitForSelector('#study-list[data-state="ready"]', { timeout: 30000 });
   assert.match(await text(page, 'study-list'), /Nováková, Jana/);
+  assert.match(await text(page, 'patient-banner'), /Nováková/);
+  // The browser's history keeps titles after the workspace is gone: no names there.
+  assert.doesNotMatch(await page.title(), /Nov[aá]kov|Jana/);
   assert.equal((await page.locator('.series').count()), 3);
   assert.equal(await text(page, 'server-address'), 'localhost:' + address.port);
 
@@ -83,6 +86,29 @@ test('a person views the study and exits through the page', { skip: missing, tim
   assert.ok(gridDifference(middle, await canvasSummary(page)) > 10, 'window / level did not change the picture');
   assert.doesNotMatch(await text(page, 'wl-info'), /^W 400\s+L 40$/);
   await page.screenshot({ path: path.join(OUTPUT, 'viewer.png') });
+
+  // A page of another site that knows the launch id posts a form and a script request to the
+  // exit address and frames the viewer: the launcher keeps running and the frame stays empty.
+  const exitAddress = 'http://localhost:' + address.port + '/cmd/exit?uniqueId=' + launchId;
+  const bait = await browser.context.newPage();
+  await bait.route('http://bait.example/**', (route) => route.fulfill({
+    contentType: 'text/html',
+    body: '<iframe id="framed" src="' + url + '"></iframe>' +
+      '<form id="f" method="POST" action="' + exitAddress + '"></form>' +
+      '<script>fetch(' + JSON.stringify(exitAddress) + ', { method: "POST", mode: "no-cors" });</script>',
+  }));
+  await bait.goto('http://bait.example/');
+  await sleep(1500);
+  const framed = bait.frames().find((frame) => frame !== bait.mainFrame());
+  assert.ok(framed, 'the bait page has no frame');
+  assert.equal(await framed.locator('#study-list').count(), 0, 'the viewer showed inside another site\'s frame');
+  const refused = bait.waitForNavigation();
+  await bait.evaluate(() => document.getElementById('f').submit());
+  await refused;
+  assert.match(await bait.content(), /403 Forbidden/);
+  const early = await Promise.race([exited, sleep(2500).then(() => null)]);
+  assert.equal(early, null, 'a page of another site ended the launcher');
+  await bait.close();
 
   const clicked = Date.now();
   await page.locator('#exit-button').click();

@@ -70,11 +70,11 @@ class PortBlocker:
         self.sockets = []
 
 
-def http_request(port, method, path, timeout=10):
-    """(status, body bytes, headers) of one request to the launcher's server."""
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+def http_request(port, method, path, timeout=10, headers=None, host="127.0.0.1"):
+    """(status, body bytes, headers) of one request to the launcher's server at host."""
+    connection = http.client.HTTPConnection(host, port, timeout=timeout)
     try:
-        connection.request(method, path)
+        connection.request(method, path, headers=headers or {})
         response = connection.getresponse()
         return response.status, response.read(), dict(response.getheaders())
     finally:
@@ -92,6 +92,24 @@ def listening_addresses(port):
             if int(port_hex, 16) == port and fields[3] == "0A":
                 octets = [str(int(address[i:i + 2], 16)) for i in (6, 4, 2, 0)]
                 found.append(".".join(octets))
+    return found
+
+
+def listening_addresses6(port):
+    """The local IPv6 addresses on which something listens at port, from /proc/net/tcp6 (none
+    when the system has no IPv6)."""
+    found = []
+    if not os.path.exists("/proc/net/tcp6"):
+        return found
+    with open("/proc/net/tcp6") as table:
+        next(table)
+        for row in table:
+            fields = row.split()
+            address, port_hex = fields[1].split(":")
+            if int(port_hex, 16) == port and fields[3] == "0A":
+                words = [address[i:i + 8] for i in range(0, 32, 8)]
+                packed = b"".join(bytes.fromhex(word)[::-1] for word in words)
+                found.append(socket.inet_ntop(socket.AF_INET6, packed))
     return found
 
 

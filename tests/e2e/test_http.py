@@ -1,12 +1,13 @@
 """The viewer page's side of the launcher over HTTP: with port 8000 taken, a study large enough
-that the deferred copy can be watched, and the exit request."""
+that the deferred copy can be watched, the exit request, and what pages of other sites get."""
 
 import os
+import socket
 import time
 import unittest
 
 from launcher_case import REMOVING, STARTED, LauncherCase
-from launcher_driver import PortBlocker, http_request, listening_addresses, wait_until
+from launcher_driver import PortBlocker, http_request, listening_addresses, listening_addresses6, wait_until
 
 LARGE_FILE_MB = 768  # a few seconds of copying on a test machine
 
@@ -36,13 +37,23 @@ class ViewerPageContract(LauncherCase):
         self.assertEqual(status, 404)
         self.assertIsNone(launcher.process.poll())
 
-        # Served to this machine only.
+        # Served to this machine only, on both loopback addresses: "localhost" leads the browser
+        # to [::1] first, where no other program may answer in the viewer's place.
         self.assertEqual(listening_addresses(port), ["127.0.0.1"])
+        if socket.has_ipv6 and os.path.exists("/proc/net/if_inet6"):
+            self.assertEqual(listening_addresses6(port), ["::1"])
+            status, body, _ = http_request(port, "GET", "/copy_status.txt", host="::1")
+            self.assertEqual((status, body), (200, b"0"))
 
         status, page, headers = http_request(port, "GET", "/7z/index.html?uniqueId=" + launch_id)
         self.assertEqual(status, 200)
         self.assertIn(b"<html", page.lower())
         self.assertEqual(headers.get("Server"), "Lumiserv")
+        self.assertEqual(headers.get("X-Frame-Options"), "DENY")
+        self.assertEqual(headers.get("Content-Security-Policy"), "frame-ancestors 'none'")
+        self.assertEqual(headers.get("X-Content-Type-Options"), "nosniff")
+        self.assertEqual(headers.get("Cross-Origin-Resource-Policy"), "same-origin")
+        self.assertEqual(headers.get("Referrer-Policy"), "no-referrer")
         status, config, _ = http_request(port, "GET", "/7z/data/config/config-lumidra.json")
         self.assertEqual(status, 200)
         self.assertIn(b"localhost:%d" % port, config)
@@ -72,11 +83,21 @@ class ViewerPageContract(LauncherCase):
         self.assertEqual(http_request(port, "POST", "/cmd/exit?uniqueId=" + launch_id + "x")[0], 404)
         self.assertEqual(http_request(port, "POST", "/cmd/exit?uniqueId=")[0], 404)
         self.assertEqual(http_request(port, "POST", "/cmd/exit?uniqueId=" + launch_id.upper())[0], 404)
+        # Pages of other sites (or of another program on this machine) that know the launch id.
+        exit_path = "/cmd/exit?uniqueId=" + launch_id
+        for foreign in ({"Origin": "http://evil.example"}, {"Origin": "null"},
+                        {"Origin": "http://localhost:%d" % (port + 1)}, {"Sec-Fetch-Site": "cross-site"},
+                        {"Sec-Fetch-Site": "same-site"}):
+            status, body, headers = http_request(port, "POST", exit_path, headers=foreign)
+            self.assertEqual(status, 403, foreign)
+            self.assertIn(b"<h1>Forbidden</h1>", body)
+            self.assertEqual(headers.get("X-Frame-Options"), "DENY")
         time.sleep(1.5)
         self.assertIsNone(launcher.process.poll())
 
         asked = time.monotonic()
-        status, body, _ = http_request(port, "POST", "/cmd/exit?uniqueId=" + launch_id)
+        status, body, _ = http_request(port, "POST", exit_path,
+                                       headers={"Origin": "http://localhost:%d" % port, "Sec-Fetch-Site": "same-origin"})
         self.assertEqual((status, body), (200, b"OK"))
         self.assertEqual(launcher.wait_exit(timeout=10), 0)
         took = time.monotonic() - asked

@@ -17,8 +17,11 @@ import launcher_driver  # noqa: E402
 from launcher_case import FAILED, REMOVING, STARTED  # noqa: E402,F401
 from launcher_driver import make_disc, replace_extractor, wait_until  # noqa: E402,F401
 
+SECURITY_HEADERS = (b"X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
+                    b"X-Content-Type-Options: nosniff\r\nCross-Origin-Resource-Policy: same-origin\r\n"
+                    b"Referrer-Policy: no-referrer\r\n")
 FORBIDDEN_PAGE = (b"HTTP/1.1 403 Forbidden\r\nServer: Lumiserv\r\nContent-length: 85\r\n"
-                  b"Content-Type: text/html\r\n\r\n"
+                  b"Content-Type: text/html\r\n" + SECURITY_HEADERS + b"\r\n"
                   b"<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>")
 NOT_FOUND_BODY = (b"<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
                   b"<p>The requested URL has no content.</p></body></html>")

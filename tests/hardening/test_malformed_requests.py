@@ -32,7 +32,8 @@ class MalformedRequests(HardeningCase):
                 self.assertTrue(reply.closed)
 
     def test_methods_other_than_get_and_post_get_no_answer(self):
-        for method in (b"DELETE", b"PUT", b"HEAD", b"OPTIONS", b"TRACE", b"CONNECT", b"get", b"PATCH"):
+        for method in (b"DELETE", b"PUT", b"HEAD", b"OPTIONS", b"TRACE", b"CONNECT", b"get", b"PATCH", b"GETX",
+                       b"POSTX", b"GET\t"):
             reply = exchange(self.port, method + b" /copy_status.txt HTTP/1.1\r\nHost: x\r\n\r\n")
             with self.subTest(method=method):
                 self.assertEqual(reply.data, b"")
@@ -115,24 +116,28 @@ class MalformedRequests(HardeningCase):
         reply = exchange(self.port, request)
         self.assertEqual(reply.data, b"")
         self.assertTrue(reply.closed)
-        # The longest boundary the upload record holds is accepted.
+        # The launcher takes no uploads: a boundary the upload record holds is refused the same way.
         boundary = b"C" * 77
         body = b"--" + boundary + b"\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--" + boundary + b"--\r\n"
         request = (b"POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + boundary +
                    b"\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
         reply = exchange(self.port, request)
-        self.assertEqual(reply.status, 404, reply)
+        self.assertEqual(reply.data, b"")
+        self.assertTrue(reply.closed)
 
     def test_uploads_are_not_written_anywhere(self):
-        # The launcher has no upload folder: a file part and a single-file upload store nothing.
+        # The launcher takes no uploads: a file part and a single-file upload are refused at once,
+        # before their data is read, and store nothing.
         before = sorted(os.listdir(self.disc)), sorted(os.listdir(self.launcher.scratch))
         body = (b"--xx\r\nContent-Disposition: form-data; name=\"f\"; filename=\"../../evil.txt\"\r\n\r\n"
                 b"EVIL\r\n--xx--\r\n")
         request = (b"POST /up HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=xx\r\n"
                    b"Content-Length: %d\r\n\r\n" % len(body)) + body
-        self.assertEqual(exchange(self.port, request).status, 404)
-        request = b"POST /up HTTP/1.1\r\nContent-Type: text/plain; filename=/tmp/evil.txt\r\n\r\nEVIL"
-        exchange(self.port, request, timeout=1)
+        request_single = b"POST /up HTTP/1.1\r\nContent-Type: text/plain; filename=/tmp/evil.txt\r\n\r\nEVIL"
+        for upload in (request, request_single):
+            reply = exchange(self.port, upload, timeout=3)
+            self.assertEqual(reply.data, b"")
+            self.assertTrue(reply.closed, "the upload was kept waiting")
         after = sorted(os.listdir(self.disc)), sorted(os.listdir(self.launcher.scratch))
         self.assertEqual(before, after)
         self.assertFalse(os.path.exists("/evil.txt"))

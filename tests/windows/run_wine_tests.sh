@@ -142,13 +142,20 @@ else
     check "Win32 unit tests were built" false
 fi
 
-echo "A successful start with the disc's 7za.exe, port 8000 taken"
+echo "A successful start with the disc's 7za.exe, port 8000 taken, 8001 taken on [::1] alone"
 python3 -c '
 import socket, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("0.0.0.0", 8000)); s.listen(1); time.sleep(600)' 2>/dev/null &
+s.bind(("0.0.0.0", 8000)); s.listen(1)
+try:
+    s6 = socket.socket(socket.AF_INET6); s6.bind(("::1", 8001)); s6.listen(1)
+except OSError:
+    pass
+time.sleep(600)' 2>/dev/null &
 PORT_HOLDER_PID=$!
 check "port 8000 is taken before the start" waitFor 20 grep -qE "^ *[0-9]+: [0-9A-F]{8}:1F40 00000000:0000 0A" /proc/net/tcp
+IPV6_HELD=0
+waitFor 5 grep -qE "^ *[0-9]+: 0{24}01000000:1F41 0{32}:0000 0A" /proc/net/tcp6 2>/dev/null && IPV6_HELD=1
 startLauncher "$DISC" LANG=C.UTF-8 LC_ALL=C.UTF-8
 check "the main window appears" test -n "$(probe title)"
 check "title is the English one" equals "$(probe title)" "DICOM Lumidra"
@@ -187,6 +194,9 @@ check "terminate button enabled" equals "$(probe button)" enabled
 readRun
 check "browser opened at the viewer ($URL)" test -n "$ID" -a -n "$PORT"
 check "port 8000 was taken, another chosen" test "${PORT:-8000}" != 8000
+if [ "$IPV6_HELD" = 1 ]; then
+    check "port 8001, held on [::1] by another program, was skipped too" test "${PORT:-8001}" != 8001
+fi
 check "workspace $ID exists in Wine's temporary folder" test -n "$ID" -a -d "$WORKSPACE"
 check "viewer unpacked into the workspace" test -f "$WORKSPACE/DATA/7z/index.html"
 check "viewer config names the chosen port" grep -q "localhost:$PORT" "$WORKSPACE/DATA/7z/data/config/config-lumidra.json"
@@ -229,7 +239,24 @@ for attempt in '/..%5cdata.zip' '/7z/..%5c..%5cdata.zip' '/%2e%2e%5cdata.zip' '/
     CODE=$(curl -s -m 10 --path-as-is -o "$WORK/traversal.out" -w '%{http_code}' "http://127.0.0.1:$PORT$attempt")
     check "no file above the roots through $attempt (HTTP $CODE)" bash -c "[[ '$CODE' == 4?? ]] && ! cmp -s '$WORK/traversal.out' '$DISC/data.zip'"
 done
-EXIT_REPLY=$(curl -s -m 10 -X POST "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
+# "localhost" leads the browser to [::1] first: the launcher answers there too, unless Wine gives
+# it no IPv6, which its log then says.
+if grep -qE "^ *[0-9]+: 0{24}01000000:$LISTEN_HEX 0{32}:0000 0A" /proc/net/tcp6 2>/dev/null; then
+    check "the server listens on [::1] as well" true
+    check "the viewer page is served on [::1]" equals "$(curl -s -m 10 -g "http://[::1]:$PORT/copy_status.txt")" 1
+else
+    check "no IPv6 under Wine: the log says so" grep -q " WARN: Lumiserv listens on 127.0.0.1 only" "$WORK/log-success.txt"
+fi
+curl -s -m 10 -D "$WORK/index-headers.txt" -o /dev/null "http://127.0.0.1:$PORT/7z/index.html?uniqueId=$ID"
+check "answers forbid framing" grep -q "^X-Frame-Options: DENY" "$WORK/index-headers.txt"
+check "answers forbid foreign reads" grep -q "^Cross-Origin-Resource-Policy: same-origin" "$WORK/index-headers.txt"
+for foreign in "Origin: http://evil.example" "Sec-Fetch-Site: cross-site"; do
+    CODE=$(curl -s -m 10 -o /dev/null -w '%{http_code}' -X POST -H "$foreign" "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
+    check "an exit request with \"$foreign\" is refused (HTTP $CODE)" equals "$CODE" 403
+done
+sleep 1.5
+check "the launcher keeps running after the refused requests" kill -0 "$LAUNCHER_PID"
+EXIT_REPLY=$(curl -s -m 10 -X POST -H "Origin: http://localhost:$PORT" "http://127.0.0.1:$PORT/cmd/exit?uniqueId=$ID")
 check "POST exit with the right id is answered OK" equals "$EXIT_REPLY" OK
 check "the launcher ends after the exit request" waitLauncherExit 30
 check "exit code 0" equals "${LAUNCHER_EXIT:-}" 0

@@ -438,7 +438,6 @@
     if (first) {
       $('patient-banner').textContent = [Format.personName(first.name), first.id,
         first.birthDate && Format.date(first.birthDate)].filter(Boolean).join(' · ');
-      document.title = 'Lumidra Viewer – ' + Format.personName(first.name);
     }
   }
 

@@ -14,16 +14,23 @@
 
 namespace {
 
-// Holds a port the way another program would: bound to every address and listening.
+// Holds a port the way another program would: bound to every IPv4 address (or to [::1] alone)
+// and listening.
 class TakenPort {
 public:
-    explicit TakenPort(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit TakenPort(int port, bool ipv6Loopback = false)
+        : fd_(::socket(ipv6Loopback ? AF_INET6 : AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
         address.sin_port = htons(static_cast<uint16_t>(port));
-        taken_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                 ::listen(fd_, 1) == 0;
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        address6.sin6_port = htons(static_cast<uint16_t>(port));
+        bool bound = ipv6Loopback ? ::bind(fd_, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
+                                  : ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        taken_ = fd_ >= 0 && bound && ::listen(fd_, 1) == 0;
     }
     ~TakenPort() {
         if (fd_ >= 0) ::close(fd_);
@@ -72,6 +79,16 @@ TEST(PortProbe, SkipsTakenPortsAndReleasesTheOneItFinds) {
     EXPECT_EQ(lines.find("ERROR"), std::string::npos) << lines;
     TakenPort again(expected);
     EXPECT_TRUE(again.takenByUs()) << "the probe must not keep the port it found";
+}
+
+TEST(PortProbe, APortTakenOnIpv6LoopbackAloneIsSkipped) {
+    // Another user's program on [::1] would receive the browser's "localhost" requests.
+    std::vector<std::unique_ptr<TakenPort>> taken;
+    for (int port = 8000; port <= 8002; ++port) taken.push_back(std::make_unique<TakenPort>(port, true));
+    if (!taken.front()->takenByUs()) GTEST_SKIP() << "no IPv6 loopback here, or 8000 is held already";
+    ASSERT_TRUE(findFreePort());
+    EXPECT_GT(chosenPort, 8002);
+    EXPECT_FALSE(portCanBeBound(8001));
 }
 
 TEST(PortProbe, AFullRangeIsAFailureLeavingThePortPastTheEnd) {

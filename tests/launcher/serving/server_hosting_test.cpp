@@ -45,7 +45,8 @@ TEST(ServerHosting, TheLauncherServerServesBothRootsOnLoopbackWithItsSettings) {
     EXPECT_TRUE(logHas(" INFO: Lumiserv started\n"));
 
     EXPECT_EQ(launcherServer.maxClients, 32);
-    EXPECT_EQ(launcherServer.flags, SERVER_NO_ACCEPT_RANGES);
+    EXPECT_EQ(launcherServer.flags, SERVER_NO_ACCEPT_RANGES | SERVER_IPV6_LOOPBACK | SERVER_SECURITY_HEADERS);
+    EXPECT_EQ(launcherServer.requestTimeout, 10);
     EXPECT_EQ(launcherServer.port, chosenPort);
     EXPECT_EQ(launcherServer.expireTimeout, 15);
     EXPECT_STREQ(launcherServer.documentRoot, workspaceDataDir.c_str());
@@ -58,7 +59,7 @@ TEST(ServerHosting, TheLauncherServerServesBothRootsOnLoopbackWithItsSettings) {
     EXPECT_STREQ(launcherServer.urlHandlers[1].prefix, "cmd");
     EXPECT_EQ(launcherServer.urlHandlers[1].handler, hookHandler);
     EXPECT_EQ(launcherServer.urlHandlers[2].prefix, nullptr);
-    EXPECT_EQ(launcherServer.onUploadData, uploadWriter);
+    EXPECT_EQ(launcherServer.onUploadData, nullptr);
     ASSERT_NE(launcherServer.onFormComplete, nullptr);
     EXPECT_EQ(launcherServer.onFormComplete(nullptr), 0);
     EXPECT_EQ(launcherServer.authEntries, nullptr);
@@ -70,6 +71,15 @@ TEST(ServerHosting, TheLauncherServerServesBothRootsOnLoopbackWithItsSettings) {
     EXPECT_EQ(here.status, 200);
     EXPECT_EQ(here.body, "from the workspace");
     EXPECT_EQ(here.head.find("Accept-Ranges"), std::string::npos);
+    EXPECT_NE(here.head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos);
+    // "localhost" leads the browser to [::1] first: the same server answers there.
+    HttpReply here6 = httpExchange(port, "GET", "/only-here.txt", true);
+    if (launcherServer.listenSocket6 != 0) {
+        EXPECT_EQ(here6.body, "from the workspace");
+        EXPECT_FALSE(logHas("127.0.0.1 only"));
+    } else {
+        EXPECT_TRUE(logHas(" WARN: Lumiserv listens on 127.0.0.1 only: this system has no IPv6 loopback\n"));
+    }
     EXPECT_EQ(httpExchange(port, "GET", "/only-there.txt").body, "from the disc");
     EXPECT_EQ(httpExchange(port, "GET", "/both.txt").body, "workspace copy");
     EXPECT_EQ(httpExchange(port, "GET", "/nowhere.txt").status, 404);

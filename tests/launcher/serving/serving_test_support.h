@@ -48,18 +48,26 @@ struct HttpReply {
     std::string body;
 };
 
-// One request; the server closes the connection after its reply.
-inline HttpReply httpExchange(int port, const std::string& method, const std::string& target) {
+// One request, to 127.0.0.1 or [::1]; the server closes the connection after its reply.
+inline HttpReply httpExchange(int port, const std::string& method, const std::string& target,
+                              bool overIpv6 = false) {
     HttpReply reply;
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(overIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return reply;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(static_cast<uint16_t>(port));
+    address6.sin6_addr = in6addr_loopback;
     timeval limit{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr* target6 = reinterpret_cast<const sockaddr*>(&address6);
+    const sockaddr* target4 = reinterpret_cast<const sockaddr*>(&address);
+    if (overIpv6 ? ::connect(fd, target6, sizeof address6) != 0
+                 : ::connect(fd, target4, sizeof address) != 0) {
         ::close(fd);
         return reply;
     }

@@ -1,6 +1,7 @@
 #include "serving/port_probe.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,30 @@ TEST(PortProbeWin32, APortInUseCannotBeBoundAndIsFreeAgainAfterwards) {
     ::closesocket(listener);
     EXPECT_TRUE(portCanBeBound(port));
     // The probe closes its own socket: probing twice in a row still finds the port free.
+    EXPECT_TRUE(portCanBeBound(port));
+    stopSocketLibrary();
+}
+
+TEST(PortProbeWin32, APortHeldOnIpv6LoopbackAloneIsTaken) {
+    ASSERT_TRUE(startSocketLibrary());
+    SOCKET listener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr.s6_addr[15] = 1;
+    bool held = listener != INVALID_SOCKET &&
+                ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::listen(listener, 1) == 0;
+    if (!held) {
+        if (listener != INVALID_SOCKET) ::closesocket(listener);
+        stopSocketLibrary();
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    int length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    int port = ntohs(address.sin6_port);
+    // Another program there would answer the browser's "localhost" in the viewer's place.
+    EXPECT_FALSE(portCanBeBound(port));
+    ::closesocket(listener);
     EXPECT_TRUE(portCanBeBound(port));
     stopSocketLibrary();
 }
