@@ -1,7 +1,5 @@
 #include "log_export.h"
 
-#include <pwd.h>
-#include <unistd.h>
 #include <cstdlib>
 
 #include "common/status.h"
@@ -13,9 +11,10 @@
 
 namespace {
 
+// No look-up in the user database: the disc's launcher carries its own C library, whose NSS
+// would load the running system's mismatched one.
 std::filesystem::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* user = getpwuid(getuid()); user && user->pw_dir) return user->pw_dir;
     return std::filesystem::current_path();
 }
 
