@@ -128,7 +128,7 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
             extras = os.path.join(scratch, "DW")
             write_dw(extras)
         request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
-                              label=SAMPLE_LABEL, extras=extras, force=True)
+                              label=SAMPLE_LABEL, extras=extras, force=True, replace_any=True)
         result = build_from_folder(request, silent_progress())
     data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)

@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from disc_support import (FIRST_PATIENT, MAKE_DISC, SECOND_PATIENT, MessyInput, disc_command, run_disc,
-                          stand_in_programs)
+from disc_support import (FIRST_PATIENT, MAKE_DISC, SECOND_PATIENT, MessyInput, disc_command, files_below,
+                          run_disc, sha256, stand_in_programs)
 
 
 def setUpModule():
@@ -95,20 +95,45 @@ class NothingUsable(unittest.TestCase):
 
 
 class OutputFolder(unittest.TestCase):
-    def test_a_folder_with_content_is_kept_unless_forced(self):
+    def test_a_folder_with_content_is_kept_unless_the_user_says_to_replace_it(self):
         output = os.path.join(WORK, "in use")
         os.makedirs(output)
         with open(os.path.join(output, "letter.txt"), "w") as out:
             out.write("keep me")
-        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS)
-        self.assertEqual(code, 1)
-        self.assertIn("is not empty", err)
-        self.assertEqual(os.listdir(output), ["letter.txt"])
+        for options in ((), ("--force",)):
+            code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, *options)
+            self.assertEqual(code, 1)
+            self.assertIn("is not empty" if not options else "is not a disc made by this tool", err)
+            self.assertEqual(os.listdir(output), ["letter.txt"])
 
-        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--force")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--replace-any-folder")
         self.assertEqual(code, 0, err)
         self.assertFalse(os.path.exists(os.path.join(output, "letter.txt")))
         self.assertTrue(os.path.isfile(os.path.join(output, "DATA", "DICOMDIR")))
+
+    def test_a_forced_build_that_fails_leaves_the_previous_disc_as_it_was(self):
+        output = os.path.join(WORK, "previous disc")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        before = {name: sha256(os.path.join(output, name)) for name in files_below(output)}
+        junk = os.path.join(WORK, "junk only")
+        os.makedirs(junk)
+        with open(os.path.join(junk, "notes.txt"), "w") as out:
+            out.write("no images here\n")
+        code, _out, err = run_disc(junk, output, PROGRAMS, "--force")
+        self.assertEqual(code, 1)
+        self.assertIn("no usable DICOM image", err)
+        self.assertEqual({name: sha256(os.path.join(output, name)) for name in files_below(output)}, before)
+
+        # Forced over its own disc, a build that succeeds replaces it whole.
+        only_first = os.path.join(WORK, "first patient for the forced build")
+        shutil.copytree(os.path.dirname(os.path.dirname(INPUT.first_ct)), only_first)
+        code, _out, err = run_disc(only_first, output, PROGRAMS, "--force")
+        self.assertEqual(code, 0, err)
+        images = [name for name in files_below(output) if name.startswith("DATA/DICOM/")]
+        self.assertEqual(len(images), len(files_below(only_first)))
+        self.assertEqual(sorted(os.listdir(output)), ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "README.TXT",
+                                                      "data.zip", "lumidra", "lumidra.exe"])
 
     def test_output_inside_the_study_is_refused(self):
         code, _out, err = run_disc(INPUT.folder, os.path.join(INPUT.folder, "disc"), PROGRAMS)

@@ -231,10 +231,11 @@ class RootFiles(unittest.TestCase):
         self.assertIn("lumidra.exe", readme)
         self.assertIn("%d images" % INPUT.image_count, readme)
 
-    def test_extras_land_in_dw_unchanged(self):
-        self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["reports/CT report.pdf"])
-        self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "reports", "CT report.pdf")),
+    def test_extras_land_in_dw_unchanged_under_iso_9660_names(self):
+        self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["REPORTS/CT_REPOR.PDF"])
+        self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "REPORTS", "CT_REPOR.PDF")),
                          sha256(os.path.join(EXTRAS, "reports", "CT report.pdf")))
+        self.assertIn("extras: reports/CT report.pdf is DATA/DW/REPORTS/CT_REPOR.PDF on the disc", OUT)
 
     def test_nothing_else_is_on_the_disc(self):
         top = sorted(os.listdir(DISC))

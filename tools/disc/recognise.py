@@ -10,7 +10,7 @@ import os
 import re
 import warnings
 from contextlib import contextmanager
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 import pydicom
 from pydicom.errors import InvalidDicomError
@@ -24,10 +24,16 @@ _DEFER_BYTES = 1024
 _BARE_FIRST_GROUPS = (0x0002, 0x0008)
 _REQUIRED = (("SOPClassUID", "SOP Class UID"), ("SOPInstanceUID", "SOP Instance UID"),
              ("StudyInstanceUID", "Study Instance UID"), ("SeriesInstanceUID", "Series Instance UID"))
+# What the disc needs: its place, the identity checks, the index's attributes (and the dates that
+# can stand in for a missing study date), the texts of README.TXT.
 _TEXTS = [keyword for keyword, _name in _REQUIRED] + [
-    "PatientID", "PatientName", "StudyDate", "StudyTime", "StudyDescription", "Modality"]
+    "PatientID", "PatientName", "PatientBirthDate", "PatientSex", "IssuerOfPatientID",
+    "StudyDate", "StudyTime", "StudyDescription", "StudyID", "SeriesDate", "ContentDate",
+    "AcquisitionDate", "Modality", "InstitutionName", "InstitutionAddress"]
 _PIXEL_DATA_TAGS = (0x7FE00010, 0x7FE00008, 0x7FE00009)
-_KEPT = _TEXTS + ["SeriesNumber", "InstanceNumber", "Rows", "Columns"]
+_NUMBERS = ["SeriesNumber", "InstanceNumber", "Rows", "Columns", "SamplesPerPixel", "BitsAllocated",
+            "NumberOfFrames"]
+_KEPT = _TEXTS + _NUMBERS
 # Values are looked up by tag: pydicom would find a keyword's tag in its dictionary on every call.
 _TAGS = {keyword: pydicom.datadict.tag_for_keyword(keyword)
          for keyword in _KEPT + ["MediaStorageSOPClassUID", "TransferSyntaxUID"]}
@@ -45,6 +51,8 @@ class Image:
     sop_instance: str
     patient_id: str
     patient_name: str  # as the file's character set decodes it
+    birth_date: str
+    issuer: str
     study_uid: str
     study_date: str
     study_time: str
@@ -53,6 +61,8 @@ class Image:
     series_number: int
     modality: str
     instance_number: int
+    texts: dict = field(default_factory=dict)  # every text read, by keyword
+    numbers: dict = field(default_factory=dict)  # which of the numbers the file has, by keyword
     staged: str = ""  # where the copy waits on the disc until the image's place is known
 
 
@@ -91,22 +101,44 @@ def _looks_like_bare_data_set(head):
     return group in _BARE_FIRST_GROUPS or big_endian_group in _BARE_FIRST_GROUPS
 
 
-def _truncation(dataset, size, end, caught):
+def _truncation(dataset, size, end, caught, deflated):
     """Why the file stops before its data set does, or None. end is where reading stopped,
-    which lies past the file's end when an element stepped over does."""
+    which lies past the file's end when an element stepped over does. A deflated data set is
+    read from its inflated copy, whose offsets say nothing about the file; zlib itself refuses a
+    cut stream."""
     for warning in caught:
         if "End of file" in str(warning.message) or "delimiter" in str(warning.message):
             return "truncated: ends inside an element"
-    for element in dataset._dict.values():
-        tell = getattr(element, "value_tell", None)
-        length = getattr(element, "length", 0)
-        if tell is not None and length != 0xFFFFFFFF and tell + length > size:
-            return "truncated: %s needs %d bytes, the file ends after %d" % (
-                element.tag, tell + length, size)
-    if end > size:
-        return "truncated: an element needs %d bytes, the file ends after %d" % (end, size)
-    if "Rows" in dataset and "Columns" in dataset and not any(tag in dataset for tag in _PIXEL_DATA_TAGS):
-        return "truncated: image without pixel data"
+    if not deflated:
+        for element in dataset._dict.values():
+            tell = getattr(element, "value_tell", None)
+            length = getattr(element, "length", 0)
+            if tell is not None and length != 0xFFFFFFFF and tell + length > size:
+                return "truncated: %s needs %d bytes, the file ends after %d" % (
+                    element.tag, tell + length, size)
+        if end > size:
+            return "truncated: an element needs %d bytes, the file ends after %d" % (end, size)
+    return _pixels_missing(dataset)
+
+
+def _pixels_missing(dataset):
+    """A copy cut at an element's end reads as a whole data set; an image without its pixels, or
+    with fewer than its size needs, is such a copy."""
+    pixels = next((dataset._dict[tag] for tag in _PIXEL_DATA_TAGS if tag in dataset._dict), None)
+    length = getattr(pixels, "length", None)
+    if pixels is None:
+        image_class = "Image Storage" in pydicom.uid.UID(_text(dataset, "SOPClassUID")).name
+        if image_class or "Rows" in dataset or "Columns" in dataset:
+            return "truncated: image without pixel data"
+        return None
+    if length is None or length == 0xFFFFFFFF:  # encapsulated: its items were read up to their delimiter
+        return None
+    frames = max(1, _number(dataset, "NumberOfFrames"))
+    bits = (_number(dataset, "Rows") * _number(dataset, "Columns") * max(1, _number(dataset, "SamplesPerPixel"))
+            * frames * _number(dataset, "BitsAllocated"))
+    needed = (bits + 7) // 8
+    if pixels.tag == 0x7FE00010 and length < needed:
+        return "truncated: pixel data holds %d bytes where the image needs %d" % (length, needed)
     return None
 
 
@@ -160,9 +192,9 @@ def _recognise_open(path, handle):
     try:
         dataset, end, caught = _read(handle, force=not part10)
     except (InvalidDicomError, EOFError) as error:
-        reason = "not DICOM" if not part10 else "unreadable: %s" % error
+        reason = "not DICOM" if not part10 else "damaged: %s" % error
     except Exception as error:  # pydicom raises many kinds on damaged input
-        reason = "unreadable: %s" % (str(error).splitlines() or [type(error).__name__])[0]
+        reason = "damaged: %s" % (str(error).splitlines() or [type(error).__name__])[0]
     else:
         reason = None
     if reason:
@@ -172,25 +204,36 @@ def _recognise_open(path, handle):
     meta = getattr(dataset, "file_meta", None)
     if meta is not None and _text(meta, "MediaStorageSOPClassUID") == MEDIA_DIRECTORY_STORAGE:
         return Skipped(path, _INPUT_DICOMDIR)
-    truncated = _truncation(dataset, size, end, caught)
+    syntax = _text(meta, "TransferSyntaxUID") if part10 else ""
+    truncated = _truncation(dataset, size, end, caught, syntax == pydicom.uid.DeflatedExplicitVRLittleEndian)
     if truncated:
         return Skipped(path, truncated)
     text = {keyword: _text(dataset, keyword) for keyword in _TEXTS}
     for keyword, name in _REQUIRED:
         if not _UID.match(text[keyword]) or len(text[keyword]) > 64:
-            return Skipped(path, "not DICOM" if not part10 else "unreadable: no valid %s" % name)
-    if part10:
-        syntax = _text(meta, "TransferSyntaxUID")
-    elif dataset.is_implicit_VR:
-        syntax = pydicom.uid.ImplicitVRLittleEndian
-    else:
-        syntax = pydicom.uid.ExplicitVRLittleEndian if dataset.is_little_endian \
-            else pydicom.uid.ExplicitVRBigEndian
+            return Skipped(path, "not DICOM" if not part10 else "not usable: no valid %s" % name)
+    if not part10:
+        syntax = _bare_syntax(dataset)
     return Image(
         path=path, size=size, part10=part10, transfer_syntax=syntax,
         sop_class=text["SOPClassUID"], sop_instance=text["SOPInstanceUID"],
         patient_id=text["PatientID"], patient_name=text["PatientName"],
+        birth_date=text["PatientBirthDate"], issuer=text["IssuerOfPatientID"],
         study_uid=text["StudyInstanceUID"], study_date=text["StudyDate"], study_time=text["StudyTime"],
         study_description=text["StudyDescription"], series_uid=text["SeriesInstanceUID"],
         series_number=_number(dataset, "SeriesNumber"), modality=text["Modality"],
-        instance_number=_number(dataset, "InstanceNumber"))
+        instance_number=_number(dataset, "InstanceNumber"), texts=text,
+        numbers={keyword: _number(dataset, keyword) for keyword in _NUMBERS if _present(dataset, keyword)})
+
+
+def _bare_syntax(dataset):
+    if dataset.is_implicit_VR:
+        return pydicom.uid.ImplicitVRLittleEndian
+    return pydicom.uid.ExplicitVRLittleEndian if dataset.is_little_endian else pydicom.uid.ExplicitVRBigEndian
+
+
+def _present(dataset, keyword):
+    try:
+        return _value(dataset, keyword) not in (None, "")
+    except Exception:  # as _text: a value pydicom cannot decode counts as missing
+        return False
