@@ -42,6 +42,7 @@ class MessyExport(unittest.TestCase):
         self.assertIn("patients: 2   studies: 2   series: %d   images: %d" % (
             INPUT.series_count, INPUT.image_count), out)
         self.assertIn("first patient: " + SECOND_PATIENT, out)
+        self.assertIn("left off the disc: %d file(s):" % len(INPUT.skipped), out)
         skipped_lines = [line.strip() for line in out.splitlines() if line.startswith("    ")]
         self.assertEqual(len(skipped_lines), len(INPUT.skipped), out)
         for path, reason in INPUT.skipped.items():
@@ -56,6 +57,31 @@ class MessyExport(unittest.TestCase):
                       "DICOMDIR (STD-GEN-MIME)",
                       "Viewer", "data.zip"):
             self.assertIn(stage, err)
+
+    def test_a_folder_exported_twice_is_summed_up_and_a_real_loss_comes_first(self):
+        export = os.path.join(WORK, "exported twice")
+        study = os.path.dirname(os.path.dirname(INPUT.first_ct))
+        shutil.copytree(study, os.path.join(export, "first"))
+        shutil.copytree(study, os.path.join(export, "second"))
+        shutil.copyfile(os.path.join(INPUT.folder, "damaged.dcm"), os.path.join(export, "zz damaged.dcm"))
+        code, out, err = run_disc(export, os.path.join(WORK, "twice disc"), PROGRAMS)
+        self.assertEqual(code, 0, err)
+        copies = len(os.listdir(os.path.dirname(INPUT.first_ct)))
+        left_off = out[out.index("left off the disc"):].splitlines()
+        self.assertEqual(left_off[0], "left off the disc: %d file(s):" % (len(files_below(study)) + 1))
+        self.assertTrue(left_off[1].startswith("    zz damaged.dcm: truncated"), left_off)
+        self.assertRegex(left_off[2], r"^    second/.*Series 1 .*: %d files: duplicate \(the first: " % copies)
+        self.assertTrue(all("second/" in line for line in left_off[2:]), left_off)
+        # The CT series in one line; the two MR images and the one CR image one line each.
+        self.assertEqual(len(left_off), 2 + 1 + 2 + 1, left_off)
+
+    def test_a_terminal_that_cannot_show_the_names_gets_them_escaped(self):
+        output = os.path.join(WORK, "ascii terminal disc")
+        result = subprocess.run(disc_command(INPUT.folder, output, PROGRAMS),
+                                env=dict(os.environ, PYTHONIOENCODING="ascii"),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"first patient: H\\xe1jkov\\xe1^Ivana", result.stdout)
 
     def test_names_in_other_character_sets_come_through_in_the_summary(self):
         output = os.path.join(WORK, "names-disc")

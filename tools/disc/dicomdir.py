@@ -45,12 +45,16 @@ def profile_for(transfer_syntaxes):
 class _Index:
     """dcmmkdir writing folder/DICOMDIR for the images of file_ids (relative to folder)."""
 
-    def __init__(self, folder, file_ids, switch, fileset_id, listing, what):
+    def __init__(self, folder, file_ids, switch, fileset_id, listing, what, on_line=None):
         # dcmtk reads @file arguments, so no count of images overflows the command line.
         with open(listing, "w", encoding="utf-8") as out:
             out.write("\n".join(file_ids) + "\n")
         self.folder, self.what, self.switch = folder, what, switch
         self.arguments = _CHECKS + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing]
+        # Verbose, dcmmkdir names each file it adds, which is the stage's progress.
+        if on_line is not None:
+            self.arguments = ["-v"] + self.arguments
+        self.on_line = on_line
         self.dicomdir = os.path.join(folder, "DICOMDIR")
         self.process = self.result = None
 
@@ -65,7 +69,7 @@ class _Index:
         """Waits for dcmmkdir; its output, or the DiscError saying it failed."""
         if self.result is None:
             try:
-                self.result = children.finish(self.process).decode("utf-8", "replace")
+                self.result = children.finish(self.process, self.on_line).decode("utf-8", "replace")
             except DiscError as error:
                 self.result = error
         return self.result
@@ -123,15 +127,21 @@ class Dicomdirs:
     def __init__(self, catalogue, root, fileset_id, progress):
         self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
         self.progress = progress
-        progress.stage("DICOMDIR (%s)" % self.profile)
         ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
+        progress.stage("DICOMDIR (%s)" % self.profile, len(ids))
+        self.added = 0
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
         self.data = _Index(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
-                           fileset_id, self.listings[0], "DATA/DICOMDIR")
+                           fileset_id, self.listings[0], "DATA/DICOMDIR", self._told)
         self.at_root = _Index(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
         self.data.start()
         self.at_root.start()
         self.root_inventing = False
+
+    def _told(self, line):
+        if line.startswith(b"I: adding file:"):
+            self.added += 1
+            self.progress.reached(done_files=self.added)
 
     def wait_data(self):
         """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
@@ -141,6 +151,7 @@ class Dicomdirs:
         if indexed is None or len(indexed) < len(self.ids):
             # Perhaps for want of made-up attributes: both again with them, side by side.
             self.at_root.wait()
+            self.added = 0
             self.data.start(_INVENT)
             self.at_root.start(_INVENT)
             self.root_inventing = True
