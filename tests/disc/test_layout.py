@@ -1,6 +1,7 @@
 """The disc folder made from a messy export: names, the images' bytes, the two DICOMDIRs as
 dcmtk reads them, the archives the launcher unpacks first, the programs and the texts."""
 
+import datetime
 import os
 import re
 import shutil
@@ -33,7 +34,8 @@ def setUpModule():
     with open(os.path.join(EXTRAS, "reports", "CT report.pdf"), "wb") as out:
         out.write(b"%PDF-1.4 radiology report\n")
     DISC = os.path.join(WORK, "disc")
-    code, OUT, err = run_disc(INPUT.folder, DISC, PROGRAMS, "--extras", EXTRAS)
+    code, OUT, err = run_disc(INPUT.folder, DISC, PROGRAMS, "--extras", EXTRAS, "--institution",
+                              "Nemocnice Na Homolce", "--contact", "Radiologie, +420 257 271 111")
     if code != 0:
         raise AssertionError("the disc was not made:\n" + err)
 
@@ -230,6 +232,14 @@ class RootFiles(unittest.TestCase):
             readme = handle.read()
         self.assertIn("lumidra.exe", readme)
         self.assertIn("%d images" % INPUT.image_count, readme)
+        # The synthetic study names no institution; the options do.
+        self.assertIn("Made by:  Nemocnice Na Homolce\n", readme)
+        self.assertIn("Contact:  Radiologie, +420 257 271 111\n", readme)
+        self.assertRegex(readme, r"Made on %s by Lumidra disc builder [0-9.]+\." % datetime.date.today().isoformat())
+        self.assertIn("Linux (x86-64):", readme)
+        self.assertIn("not a replacement for the originals", readme)
+        label = OUT.split("(label and file-set ID ")[1].split(")")[0]
+        self.assertIn("DICOMDIR at its\nroot (file-set %s, profile STD-GEN-MIME)" % label, readme)
 
     def test_extras_land_in_dw_unchanged_under_iso_9660_names(self):
         self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["REPORTS/CT_REPOR.PDF"])
