@@ -5,6 +5,8 @@
                                [--extras FOLDER] [--force] [--institution TEXT] [--contact TEXT]
 
 Every file below STUDY_FOLDER is looked at, whatever its name; DICOM is recognised by content.
+Images in Implicit VR, big endian or deflated are converted losslessly to Explicit VR Little
+Endian (dcmconv), as the CD profile asks; the others go on the disc byte for byte as exported.
 Files that are not DICOM, DICOMDIRs of the input, damaged files and second copies of an image
 are left out and named in the summary with the reason. Images that give one Patient ID two
 names or birth dates stop the build (nothing is written) unless --keep-patient-conflicts.
@@ -16,12 +18,13 @@ The disc folder holds:
     DICOMDIR                          the index for DICOM readers (paths from the root)
     DATA/DICOMDIR                     the same index for the viewer (paths from DATA)
     DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file (a bare
-                                      data set gets the Part 10 preamble and meta header first)
+                                      data set gets the Part 10 preamble and meta header first;
+                                      converted ones, see above)
     DATA/7z/viewer.7z                 the viewer page
     data.zip                          DATA/DICOMDIR and the first series
     DATA/DW                           the files given with --extras, under ISO 9660 names
 
-Needs pydicom, dcmtk (dcmmkdir), a 7-Zip (7zz, 7za or 7z) and, for --iso, xorriso. `./run disc`
+Needs pydicom, dcmtk (dcmmkdir, dcmconv), a 7-Zip (7zz, 7za or 7z) and, for --iso, xorriso. `./run disc`
 installs them and builds the launchers and the viewer first.
 """
 
@@ -70,6 +73,10 @@ def parse_arguments(argv):
     parser.add_argument("--keep-patient-conflicts", action="store_true",
                         help="put images that give one Patient ID different names or birth dates on the "
                              "disc as they are, with a warning each, instead of refusing them")
+    parser.add_argument("--keep-as-exported", action="store_true",
+                        help="carry every image byte for byte as exported; by default images in Implicit VR, "
+                             "big endian or deflated are made Explicit VR Little Endian (losslessly), which the "
+                             "CD profile wants")
     parser.add_argument("--institution", metavar="TEXT", default="",
                         help="who made the disc, for README.TXT (default: the images' Institution Name)")
     parser.add_argument("--contact", metavar="TEXT", default="",
@@ -105,6 +112,7 @@ def request_of(args):
         iso_file=os.path.abspath(args.iso) if args.iso else "", label=args.label,
         extras=os.path.abspath(args.extras) if args.extras else "", force=args.force,
         replace_any=args.replace_any_folder, keep_conflicts=args.keep_patient_conflicts,
+        keep_as_exported=args.keep_as_exported,
         institution=args.institution, contact=args.contact, version=project_version())
 
 

@@ -187,6 +187,65 @@ class Dicomdirs(unittest.TestCase):
         self.assertIn("DICOMDIR profile: STD-GEN-MIME", OUT)
 
 
+PYDICOM_FILES = os.path.join(os.path.dirname(pydicom.__file__), "data", "test_files")
+
+
+class TransferSyntaxes(unittest.TestCase):
+    """Implicit VR, big endian and deflated images, as other toolkits write them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.export = os.path.join(WORK, "other syntaxes")
+        os.makedirs(cls.export)
+        for name in ("image_dfl.dcm", "MR_small_implicit.dcm"):
+            shutil.copy(os.path.join(PYDICOM_FILES, name), cls.export)
+        big = pydicom.dcmread(os.path.join(PYDICOM_FILES, "MR_small_bigendian.dcm"))
+        big.SOPInstanceUID = big.file_meta.MediaStorageSOPInstanceUID = "2.25.4242"  # not a duplicate
+        big.save_as(os.path.join(cls.export, "MR_small_bigendian.dcm"))
+
+    def images_by_source(self, disc):
+        by_uid = {read_header(os.path.join(disc, i)).SOPInstanceUID: os.path.join(disc, i)
+                  for i in files_below(disc) if i.startswith("DATA/DICOM/")}
+        return {name: by_uid[read_header(os.path.join(self.export, name)).SOPInstanceUID]
+                for name in os.listdir(self.export)}
+
+    def test_are_made_explicit_little_endian_with_every_value_and_pixel_unchanged(self):
+        disc = os.path.join(WORK, "converted disc")
+        code, out, err = run_disc(self.export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        self.assertIn("DICOMDIR profile: STD-GEN-CD,", out)
+        for syntax in ("Implicit VR Little Endian", "Explicit VR Big Endian", "Deflated Explicit VR Little Endian"):
+            self.assertIn("converted to Explicit VR Little Endian: 1 image(s) in " + syntax, out)
+        for name, on_disc in self.images_by_source(disc).items():
+            original, converted = pydicom.dcmread(os.path.join(self.export, name)), pydicom.dcmread(on_disc)
+            self.assertEqual(converted.file_meta.TransferSyntaxUID, "1.2.840.10008.1.2.1", name)
+            pixels = original.PixelData
+            if not original.is_little_endian:  # the same values, their bytes in little endian order
+                self.assertEqual(original.BitsAllocated, 16)
+                pixels = b"".join(pixels[i + 1:i + 2] + pixels[i:i + 1] for i in range(0, len(pixels), 2))
+            self.assertEqual(converted.PixelData, pixels, name)
+            for element in original:
+                if element.tag != 0x7FE00010:
+                    self.assertEqual(converted[element.tag].value, element.value, (name, element))
+        # dicom3tools, independent of dcmtk, finds nothing wrong with the index or across the files.
+        verified = subprocess.run(["dciodvfy", os.path.join(disc, "DICOMDIR")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT).stdout.decode("utf-8", "replace")
+        self.assertIn("BasicDirectory", verified)
+        self.assertNotIn("Error", verified)
+        images = [os.path.join(disc, i) for i in files_below(disc) if i.startswith("DATA/DICOM/")]
+        consistent = subprocess.run(["dcentvfy"] + images, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertNotIn(b"Error", consistent.stdout)
+
+    def test_are_carried_byte_for_byte_when_kept_as_exported(self):
+        disc = os.path.join(WORK, "as exported disc")
+        code, out, err = run_disc(self.export, disc, PROGRAMS, "--keep-as-exported")
+        self.assertEqual(code, 0, err)
+        self.assertIn("DICOMDIR profile: STD-GEN-MIME,", out)
+        self.assertNotIn("converted", out)
+        for name, on_disc in self.images_by_source(disc).items():
+            self.assertEqual(sha256(on_disc), sha256(os.path.join(self.export, name)), name)
+
+
 class FirstArchives(unittest.TestCase):
     def test_data_zip_holds_the_dicomdir_and_exactly_the_first_series(self):
         with zipfile.ZipFile(os.path.join(DISC, "data.zip")) as archive:

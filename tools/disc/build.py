@@ -38,6 +38,7 @@ class DiscRequest:
     force: bool = False
     replace_any: bool = False  # --force for a folder this tool did not make
     keep_conflicts: bool = False  # one patient ID for two people: warn instead of refusing
+    keep_as_exported: bool = False  # every image byte for byte, in whatever syntax it came
     institution: str = ""
     contact: str = ""
     version: str = ""
@@ -90,6 +91,9 @@ def _decided(request, images, skipped):
         raise DiscError(_conflicts(refusing))
     catalogue = arrange(patients, skipped)
     catalogue.warnings.extend(finding.reason for finding in findings)
+    catalogue.warnings.extend("%s kept as exported: dcmconv could not convert it: %s" % (
+        os.path.relpath(image.path, request.input_folder), image.conversion_failed)
+        for image in images if image.conversion_failed)
     return catalogue
 
 
@@ -119,7 +123,7 @@ def build_disc(request, progress):
         root = guard.root
         # Work that does not wait for the study runs beside the reading: the viewer's archive.
         viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
-        with Incoming(root) as incoming:
+        with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
         if not images:

@@ -3,8 +3,10 @@ with paths relative to it, for the DICOM readers that look there. The two run si
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
-profile, which admits every standard syntax. Images outside the profile (Implicit VR, say) are
-named with a warning instead of being refused: a disc a reader can open beats no disc.
+profile, which admits every standard syntax (and is meant for e-mail, not discs: the images
+that would need it for want of conversion are converted before, unless the user keeps them as
+exported). Images outside the profile are named with a warning instead of being refused: a disc
+a reader can open beats no disc.
 """
 
 import os

@@ -63,7 +63,9 @@ class Image:
     instance_number: int
     texts: dict = field(default_factory=dict)  # every text read, by keyword
     numbers: dict = field(default_factory=dict)  # which of the numbers the file has, by keyword
-    staged: str = ""  # where the copy waits on the disc until the image's place is known
+    staged: str = ""
+    exported_syntax: str = ""  # set where the disc carries the image converted from this syntax
+    conversion_failed: str = ""  # why it was carried as exported after all  # where the copy waits on the disc until the image's place is known
 
 
 @dataclass

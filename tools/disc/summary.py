@@ -3,6 +3,7 @@ disc fits."""
 
 import os
 
+from .conversion import CONVERTED
 from .progress import megabytes
 
 # Data capacities in bytes (2048-byte sectors): 80-minute CD-R, single-layer DVD±R, BD-R.
@@ -77,6 +78,12 @@ def summary_lines(catalogue, request, counts, disc_bytes, profile, label, rename
         "  first patient: %s" % (catalogue.first_image.patient_name or "(no name)"),
         "  DICOMDIR profile: %s, %s" % (profile, PROFILE_MEANING.get(profile, "")),
     ]
+    converted = {}
+    for image in catalogue.placed:
+        if image.exported_syntax:
+            converted[image.exported_syntax] = converted.get(image.exported_syntax, 0) + 1
+    for syntax, count in sorted(converted.items()):
+        lines.append("  converted to Explicit VR Little Endian: %d image(s) in %s" % (count, CONVERTED[syntax]))
     lines.extend("  WARN: %s" % warning for warning in catalogue.warnings)
     if request.iso_file:
         lines.append("  ISO image: %s" % request.iso_file)
