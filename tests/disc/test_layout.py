@@ -158,6 +158,36 @@ class Dicomdirs(unittest.TestCase):
         self.assertEqual([bool(record["StudyID"]) for record in records if record["DirectoryRecordType"] == "STUDY"],
                          [True])
 
+    def test_values_an_export_lacks_are_supplied_to_the_index_only_and_named(self):
+        export = os.path.join(WORK, "export lacking values")
+        series, images = write_synthetic_study(export)
+        lacking = {(0x0020, 0x0010), (0x0008, 0x0020), (0x0020, 0x0011)}  # Study ID, Study Date, Series Number
+        ct = [path for path in images if "Series 1 " in path]
+        for index, path in enumerate(ct):
+            dataset = pydicom.dcmread(path)
+            for tag in lacking | ({(0x0020, 0x0013)} if index == 0 else set()):
+                del dataset[tag]
+            dataset.save_as(path, write_like_original=True)
+        before = {sha256(path) for path in images}
+        disc = os.path.join(WORK, "disc of supplied values")
+        code, out, err = run_disc(export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        self.assertEqual({sha256(os.path.join(disc, i)) for i in files_below(disc) if i.startswith("DATA/DICOM/")},
+                         before)
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        study = [record for record in records if record["DirectoryRecordType"] == "STUDY"]
+        # The other series of the study have its ID and date; the CT series gets a number of its own.
+        self.assertEqual([(r["StudyID"], r["StudyDate"]) for r in study],
+                         [(read_header(images[-1]).StudyID, read_header(images[-1]).StudyDate)])
+        self.assertEqual(sorted(r["SeriesNumber"] for r in records if r["DirectoryRecordType"] == "SERIES"),
+                         sorted(str(entry.number) for entry in series))
+        made_up = out[out.index("made up for the DICOMDIRs"):out.index("disc size")]
+        first = os.path.relpath(ct[0], export)
+        self.assertIn("StudyID %s for %s" % (read_header(images[-1]).StudyID, first), made_up)
+        self.assertIn("InstanceNumber 1 for %s\n" % first, made_up)
+        self.assertRegex(made_up, r"SeriesNumber 1 for .*and %d more" % (len(ct) - 3))
+        self.assertNotIn("+I", out)
+
     def test_both_dicomdirs_hold_the_same_records_where_nothing_is_made_up(self):
         export = os.path.join(WORK, "export with every attribute")
         _series, images = write_synthetic_study(export)

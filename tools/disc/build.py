@@ -12,6 +12,7 @@ from .catalogue import arrange, leave_out, read_study
 from .copying import Incoming, place_images, remove_images
 from .dicomdir import Dicomdirs, record_counts
 from .extras import Extras, copy_extras, plan_extras
+from .index_values import index_tree, made_up_lines, needed_values, remove_index_tree
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
@@ -104,10 +105,16 @@ def _indexed(request, catalogue, root, progress):
     for _attempt in range(3):
         label = volume_label(request.label, catalogue.first_image.patient_name,
                              catalogue.first_image.study_description)
-        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress)
+        supplied = needed_values(catalogue)
+        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress,
+                              index_tree(root, catalogue, supplied))
         refused = dicomdirs.wait_data()
-        dicomdirs.wait_root()
+        dicomdirs.wait_root(complete=not refused)
+        remove_index_tree(root)
         if not refused:
+            if dicomdirs.inventing:
+                catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
+            catalogue.made_up = made_up_lines(supplied, request.input_folder)
             return label, dicomdirs
         remove_images(root, leave_out(catalogue, refused))
         if catalogue.images == 0:

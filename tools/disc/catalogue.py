@@ -28,6 +28,7 @@ class Catalogue:
     series: list = field(default_factory=list)  # of Series, in disc order; the first is shown first
     skipped: list = field(default_factory=list)  # of Skipped
     warnings: list = field(default_factory=list)  # of str: what the user should know, kept anyway
+    made_up: list = field(default_factory=list)  # of str: values the DICOMDIRs hold that no image has
 
     @property
     def placed(self):

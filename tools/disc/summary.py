@@ -85,6 +85,9 @@ def summary_lines(catalogue, request, counts, disc_bytes, profile, label, rename
     for syntax, count in sorted(converted.items()):
         lines.append("  converted to Explicit VR Little Endian: %d image(s) in %s" % (count, CONVERTED[syntax]))
     lines.extend("  WARN: %s" % warning for warning in catalogue.warnings)
+    if catalogue.made_up:
+        lines.append("  made up for the DICOMDIRs, which need them (the images are unchanged):")
+        lines.extend("    " + line for line in catalogue.made_up)
     if request.iso_file:
         lines.append("  ISO image: %s" % request.iso_file)
     medium = medium_for(disc_bytes)
