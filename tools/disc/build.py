@@ -138,7 +138,7 @@ def build_disc(request, progress):
         catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
         label, dicomdirs = _indexed(request, catalogue, root, progress)
-        make_data_zip(root, catalogue.series[0], progress)
+        make_data_zip(root, catalogue.first_shown, progress)
         finish_viewer_pack(viewer, progress)
         copy_extras(extras, root)
         for program in request.programs:

@@ -15,6 +15,22 @@ from dataclasses import dataclass, field
 from .recognise import Skipped, recognise
 
 
+# The DICOMDIR record a SOP class gets, as dcmmkdir and pydicom's file-set writer decide it:
+# documents by their class, everything else an image.
+_DOCUMENT_CLASSES = (
+    ("1.2.840.10008.5.1.4.1.1.88.59", "KEY OBJECT DOC"),
+    ("1.2.840.10008.5.1.4.1.1.88.", "SR DOCUMENT"),
+    ("1.2.840.10008.5.1.4.1.1.104.", "ENCAP DOC"),
+)
+
+
+def record_type(sop_class):
+    for prefix, kind in _DOCUMENT_CLASSES:
+        if sop_class == prefix or (prefix.endswith(".") and sop_class.startswith(prefix)):
+            return kind
+    return "IMAGE"
+
+
 @dataclass
 class Series:
     folder: str  # DATA/DICOM/PA.../ST.../SE...
@@ -36,7 +52,17 @@ class Catalogue:
 
     @property
     def images(self):
+        """Every instance placed, documents among them."""
         return sum(len(series.images) for series in self.series)
+
+    @property
+    def kinds(self):
+        """{DICOMDIR record type: how many} of what is placed."""
+        counts = {}
+        for image in self.placed:
+            kind = record_type(image.sop_class)
+            counts[kind] = counts.get(kind, 0) + 1
+        return counts
 
     @property
     def bytes(self):
@@ -57,6 +83,12 @@ class Catalogue:
     @property
     def first_image(self):
         return self.series[0].images[0][0] if self.series else None
+
+    @property
+    def first_shown(self):
+        """The series the viewer opens first: the first of images, as it skips documents."""
+        return next((series for series in self.series if record_type(series.images[0][0].sop_class) == "IMAGE"),
+                    self.series[0])
 
 
 def leave_out(catalogue, refused):
@@ -162,7 +194,9 @@ def arrange(patients, skipped):
             s[1][0].study_date, s[1][0].study_time, s[0]))
         for s_index, (_uid, study_images) in enumerate(ordered_studies, start=1):
             series = _group(study_images, lambda i: i.series_uid)
-            ordered_series = sorted(series.items(), key=lambda s: (s[1][0].series_number, s[0]))
+            # Reports and key-object selections after the images they speak of.
+            ordered_series = sorted(series.items(), key=lambda s: (
+                record_type(s[1][0].sop_class) != "IMAGE", s[1][0].series_number, s[0]))
             for r_index, (_uid, series_images) in enumerate(ordered_series, start=1):
                 folder = "/".join(("DATA", "DICOM", "PA%06d" % p_index, "ST%06d" % s_index,
                                    "SE%06d" % r_index))

@@ -31,6 +31,7 @@ _TEXTS = [keyword for keyword, _name in _REQUIRED] + [
     "StudyDate", "StudyTime", "StudyDescription", "StudyID", "SeriesDate", "ContentDate",
     "AcquisitionDate", "Modality", "InstitutionName", "InstitutionAddress"]
 _PIXEL_DATA_TAGS = (0x7FE00010, 0x7FE00008, 0x7FE00009)
+_SINGLE_BYTE_DEFAULTS = ("", "ISO_IR 6", "ISO_IR 100")
 _NUMBERS = ["SeriesNumber", "InstanceNumber", "Rows", "Columns", "SamplesPerPixel", "BitsAllocated",
             "NumberOfFrames"]
 _KEPT = _TEXTS + _NUMBERS
@@ -210,7 +211,9 @@ def _recognise_open(path, handle):
     truncated = _truncation(dataset, size, end, caught, syntax == pydicom.uid.DeflatedExplicitVRLittleEndian)
     if truncated:
         return Skipped(path, truncated)
+    name = _utf8_name(dataset)
     text = {keyword: _text(dataset, keyword) for keyword in _TEXTS}
+    text["PatientName"] = name if name is not None else text["PatientName"]
     for keyword, name in _REQUIRED:
         if not _UID.match(text[keyword]) or len(text[keyword]) > 64:
             return Skipped(path, "not DICOM" if not part10 else "not usable: no valid %s" % name)
@@ -226,6 +229,27 @@ def _recognise_open(path, handle):
         series_number=_number(dataset, "SeriesNumber"), modality=text["Modality"],
         instance_number=_number(dataset, "InstanceNumber"), texts=text,
         numbers={keyword: _number(dataset, keyword) for keyword in _NUMBERS if _present(dataset, keyword)})
+
+
+def _utf8_name(dataset):
+    """A name in UTF-8 where the file says Latin-1 or nothing, or None. Some tools (dcmtk's
+    pdf2dcm among them) copy a name's bytes from a UTF-8 image under their own default set; read
+    by that, the same person would have another name than in the image. Latin-1 text with
+    accents is almost never valid UTF-8, so the bytes tell which it is."""
+    raw = dataset._dict.get(_TAGS["PatientName"])
+    charset = dataset._dict.get(0x00080005)
+    declared = getattr(charset, "value", None) or ""
+    if isinstance(declared, bytes):
+        declared = declared.decode("ascii", "replace")
+    if not isinstance(declared, str) or declared.strip() not in _SINGLE_BYTE_DEFAULTS:
+        return None
+    if not isinstance(getattr(raw, "value", None), bytes):
+        return None
+    try:
+        name = raw.value.decode("utf-8")
+    except UnicodeDecodeError:
+        return None
+    return name.strip() if not name.isascii() else None
 
 
 def _bare_syntax(dataset):

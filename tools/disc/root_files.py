@@ -31,7 +31,8 @@ Starting the viewer
 The viewer opens in your web browser. Close it with the Terminate button
 (Ctrl+C in the terminal on Linux); nothing is left on your computer.
 
-Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images.
+Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images,
+{reports} report(s), {selections} key-object selection(s).
 The images are under DATA/DICOM. The disc's index is the DICOMDIR at its
 root (file-set {fileset_id}, profile {profile}); DATA/DICOMDIR names the
 same images for the viewer on this disc.
@@ -78,10 +79,13 @@ def write_root_texts(root, label, catalogue, maker, fileset_id, profile):
     first = catalogue.first_image
     institution = maker.institution or (first.texts.get("InstitutionName", "") if first else "")
     contact = maker.contact or (first.texts.get("InstitutionAddress", "") if first else "")
+    kinds = catalogue.kinds
     write_text(root, "AUTORUN.INF", AUTORUN.format(label=label))
     write_text(root, "README.TXT", README.format(
         label=label, patients=catalogue.patients, studies=catalogue.studies,
-        series=len(catalogue.series), images=catalogue.images, institution=institution or "(not given)",
+        series=len(catalogue.series), images=kinds.get("IMAGE", 0),
+        reports=kinds.get("ENCAP DOC", 0) + kinds.get("SR DOCUMENT", 0), selections=kinds.get("KEY OBJECT DOC", 0),
+        institution=institution or "(not given)",
         contact=contact or "(not given)", date=maker.date, application=maker.application,
         fileset_id=fileset_id, profile=profile))
 

@@ -72,9 +72,12 @@ def summary_lines(catalogue, request, counts, disc_bytes, profile, label, rename
     """counts: the DICOMDIR's records by type, which is what a reader of the disc will see."""
     lines = [
         "Disc in %s (label and file-set ID %s)" % (request.output_folder, label),
-        "  patients: %d   studies: %d   series: %d   images: %d   image bytes: %s" % (
+        "  patients: %d   studies: %d   series: %d   images: %d   bytes: %s" % (
             counts.get("PATIENT", 0), counts.get("STUDY", 0), counts.get("SERIES", 0),
             counts.get("IMAGE", 0), megabytes(catalogue.bytes)),
+        "  reports: %d (encapsulated documents %d, structured reports %d)   key-object selections: %d" % (
+            counts.get("ENCAP DOC", 0) + counts.get("SR DOCUMENT", 0), counts.get("ENCAP DOC", 0),
+            counts.get("SR DOCUMENT", 0), counts.get("KEY OBJECT DOC", 0)),
         "  first patient: %s" % (catalogue.first_image.patient_name or "(no name)"),
         "  DICOMDIR profile: %s, %s" % (profile, PROFILE_MEANING.get(profile, "")),
     ]
