@@ -2,6 +2,7 @@
 dcmtk reads them, the archives the launcher unpacks first, the programs and the texts."""
 
 import datetime
+import io
 import os
 import re
 import shutil
@@ -20,6 +21,7 @@ from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, 
 
 sys.path.insert(0, TOOLS_DIR)
 from disc.dicomdir import profile_for  # noqa: E402
+from disc.header_patch import header_with  # noqa: E402
 
 NAME = re.compile(r"^[A-Z0-9_]{1,8}$")
 
@@ -274,6 +276,21 @@ class TransferSyntaxes(unittest.TestCase):
         self.assertNotIn("converted", out)
         for name, on_disc in self.images_by_source(disc).items():
             self.assertEqual(sha256(on_disc), sha256(os.path.join(self.export, name)), name)
+
+
+class HeaderForTheIndex(unittest.TestCase):
+    def test_values_are_spliced_into_the_header_every_other_element_kept(self):
+        values = {"StudyID": "ST000001", "InstanceNumber": "7", "StudyDate": "20200101"}
+        for name in ("CT_small.dcm", "JPEG2000.dcm", "test-SR.dcm", "SC_rgb_rle_2frame.dcm"):
+            header = header_with(os.path.join(PYDICOM_FILES, name), values)
+            patched = pydicom.dcmread(io.BytesIO(header))
+            original = pydicom.dcmread(os.path.join(PYDICOM_FILES, name), stop_before_pixels=True)
+            self.assertEqual({keyword: str(patched.data_element(keyword).value) for keyword in values}, values, name)
+            self.assertNotIn("PixelData", patched)
+            kept = [element.tag for element in original if element.keyword not in values]
+            self.assertEqual([(tag, patched[tag].value) for tag in kept], [(tag, original[tag].value) for tag in kept])
+        # What it does not walk, pydicom writes.
+        self.assertIsNone(header_with(os.path.join(PYDICOM_FILES, "MR_small_implicit.dcm"), values))
 
 
 class FirstArchives(unittest.TestCase):

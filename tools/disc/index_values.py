@@ -13,6 +13,8 @@ from dataclasses import dataclass
 
 import pydicom
 
+from .header_patch import header_with
+
 INDEX_FOLDER = ".index"  # inside the disc folder while the DICOMDIRs are made
 
 # (keyword, level, what stands in when no image of the entity has it); level is where the
@@ -123,7 +125,13 @@ def index_tree(root, catalogue, supplied):
 
 
 def _write_supplied(source, target, values):
-    dataset = pydicom.dcmread(source)
+    # dcmmkdir indexes what the header says; the pixels stay behind, and so does their cost.
+    header = header_with(source, values)
+    if header is not None:
+        with open(target, "wb") as out:
+            out.write(header)
+        return
+    dataset = pydicom.dcmread(source, stop_before_pixels=True)
     for keyword, value in values.items():
         setattr(dataset, keyword, value)
     dataset.save_as(target, write_like_original=True)
