@@ -125,7 +125,6 @@ class DamagedCopy(unittest.TestCase):
         intact = write_images(os.path.join(export, "b"), study_images("Doe^Jane", "D1", "", 0, 2))
         with open(intact[0], "rb") as handle:
             data = handle.read()
-        dataset = pydicom.dcmread(intact[0])
         # Cut where an element ends (after Rows), so that what is left reads as a whole data set,
         # and in a copy whose pixel data lost its second half with its length told to match.
         rows_end = data.index(b"\x28\x00\x10\x00US\x02\x00") + 10
