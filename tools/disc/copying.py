@@ -1,4 +1,5 @@
-"""Puts every image in its place on the disc, its bytes exactly those of the input file.
+"""Puts every image in its place on the disc, its bytes exactly those of the input file, or
+converted to Explicit VR Little Endian where it came in a syntax no disc profile takes.
 
 A bare data set (no preamble, no meta header) cannot be named in a DICOMDIR as it is; it gets the
 128-byte preamble, "DICM" and a meta header in front, and the input's bytes follow unchanged.
@@ -11,11 +12,11 @@ from collections import deque
 from concurrent.futures import ThreadPoolExecutor
 
 from pydicom.dataset import FileMetaDataset
+from pydicom.filebase import DicomFileLike
+from pydicom.filewriter import write_file_meta_info
 
 from . import DiscError
 from .conversion import EXPLICIT_LITTLE, convert, needs_conversion
-from pydicom.filebase import DicomFileLike
-from pydicom.filewriter import write_file_meta_info
 
 IMPLEMENTATION_CLASS_UID = "2.25.1870591822497312004519376290186021364"
 IMPLEMENTATION_VERSION = "LUMIDRA_DISC"
