@@ -36,7 +36,8 @@ PROFILE_MEANING = {
     "STD-GEN-DVD-JPEG": "the DVD profile for JPEG images: readers of CD-only discs may not open them",
     "STD-GEN-DVD-J2K": "the DVD profile for JPEG 2000 images: readers of CD-only discs may not open them",
     "STD-GEN-MIME": "the e-mail profile, not one for discs: a reader that checks the profile may refuse "
-                    "this disc (use a CD input in Explicit VR Little Endian, or let the builder convert)",
+                    "this disc (its images are in syntaxes no CD or DVD profile takes together: RLE, "
+                    "JPEG-LS, JPEG beside JPEG 2000, or kept as exported)",
 }
 # Reasons of files an export holds as a matter of course; the others are listed first, where a
 # real loss cannot hide behind thousands of these.
@@ -56,7 +57,7 @@ def left_off_lines(skipped, input_folder):
     for left in skipped:
         kind = left.reason.split(":")[0]
         groups.setdefault((os.path.dirname(left.path), kind), []).append(left)
-    ordered = sorted(groups.items(), key=lambda g: g[0][1] in _ROUTINE)
+    ordered = sorted(groups.items(), key=lambda g: g[0][1].startswith(_ROUTINE))
     lines = []
     for (folder, kind), files in ordered:
         if len(files) > _MOST_LISTED:
