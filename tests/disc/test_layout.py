@@ -11,6 +11,7 @@ import sys
 import tempfile
 import unittest
 import warnings
+from unittest import mock
 import zipfile
 
 import pydicom
@@ -21,6 +22,7 @@ from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, 
 
 sys.path.insert(0, TOOLS_DIR)
 from disc.dicomdir import profile_for  # noqa: E402
+from disc import recognise  # noqa: E402
 from disc.header_patch import header_with  # noqa: E402
 
 NAME = re.compile(r"^[A-Z0-9_]{1,8}$")
@@ -291,6 +293,20 @@ class HeaderForTheIndex(unittest.TestCase):
             self.assertEqual([(tag, patched[tag].value) for tag in kept], [(tag, original[tag].value) for tag in kept])
         # What it does not walk, pydicom writes.
         self.assertIsNone(header_with(os.path.join(PYDICOM_FILES, "MR_small_implicit.dcm"), values))
+
+
+class ReadingByBytes(unittest.TestCase):
+    def test_gives_what_pydicom_reads_on_every_file_of_its_test_sets(self):
+        folders = [PYDICOM_FILES, os.path.join(os.path.dirname(PYDICOM_FILES), "charset_files")]
+        paths = sorted(os.path.join(folder, name) for folder in folders for name in os.listdir(folder)
+                       if name.endswith(".dcm"))
+        self.assertGreater(len(paths), 80)
+        walked = [repr(recognise.recognise(path)) for path in paths]
+        with mock.patch.object(recognise, "_walked", lambda _handle, _size: None), \
+                mock.patch.object(recognise, "_plain", lambda _dataset, _keyword: None):
+            read = [repr(recognise.recognise(path)) for path in paths]
+        for path, by_bytes, by_pydicom in zip(paths, walked, read):
+            self.assertEqual(by_bytes, by_pydicom, path)
 
 
 class FirstArchives(unittest.TestCase):

@@ -90,7 +90,28 @@ def _value(dataset, keyword):
     return None if element is None else element.value
 
 
+# Values of these representations that are plain ASCII read the same without pydicom's
+# conversion, which is most of the time reading a header takes.
+_PLAIN_TEXT = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "UI"}
+
+
+def _plain(dataset, keyword):
+    """The element's value as text where its bytes are plain ASCII of a single value, else None."""
+    raw = dataset._dict.get(_TAGS[keyword])
+    value = getattr(raw, "value", None)
+    if not isinstance(raw, RawDataElement) or raw.VR not in _PLAIN_TEXT or not isinstance(value, bytes):
+        return None
+    # An escape starts an ISO 2022 code extension: the character set decides what follows.
+    if not value.isascii() or b"\\" in value or b"\x1b" in value:
+        return None
+    text = value.decode("ascii")
+    return text.strip("\0 ").strip() if raw.VR == "UI" else text.strip()
+
+
 def _text(dataset, keyword):
+    plain = _plain(dataset, keyword)
+    if plain is not None:
+        return plain
     try:
         value = _value(dataset, keyword)
     except Exception:  # a value pydicom cannot decode is left out, the file still counts
@@ -99,6 +120,13 @@ def _text(dataset, keyword):
 
 
 def _number(dataset, keyword):
+    raw = dataset._dict.get(_TAGS[keyword])
+    if (isinstance(raw, RawDataElement) and raw.VR == "US" and raw.is_little_endian and isinstance(raw.value, bytes)
+            and len(raw.value) == 2):
+        return int.from_bytes(raw.value, "little")
+    plain = _plain(dataset, keyword)
+    if plain is not None and (plain.isdigit() or not plain):
+        return int(plain) if plain else 0
     try:
         value = _value(dataset, keyword)
         return int(value) if value not in (None, "") else 0
@@ -339,6 +367,12 @@ def _bare_syntax(dataset):
 
 
 def _present(dataset, keyword):
+    raw = dataset._dict.get(_TAGS[keyword])
+    if isinstance(raw, RawDataElement) and isinstance(raw.value, bytes):
+        if raw.VR == "US":
+            return raw.value != b""
+        if _plain(dataset, keyword) is not None:
+            return raw.value.strip(b" \0") != b""
     try:
         return _value(dataset, keyword) not in (None, "")
     except Exception:  # as _text: a value pydicom cannot decode counts as missing
