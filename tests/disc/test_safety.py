@@ -106,6 +106,7 @@ class OnePatientIdTwoPeople(unittest.TestCase):
             # (images, patients, refusing findings)
             ([image("a", "Smith^John", "19600101"), image("b", "SMITH^JOHN^^", ""), image("c", " Smith^John", "")],
              1, 0),
+            ([image("a", "Yamada^Tarou=山田^太郎=やまだ^たろう", ""), image("b", "YAMADA^TAROU", "")], 1, 0),
             ([image("a", "Smith^John", "19600101"), image("b", "Smith^John", "19600102")], 1, 1),
             ([image("a", "Smith^John", "", ""), image("b", "Jones^Mary", "", "")], 1, 1),
             ([image("a", "Smith^John", "", "1", "HOSP_A"), image("b", "Smith^John", "", "1", "HOSP_B")], 1, 1),
@@ -115,7 +116,7 @@ class OnePatientIdTwoPeople(unittest.TestCase):
             groups, findings = identity.check(images)
             self.assertEqual((len(groups), len([f for f in findings if f.refuse])), (patients, refusing),
                              [i.patient_name for i in images])
-        groups, findings = identity.check(cases[1][0], keep_conflicts=True)
+        groups, findings = identity.check(cases[2][0], keep_conflicts=True)
         self.assertEqual((len(groups), [f.refuse for f in findings]), (2, [False]))
 
 

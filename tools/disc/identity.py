@@ -25,16 +25,16 @@ class Finding:
 
 
 def name_key(name):
-    """A name as two spellings of it compare: components without padding, case or empty ends."""
-    groups = []
+    """A name as two spellings of it compare: components without padding, case or empty ends,
+    and of its alphabetic, ideographic and phonetic forms the first given (a report often
+    carries the alphabetic one alone where its images have all three)."""
     for group in name.split("="):
         parts = [part.strip().upper() for part in group.split("^")]
         while parts and not parts[-1]:
             parts.pop()
-        groups.append("^".join(parts))
-    while groups and not groups[-1]:
-        groups.pop()
-    return "=".join(groups)
+        if parts:
+            return "^".join(parts)
+    return ""
 
 
 def _identities(images):
