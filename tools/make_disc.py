@@ -2,11 +2,15 @@
 """Turns a folder of DICOM files into the root of a Lumidra study disc, and an ISO image of it.
 
     python3 tools/make_disc.py STUDY_FOLDER OUTPUT_FOLDER [--iso FILE] [--label TEXT]
-                               [--extras FOLDER] [--force]
+                               [--extras FOLDER] [--force] [--institution TEXT] [--contact TEXT]
 
 Every file below STUDY_FOLDER is looked at, whatever its name; DICOM is recognised by content.
+Images in Implicit VR, big endian or deflated are converted losslessly to Explicit VR Little
+Endian (dcmconv), as the CD profile asks; the others go on the disc byte for byte as exported.
 Files that are not DICOM, DICOMDIRs of the input, damaged files and second copies of an image
-are left out and named in the summary with the reason. The disc folder holds:
+are left out and named in the summary with the reason. Images that give one Patient ID two
+names or birth dates stop the build (nothing is written) unless --keep-patient-conflicts.
+The disc folder holds:
 
     lumidra.exe, BIN/7za.exe          the launcher and extractor for Windows
     lumidra, BIN/7za                  the launcher and extractor for x86-64 Linux
@@ -14,17 +18,19 @@ are left out and named in the summary with the reason. The disc folder holds:
     DICOMDIR                          the index for DICOM readers (paths from the root)
     DATA/DICOMDIR                     the same index for the viewer (paths from DATA)
     DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file (a bare
-                                      data set gets the Part 10 preamble and meta header first)
+                                      data set gets the Part 10 preamble and meta header first;
+                                      converted ones, see above)
     DATA/7z/viewer.7z                 the viewer page
     data.zip                          DATA/DICOMDIR and the first series
-    DATA/DW                           the files given with --extras
+    DATA/DW                           the files given with --extras, under ISO 9660 names
 
-Needs pydicom, dcmtk (dcmmkdir), a 7-Zip (7zz, 7za or 7z) and, for --iso, xorriso. `./run disc`
+Needs pydicom, dcmtk (dcmmkdir, dcmconv), a 7-Zip (7zz, 7za or 7z) and, for --iso, xorriso. `./run disc`
 installs them and builds the launchers and the viewer first.
 """
 
 import argparse
 import os
+import re
 import sys
 
 TOOLS_DIR = os.path.dirname(os.path.abspath(__file__))
@@ -60,7 +66,21 @@ def parse_arguments(argv):
     parser.add_argument("--extras", metavar="FOLDER", default="",
                         help="files to carry in DATA/DW (reports, documents)")
     parser.add_argument("--force", action="store_true",
-                        help="replace the content of a non-empty OUTPUT_FOLDER and an existing ISO")
+                        help="replace a disc this tool made in OUTPUT_FOLDER, and an existing ISO; the old "
+                             "one stays until the new one is complete")
+    parser.add_argument("--replace-any-folder", action="store_true",
+                        help="replace the content of OUTPUT_FOLDER even when this tool did not make it")
+    parser.add_argument("--keep-patient-conflicts", action="store_true",
+                        help="put images that give one Patient ID different names or birth dates on the "
+                             "disc as they are, with a warning each, instead of refusing them")
+    parser.add_argument("--keep-as-exported", action="store_true",
+                        help="carry every image byte for byte as exported; by default images in Implicit VR, "
+                             "big endian or deflated are made Explicit VR Little Endian (losslessly), which the "
+                             "CD profile wants")
+    parser.add_argument("--institution", metavar="TEXT", default="",
+                        help="who made the disc, for README.TXT (default: the images' Institution Name)")
+    parser.add_argument("--contact", metavar="TEXT", default="",
+                        help="how to reach them, for README.TXT (default: the images' Institution Address)")
     parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
                         help="the viewer page to pack (default: build/viewer, from ./run viewer)")
     parser.add_argument("--windows-launcher", metavar="FILE",
@@ -90,19 +110,32 @@ def request_of(args):
         input_folder=os.path.abspath(args.study_folder), output_folder=os.path.abspath(args.output_folder),
         viewer_folder=os.path.abspath(args.viewer), programs=programs,
         iso_file=os.path.abspath(args.iso) if args.iso else "", label=args.label,
-        extras=os.path.abspath(args.extras) if args.extras else "", force=args.force)
+        extras=os.path.abspath(args.extras) if args.extras else "", force=args.force,
+        replace_any=args.replace_any_folder, keep_conflicts=args.keep_patient_conflicts,
+        keep_as_exported=args.keep_as_exported,
+        institution=args.institution, contact=args.contact, version=project_version())
 
+
+def project_version():
+    """The version CMakeLists.txt gives the project, which the launchers on the disc carry."""
+    try:
+        with open(os.path.join(SOURCE_DIR, "CMakeLists.txt"), encoding="utf-8") as cmake:
+            found = re.search(r"project\(\s*Lumidra\s+VERSION\s+([0-9.]+)", cmake.read())
+    except OSError:
+        return ""
+    return found.group(1) if found else ""
 
 
 def main(argv=None):
+    # Names in any language reach a terminal that cannot show them as escapes, not as a crash
+    # after the disc is made.
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors="backslashreplace")
     args = parse_arguments(argv)
     progress = silent_progress() if args.quiet else Progress(sys.stderr)
     try:
         result = build_disc(request_of(args), progress)
-    except DiscError as error:
-        print("make_disc: %s" % error, file=sys.stderr)
-        return 1
-    except OSError as error:
+    except (DiscError, OSError) as error:
         print("make_disc: %s" % error, file=sys.stderr)
         return 1
     except KeyboardInterrupt:

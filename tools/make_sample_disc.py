@@ -128,12 +128,12 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
             extras = os.path.join(scratch, "DW")
             write_dw(extras)
         request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
-                              label=SAMPLE_LABEL, extras=extras, force=True)
+                              label=SAMPLE_LABEL, extras=extras, force=True, replace_any=True)
         result = build_from_folder(request, silent_progress())
     data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)
     notes = [install_extractor(disc, windows),
-             "data.zip (%d files: DICOMDIR and the first series)" % (1 + len(result.catalogue.series[0].images)),
+             "data.zip (%d files: DICOMDIR and the first series)" % (1 + len(result.catalogue.first_shown.images)),
              "DATA/DICOM (%d images in %d series), DICOMDIR and DATA/DICOMDIR" % (images, len(series))]
     archive = os.path.join(disc, DISC_MARKER)
     if corrupt_viewer:

@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from disc_support import (FIRST_PATIENT, MAKE_DISC, SECOND_PATIENT, MessyInput, disc_command, run_disc,
-                          stand_in_programs)
+from disc_support import (FIRST_PATIENT, MAKE_DISC, SECOND_PATIENT, MessyInput, disc_command, files_below,
+                          run_disc, sha256, stand_in_programs)
 
 
 def setUpModule():
@@ -42,7 +42,9 @@ class MessyExport(unittest.TestCase):
         self.assertIn("patients: 2   studies: 2   series: %d   images: %d" % (
             INPUT.series_count, INPUT.image_count), out)
         self.assertIn("first patient: " + SECOND_PATIENT, out)
-        skipped_lines = [line.strip() for line in out.splitlines() if line.startswith("    ")]
+        self.assertIn("left off the disc: %d file(s):" % len(INPUT.skipped), out)
+        left_off = out[out.index("left off the disc"):]
+        skipped_lines = [line.strip() for line in left_off.splitlines() if line.startswith("    ")]
         self.assertEqual(len(skipped_lines), len(INPUT.skipped), out)
         for path, reason in INPUT.skipped.items():
             matching = [line for line in skipped_lines if line.startswith(path + ":")]
@@ -56,6 +58,31 @@ class MessyExport(unittest.TestCase):
                       "DICOMDIR (STD-GEN-MIME)",
                       "Viewer", "data.zip"):
             self.assertIn(stage, err)
+
+    def test_a_folder_exported_twice_is_summed_up_and_a_real_loss_comes_first(self):
+        export = os.path.join(WORK, "exported twice")
+        study = os.path.dirname(os.path.dirname(INPUT.first_ct))
+        shutil.copytree(study, os.path.join(export, "first"))
+        shutil.copytree(study, os.path.join(export, "second"))
+        shutil.copyfile(os.path.join(INPUT.folder, "damaged.dcm"), os.path.join(export, "zz damaged.dcm"))
+        code, out, err = run_disc(export, os.path.join(WORK, "twice disc"), PROGRAMS)
+        self.assertEqual(code, 0, err)
+        copies = len(os.listdir(os.path.dirname(INPUT.first_ct)))
+        left_off = out[out.index("left off the disc"):].splitlines()
+        self.assertEqual(left_off[0], "left off the disc: %d file(s):" % (len(files_below(study)) + 1))
+        self.assertTrue(left_off[1].startswith("    zz damaged.dcm: truncated"), left_off)
+        self.assertRegex(left_off[2], r"^    second/.*Series 1 .*: %d files: duplicate \(the first: " % copies)
+        self.assertTrue(all("second/" in line for line in left_off[2:]), left_off)
+        # The CT series in one line; the two MR images and the one CR image one line each.
+        self.assertEqual(len(left_off), 2 + 1 + 2 + 1, left_off)
+
+    def test_a_terminal_that_cannot_show_the_names_gets_them_escaped(self):
+        output = os.path.join(WORK, "ascii terminal disc")
+        result = subprocess.run(disc_command(INPUT.folder, output, PROGRAMS),
+                                env=dict(os.environ, PYTHONIOENCODING="ascii"),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"first patient: H\\xe1jkov\\xe1^Ivana", result.stdout)
 
     def test_names_in_other_character_sets_come_through_in_the_summary(self):
         output = os.path.join(WORK, "names-disc")
@@ -95,20 +122,45 @@ class NothingUsable(unittest.TestCase):
 
 
 class OutputFolder(unittest.TestCase):
-    def test_a_folder_with_content_is_kept_unless_forced(self):
+    def test_a_folder_with_content_is_kept_unless_the_user_says_to_replace_it(self):
         output = os.path.join(WORK, "in use")
         os.makedirs(output)
         with open(os.path.join(output, "letter.txt"), "w") as out:
             out.write("keep me")
-        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS)
-        self.assertEqual(code, 1)
-        self.assertIn("is not empty", err)
-        self.assertEqual(os.listdir(output), ["letter.txt"])
+        for options in ((), ("--force",)):
+            code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, *options)
+            self.assertEqual(code, 1)
+            self.assertIn("is not empty" if not options else "is not a disc made by this tool", err)
+            self.assertEqual(os.listdir(output), ["letter.txt"])
 
-        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--force")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS, "--replace-any-folder")
         self.assertEqual(code, 0, err)
         self.assertFalse(os.path.exists(os.path.join(output, "letter.txt")))
         self.assertTrue(os.path.isfile(os.path.join(output, "DATA", "DICOMDIR")))
+
+    def test_a_forced_build_that_fails_leaves_the_previous_disc_as_it_was(self):
+        output = os.path.join(WORK, "previous disc")
+        code, _out, err = run_disc(INPUT.folder, output, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        before = {name: sha256(os.path.join(output, name)) for name in files_below(output)}
+        junk = os.path.join(WORK, "junk only")
+        os.makedirs(junk)
+        with open(os.path.join(junk, "notes.txt"), "w") as out:
+            out.write("no images here\n")
+        code, _out, err = run_disc(junk, output, PROGRAMS, "--force")
+        self.assertEqual(code, 1)
+        self.assertIn("no usable DICOM image", err)
+        self.assertEqual({name: sha256(os.path.join(output, name)) for name in files_below(output)}, before)
+
+        # Forced over its own disc, a build that succeeds replaces it whole.
+        only_first = os.path.join(WORK, "first patient for the forced build")
+        shutil.copytree(os.path.dirname(os.path.dirname(INPUT.first_ct)), only_first)
+        code, _out, err = run_disc(only_first, output, PROGRAMS, "--force")
+        self.assertEqual(code, 0, err)
+        images = [name for name in files_below(output) if name.startswith("DATA/DICOM/")]
+        self.assertEqual(len(images), len(files_below(only_first)))
+        self.assertEqual(sorted(os.listdir(output)), ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "README.TXT",
+                                                      "data.zip", "lumidra", "lumidra.exe"])
 
     def test_output_inside_the_study_is_refused(self):
         code, _out, err = run_disc(INPUT.folder, os.path.join(INPUT.folder, "disc"), PROGRAMS)

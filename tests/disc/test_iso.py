@@ -7,8 +7,9 @@ import stat
 import subprocess
 import tempfile
 import unittest
+import warnings
 
-from disc_support import MessyInput, files_below, run_disc, sha256, stand_in_programs
+from disc_support import MessyInput, files_below, read_header, run_disc, sha256, stand_in_programs
 
 SECTOR = 2048
 JOLIET_ESCAPES = (b"%/@", b"%/C", b"%/E")
@@ -83,17 +84,24 @@ class IsoImage(unittest.TestCase):
         # Rock Ridge carries the POSIX mode; plain ISO 9660 could not say "rwx".
         self.assertRegex(report, r"-rwxr-xr-x .* '/lumidra'")
 
-    def test_label_from_the_option_is_cut_to_iso_9660_characters(self):
-        _disc, iso, out = self.make("labelled", "--label", "Nováková – CT hrudníku 15.3.2024, kontrola")
-        label = volume_descriptors(iso)[0][1][40:72].decode("ascii").rstrip()
-        self.assertEqual(label, "NOVAKOVA_CT_HRUDNIKU_15_3_2024_K")
-        self.assertIn("(label %s)" % label, out)
+    def test_one_label_names_the_volume_its_joliet_tree_and_the_file_set(self):
+        disc, iso, out = self.make("labelled", "--label", "Nováková – CT hrudníku 15.3.2024, kontrola")
+        descriptors = volume_descriptors(iso)
+        label = descriptors[0][1][40:72].decode("ascii").rstrip()
+        self.assertEqual(label, "NOVAKOVA_CT_HRUD")  # ISO 9660 characters, as long as a file-set ID
+        joliet = [sector for kind, sector in descriptors if kind == 2 and sector[88:91] in JOLIET_ESCAPES][0]
+        self.assertEqual(joliet[40:72].decode("utf-16-be").rstrip(), label)
+        for dicomdir in ("DICOMDIR", "DATA/DICOMDIR"):
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)  # pydicom's own DicomDir class
+                self.assertEqual(read_header(os.path.join(disc, dicomdir)).FileSetID, label)
+        self.assertIn("(label and file-set ID %s)" % label, out)
 
     def test_label_without_the_option_comes_from_the_first_patient_and_study(self):
         _disc, iso, _out = self.make("derived")
         label = volume_descriptors(iso)[0][1][40:72].decode("ascii").rstrip()
         self.assertRegex(label, r"^HAJKOVA_CT_CHEST[A-Z0-9_]*$")
-        self.assertLessEqual(len(label), 32)
+        self.assertLessEqual(len(label), 16)
 
     def test_an_existing_iso_is_replaced_only_when_forced(self):
         iso = os.path.join(WORK, "existing.iso")

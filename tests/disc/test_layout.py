@@ -1,6 +1,8 @@
 """The disc folder made from a messy export: names, the images' bytes, the two DICOMDIRs as
 dcmtk reads them, the archives the launcher unpacks first, the programs and the texts."""
 
+import datetime
+import io
 import os
 import re
 import shutil
@@ -9,6 +11,7 @@ import sys
 import tempfile
 import unittest
 import warnings
+from unittest import mock
 import zipfile
 
 import pydicom
@@ -19,6 +22,8 @@ from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, 
 
 sys.path.insert(0, TOOLS_DIR)
 from disc.dicomdir import profile_for  # noqa: E402
+from disc import recognise  # noqa: E402
+from disc.header_patch import header_with  # noqa: E402
 
 NAME = re.compile(r"^[A-Z0-9_]{1,8}$")
 
@@ -33,7 +38,8 @@ def setUpModule():
     with open(os.path.join(EXTRAS, "reports", "CT report.pdf"), "wb") as out:
         out.write(b"%PDF-1.4 radiology report\n")
     DISC = os.path.join(WORK, "disc")
-    code, OUT, err = run_disc(INPUT.folder, DISC, PROGRAMS, "--extras", EXTRAS)
+    code, OUT, err = run_disc(INPUT.folder, DISC, PROGRAMS, "--extras", EXTRAS, "--institution",
+                              "Nemocnice Na Homolce", "--contact", "Radiologie, +420 257 271 111")
     if code != 0:
         raise AssertionError("the disc was not made:\n" + err)
 
@@ -156,6 +162,36 @@ class Dicomdirs(unittest.TestCase):
         self.assertEqual([bool(record["StudyID"]) for record in records if record["DirectoryRecordType"] == "STUDY"],
                          [True])
 
+    def test_values_an_export_lacks_are_supplied_to_the_index_only_and_named(self):
+        export = os.path.join(WORK, "export lacking values")
+        series, images = write_synthetic_study(export)
+        lacking = {(0x0020, 0x0010), (0x0008, 0x0020), (0x0020, 0x0011)}  # Study ID, Study Date, Series Number
+        ct = [path for path in images if "Series 1 " in path]
+        for index, path in enumerate(ct):
+            dataset = pydicom.dcmread(path)
+            for tag in lacking | ({(0x0020, 0x0013)} if index == 0 else set()):
+                del dataset[tag]
+            dataset.save_as(path, write_like_original=True)
+        before = {sha256(path) for path in images}
+        disc = os.path.join(WORK, "disc of supplied values")
+        code, out, err = run_disc(export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        self.assertEqual({sha256(os.path.join(disc, i)) for i in files_below(disc) if i.startswith("DATA/DICOM/")},
+                         before)
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        study = [record for record in records if record["DirectoryRecordType"] == "STUDY"]
+        # The other series of the study have its ID and date; the CT series gets a number of its own.
+        self.assertEqual([(r["StudyID"], r["StudyDate"]) for r in study],
+                         [(read_header(images[-1]).StudyID, read_header(images[-1]).StudyDate)])
+        self.assertEqual(sorted(r["SeriesNumber"] for r in records if r["DirectoryRecordType"] == "SERIES"),
+                         sorted(str(entry.number) for entry in series))
+        made_up = out[out.index("made up for the DICOMDIRs"):out.index("disc size")]
+        first = os.path.relpath(ct[0], export)
+        self.assertIn("StudyID %s for %s" % (read_header(images[-1]).StudyID, first), made_up)
+        self.assertIn("InstanceNumber 1 for %s\n" % first, made_up)
+        self.assertRegex(made_up, r"SeriesNumber 1 for .*and %d more" % (len(ct) - 3))
+        self.assertNotIn("+I", out)
+
     def test_both_dicomdirs_hold_the_same_records_where_nothing_is_made_up(self):
         export = os.path.join(WORK, "export with every attribute")
         _series, images = write_synthetic_study(export)
@@ -183,6 +219,94 @@ class Dicomdirs(unittest.TestCase):
         self.assertEqual(profile_for({jpeg, j2k})[1], "STD-GEN-MIME")
         self.assertEqual(profile_for({explicit, rle})[1], "STD-GEN-MIME")
         self.assertIn("DICOMDIR profile: STD-GEN-MIME", OUT)
+
+
+PYDICOM_FILES = os.path.join(os.path.dirname(pydicom.__file__), "data", "test_files")
+
+
+class TransferSyntaxes(unittest.TestCase):
+    """Implicit VR, big endian and deflated images, as other toolkits write them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.export = os.path.join(WORK, "other syntaxes")
+        os.makedirs(cls.export)
+        for name in ("image_dfl.dcm", "MR_small_implicit.dcm"):
+            shutil.copy(os.path.join(PYDICOM_FILES, name), cls.export)
+        big = pydicom.dcmread(os.path.join(PYDICOM_FILES, "MR_small_bigendian.dcm"))
+        big.SOPInstanceUID = big.file_meta.MediaStorageSOPInstanceUID = "2.25.4242"  # not a duplicate
+        big.save_as(os.path.join(cls.export, "MR_small_bigendian.dcm"))
+
+    def images_by_source(self, disc):
+        by_uid = {read_header(os.path.join(disc, i)).SOPInstanceUID: os.path.join(disc, i)
+                  for i in files_below(disc) if i.startswith("DATA/DICOM/")}
+        return {name: by_uid[read_header(os.path.join(self.export, name)).SOPInstanceUID]
+                for name in os.listdir(self.export)}
+
+    def test_are_made_explicit_little_endian_with_every_value_and_pixel_unchanged(self):
+        disc = os.path.join(WORK, "converted disc")
+        code, out, err = run_disc(self.export, disc, PROGRAMS)
+        self.assertEqual(code, 0, err)
+        self.assertIn("DICOMDIR profile: STD-GEN-CD,", out)
+        for syntax in ("Implicit VR Little Endian", "Explicit VR Big Endian", "Deflated Explicit VR Little Endian"):
+            self.assertIn("converted to Explicit VR Little Endian: 1 image(s) in " + syntax, out)
+        for name, on_disc in self.images_by_source(disc).items():
+            original, converted = pydicom.dcmread(os.path.join(self.export, name)), pydicom.dcmread(on_disc)
+            self.assertEqual(converted.file_meta.TransferSyntaxUID, "1.2.840.10008.1.2.1", name)
+            pixels = original.PixelData
+            if not original.is_little_endian:  # the same values, their bytes in little endian order
+                self.assertEqual(original.BitsAllocated, 16)
+                pixels = b"".join(pixels[i + 1:i + 2] + pixels[i:i + 1] for i in range(0, len(pixels), 2))
+            self.assertEqual(converted.PixelData, pixels, name)
+            for element in original:
+                if element.tag != 0x7FE00010:
+                    self.assertEqual(converted[element.tag].value, element.value, (name, element))
+        # dicom3tools, independent of dcmtk, finds nothing wrong with the index or across the files.
+        verified = subprocess.run(["dciodvfy", os.path.join(disc, "DICOMDIR")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT).stdout.decode("utf-8", "replace")
+        self.assertIn("BasicDirectory", verified)
+        self.assertNotIn("Error", verified)
+        images = [os.path.join(disc, i) for i in files_below(disc) if i.startswith("DATA/DICOM/")]
+        consistent = subprocess.run(["dcentvfy"] + images, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertNotIn(b"Error", consistent.stdout)
+
+    def test_are_carried_byte_for_byte_when_kept_as_exported(self):
+        disc = os.path.join(WORK, "as exported disc")
+        code, out, err = run_disc(self.export, disc, PROGRAMS, "--keep-as-exported")
+        self.assertEqual(code, 0, err)
+        self.assertIn("DICOMDIR profile: STD-GEN-MIME,", out)
+        self.assertNotIn("converted", out)
+        for name, on_disc in self.images_by_source(disc).items():
+            self.assertEqual(sha256(on_disc), sha256(os.path.join(self.export, name)), name)
+
+
+class HeaderForTheIndex(unittest.TestCase):
+    def test_values_are_spliced_into_the_header_every_other_element_kept(self):
+        values = {"StudyID": "ST000001", "InstanceNumber": "7", "StudyDate": "20200101"}
+        for name in ("CT_small.dcm", "JPEG2000.dcm", "test-SR.dcm", "SC_rgb_rle_2frame.dcm"):
+            header = header_with(os.path.join(PYDICOM_FILES, name), values)
+            patched = pydicom.dcmread(io.BytesIO(header))
+            original = pydicom.dcmread(os.path.join(PYDICOM_FILES, name), stop_before_pixels=True)
+            self.assertEqual({keyword: str(patched.data_element(keyword).value) for keyword in values}, values, name)
+            self.assertNotIn("PixelData", patched)
+            kept = [element.tag for element in original if element.keyword not in values]
+            self.assertEqual([(tag, patched[tag].value) for tag in kept], [(tag, original[tag].value) for tag in kept])
+        # What it does not walk, pydicom writes.
+        self.assertIsNone(header_with(os.path.join(PYDICOM_FILES, "MR_small_implicit.dcm"), values))
+
+
+class ReadingByBytes(unittest.TestCase):
+    def test_gives_what_pydicom_reads_on_every_file_of_its_test_sets(self):
+        folders = [PYDICOM_FILES, os.path.join(os.path.dirname(PYDICOM_FILES), "charset_files")]
+        paths = sorted(os.path.join(folder, name) for folder in folders for name in os.listdir(folder)
+                       if name.endswith(".dcm"))
+        self.assertGreater(len(paths), 80)
+        walked = [repr(recognise.recognise(path)) for path in paths]
+        with mock.patch.object(recognise, "_walked", lambda _handle, _size: None), \
+                mock.patch.object(recognise, "_plain", lambda _dataset, _keyword: None):
+            read = [repr(recognise.recognise(path)) for path in paths]
+        for path, by_bytes, by_pydicom in zip(paths, walked, read):
+            self.assertEqual(by_bytes, by_pydicom, path)
 
 
 class FirstArchives(unittest.TestCase):
@@ -230,11 +354,20 @@ class RootFiles(unittest.TestCase):
             readme = handle.read()
         self.assertIn("lumidra.exe", readme)
         self.assertIn("%d images" % INPUT.image_count, readme)
+        # The synthetic study names no institution; the options do.
+        self.assertIn("Made by:  Nemocnice Na Homolce\n", readme)
+        self.assertIn("Contact:  Radiologie, +420 257 271 111\n", readme)
+        self.assertRegex(readme, r"Made on %s by Lumidra disc builder [0-9.]+\." % datetime.date.today().isoformat())
+        self.assertIn("Linux (x86-64):", readme)
+        self.assertIn("not a replacement for the originals", readme)
+        label = OUT.split("(label and file-set ID ")[1].split(")")[0]
+        self.assertIn("DICOMDIR at its\nroot (file-set %s, profile STD-GEN-MIME)" % label, readme)
 
-    def test_extras_land_in_dw_unchanged(self):
-        self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["reports/CT report.pdf"])
-        self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "reports", "CT report.pdf")),
+    def test_extras_land_in_dw_unchanged_under_iso_9660_names(self):
+        self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["REPORTS/CT_REPOR.PDF"])
+        self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "REPORTS", "CT_REPOR.PDF")),
                          sha256(os.path.join(EXTRAS, "reports", "CT report.pdf")))
+        self.assertIn("extras: reports/CT report.pdf is DATA/DW/REPORTS/CT_REPOR.PDF on the disc", OUT)
 
     def test_nothing_else_is_on_the_disc(self):
         top = sorted(os.listdir(DISC))

@@ -2,18 +2,21 @@
 input, place the images, index them, add the viewer, the launchers and the texts, pack the ISO,
 and sum it up."""
 
+import datetime
 import os
 from dataclasses import dataclass, field
 
-from . import DiscError
+from . import DiscError, identity
 from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
-from .catalogue import catalogue_of, leave_out
+from .catalogue import arrange, leave_out, read_study
 from .copying import Incoming, place_images, remove_images
-from .dicomdir import Dicomdirs
+from .dicomdir import Dicomdirs, record_counts
+from .extras import Extras, copy_extras, plan_extras
+from .index_values import index_tree, made_up_lines, needed_values, remove_index_tree
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
-from .root_files import copy_extras, place_program, write_root_texts
+from .root_files import APPLICATION, Maker, place_program, write_root_texts
 from .summary import folder_size, summary_lines
 
 
@@ -34,6 +37,12 @@ class DiscRequest:
     label: str = ""
     extras: str = ""
     force: bool = False
+    replace_any: bool = False  # --force for a folder this tool did not make
+    keep_conflicts: bool = False  # one patient ID for two people: warn instead of refusing
+    keep_as_exported: bool = False  # every image byte for byte, in whatever syntax it came
+    institution: str = ""
+    contact: str = ""
+    version: str = ""
 
 
 @dataclass
@@ -45,53 +54,103 @@ class DiscResult:
     summary: list
 
 
-def _no_images(request, catalogue):
+def _no_images(request, skipped):
     lines = ["no usable DICOM image in %s" % request.input_folder]
-    for skipped in catalogue.skipped[:20]:
-        lines.append("  %s: %s" % (os.path.relpath(skipped.path, request.input_folder), skipped.reason))
-    if len(catalogue.skipped) > 20:
-        lines.append("  ... and %d more" % (len(catalogue.skipped) - 20))
+    for left in skipped[:20]:
+        lines.append("  %s: %s" % (os.path.relpath(left.path, request.input_folder), left.reason))
+    if len(skipped) > 20:
+        lines.append("  ... and %d more" % (len(skipped) - 20))
     return "\n".join(lines)
 
 
-def build_disc(request, progress):
-    """Builds the disc; raises DiscError (or KeyboardInterrupt) with nothing left behind."""
-    check_places(request.input_folder, request.output_folder, request.iso_file, request.force)
+def _conflicts(findings):
+    return "\n".join(["nothing was written: the images name different patients under one ID"]
+                     + ["  " + finding.reason for finding in findings]
+                     + ["Check the export; to put the images on the disc as they are all the same, "
+                        "add --keep-patient-conflicts."])
+
+
+def _check_request(request):
+    """Everything that can be checked before a file is written."""
+    check_places(request.input_folder, request.output_folder, request.iso_file, request.force,
+                 request.replace_any)
     for program in request.programs:
         if not os.path.isfile(program.source):
             raise DiscError("%s is missing (it goes on the disc as %s)" % (program.source, program.on_disc))
     if request.extras and not os.path.isdir(request.extras):
         raise DiscError("--extras %s is not a folder" % request.extras)
     check_viewer(request.viewer_folder)
-    root = request.output_folder
-    with OutputGuard(root, request.iso_file):
+    return plan_extras(request.extras) if request.extras else Extras()
+
+
+def _decided(request, images, skipped):
+    """The catalogue of the patients as the identity checks decide them; refuses the build where
+    one ID names two people, unless the user keeps them."""
+    patients, findings = identity.check(images, request.keep_conflicts, request.input_folder)
+    refusing = [finding for finding in findings if finding.refuse]
+    if refusing:
+        raise DiscError(_conflicts(refusing))
+    catalogue = arrange(patients, skipped)
+    catalogue.warnings.extend(finding.reason for finding in findings)
+    catalogue.warnings.extend("%s kept as exported: dcmconv could not convert it: %s" % (
+        os.path.relpath(image.path, request.input_folder), image.conversion_failed)
+        for image in images if image.conversion_failed)
+    return catalogue
+
+
+def _indexed(request, catalogue, root, progress):
+    """Both DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
+    after the images are written: what it leaves out goes off the disc, and the indexes are made
+    again over what is left, so that label, file-set ID and profile follow the disc's content."""
+    for _attempt in range(3):
+        label = volume_label(request.label, catalogue.first_image.patient_name,
+                             catalogue.first_image.study_description)
+        supplied = needed_values(catalogue)
+        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress,
+                              index_tree(root, catalogue, supplied))
+        refused = dicomdirs.wait_data()
+        dicomdirs.wait_root(complete=not refused)
+        remove_index_tree(root)
+        if not refused:
+            if dicomdirs.inventing:
+                catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
+            catalogue.made_up = made_up_lines(supplied, request.input_folder)
+            return label, dicomdirs
+        remove_images(root, leave_out(catalogue, refused))
+        if catalogue.images == 0:
+            raise DiscError(_no_images(request, catalogue.skipped))
+    raise DiscError("dcmmkdir kept leaving images out of the DICOMDIR")
+
+
+def build_disc(request, progress):
+    """Builds the disc; raises DiscError (or KeyboardInterrupt) with nothing left behind, and a
+    disc that was there before as it was."""
+    extras = _check_request(request)
+    with OutputGuard(request.output_folder, request.iso_file) as guard:
+        root = guard.root
         # Work that does not wait for the study runs beside the reading: the viewer's archive.
         viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
-        with Incoming(root) as incoming:
-            catalogue = catalogue_of(request.input_folder, progress, incoming.add)
+        with Incoming(root, converting=not request.keep_as_exported) as incoming:
+            images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
-        if catalogue.images == 0:
-            raise DiscError(_no_images(request, catalogue))
-        label = volume_label(request.label, catalogue.first_patient_name, catalogue.first_study_description)
+        if not images:
+            raise DiscError(_no_images(request, skipped))
+        catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
-        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress)
-        refused = leave_out(catalogue, dicomdirs.wait_data())
-        if catalogue.images == 0:
-            raise DiscError(_no_images(request, catalogue))
-        make_data_zip(root, catalogue.series[0], progress)
+        label, dicomdirs = _indexed(request, catalogue, root, progress)
+        make_data_zip(root, catalogue.first_shown, progress)
         finish_viewer_pack(viewer, progress)
-        if request.extras:
-            copy_extras(request.extras, root)
+        copy_extras(extras, root)
         for program in request.programs:
             place_program(program.source, root, program.on_disc, program.executable)
-        write_root_texts(root, label, catalogue)
-        dicomdirs.wait_root()
-        # Only now: the root's dcmmkdir may still have been reading them.
-        remove_images(root, refused)
+        maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
+                      request.contact, datetime.date.today().isoformat())
+        write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)
+        counts = record_counts(os.path.join(root, "DICOMDIR"))
         if request.iso_file:
-            disc_bytes = make_iso(root, request.iso_file, label, progress)
+            disc_bytes = make_iso(root, guard.iso_part, label, progress)
         else:
             disc_bytes = folder_size(root)
-    summary = summary_lines(catalogue, request.input_folder, root, disc_bytes, request.iso_file,
-                            dicomdirs.profile, label)
+        guard.commit()
+    summary = summary_lines(catalogue, request, counts, disc_bytes, dicomdirs.profile, label, extras.renamed)
     return DiscResult(catalogue, label, dicomdirs.profile, disc_bytes, summary)

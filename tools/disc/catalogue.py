@@ -15,23 +15,80 @@ from dataclasses import dataclass, field
 from .recognise import Skipped, recognise
 
 
+# The DICOMDIR record a SOP class gets, as dcmmkdir and pydicom's file-set writer decide it:
+# documents by their class, everything else an image.
+_DOCUMENT_CLASSES = (
+    ("1.2.840.10008.5.1.4.1.1.88.59", "KEY OBJECT DOC"),
+    ("1.2.840.10008.5.1.4.1.1.88.", "SR DOCUMENT"),
+    ("1.2.840.10008.5.1.4.1.1.104.", "ENCAP DOC"),
+)
+
+
+def record_type(sop_class):
+    for prefix, kind in _DOCUMENT_CLASSES:
+        if sop_class == prefix or (prefix.endswith(".") and sop_class.startswith(prefix)):
+            return kind
+    return "IMAGE"
+
+
 @dataclass
 class Series:
-    folder: str
+    folder: str  # DATA/DICOM/PA.../ST.../SE...
     images: list = field(default_factory=list)  # of (Image, disc-relative name)
 
 
 @dataclass
 class Catalogue:
-    patients: int = 0
-    studies: int = 0
+    """What goes on the disc; the counts follow from the series, so leaving an image out cannot
+    leave them behind."""
     series: list = field(default_factory=list)  # of Series, in disc order; the first is shown first
     skipped: list = field(default_factory=list)  # of Skipped
-    images: int = 0
-    bytes: int = 0
-    first_patient_name: str = ""
-    first_study_description: str = ""
-    transfer_syntaxes: set = field(default_factory=set)
+    warnings: list = field(default_factory=list)  # of str: what the user should know, kept anyway
+    made_up: list = field(default_factory=list)  # of str: values the DICOMDIRs hold that no image has
+
+    @property
+    def placed(self):
+        return [image for series in self.series for image, _name in series.images]
+
+    @property
+    def images(self):
+        """Every instance placed, documents among them."""
+        return sum(len(series.images) for series in self.series)
+
+    @property
+    def kinds(self):
+        """{DICOMDIR record type: how many} of what is placed."""
+        counts = {}
+        for image in self.placed:
+            kind = record_type(image.sop_class)
+            counts[kind] = counts.get(kind, 0) + 1
+        return counts
+
+    @property
+    def bytes(self):
+        return sum(image.size for image in self.placed)
+
+    @property
+    def patients(self):
+        return len({series.folder.split("/")[2] for series in self.series})
+
+    @property
+    def studies(self):
+        return len({series.folder.rsplit("/", 1)[0] for series in self.series})
+
+    @property
+    def transfer_syntaxes(self):
+        return {image.transfer_syntax for image in self.placed}
+
+    @property
+    def first_image(self):
+        return self.series[0].images[0][0] if self.series else None
+
+    @property
+    def first_shown(self):
+        """The series the viewer opens first: the first of images, as it skips documents."""
+        return next((series for series in self.series if record_type(series.images[0][0].sop_class) == "IMAGE"),
+                    self.series[0])
 
 
 def leave_out(catalogue, refused):
@@ -41,24 +98,34 @@ def leave_out(catalogue, refused):
         for image, name in series.images:
             if name in refused:
                 catalogue.skipped.append(Skipped(image.path, refused[name]))
-                catalogue.images -= 1
-                catalogue.bytes -= image.size
         series.images = [(image, name) for image, name in series.images if name not in refused]
     catalogue.series = [series for series in catalogue.series if series.images]
-    catalogue.studies = len({series.folder.rsplit("/", 1)[0] for series in catalogue.series})
-    catalogue.patients = len({series.folder.rsplit("/", 2)[0] for series in catalogue.series})
     return list(refused)
 
 
-def input_files(folder):
-    """Every regular file below folder, in a stable order, with its size."""
+def input_files(folder, skipped):
+    """Every regular file below folder, in a stable order. What is not walked into or taken is
+    named in skipped: a folder that cannot be read, a link to a folder (which could lead out of
+    the input or round in a circle), anything that is not a file."""
     found = []
-    for top, folders, files in os.walk(folder):
+
+    def unreadable(error):
+        skipped.append(Skipped(error.filename or folder, "unreadable folder: %s" % (error.strerror or error)))
+
+    for top, folders, files in os.walk(folder, onerror=unreadable):
+        for name in list(folders):
+            if os.path.islink(os.path.join(top, name)):
+                skipped.append(Skipped(os.path.join(top, name), "a link to a folder, not followed"))
+                folders.remove(name)
         folders.sort()
         for name in sorted(files):
             path = os.path.join(top, name)
             if os.path.isfile(path):
                 found.append(path)
+            elif os.path.islink(path):
+                skipped.append(Skipped(path, "a link to nothing"))
+            else:
+                skipped.append(Skipped(path, "not a regular file"))
     return found
 
 
@@ -116,23 +183,20 @@ def read_input(files, base, progress, take):
     return images, skipped
 
 
-def arrange(images, skipped):
-    """Places every image; numbering follows the reader's order, so it is the same every run."""
+def arrange(patients, skipped):
+    """Places every image of the decided patients; numbering follows the reader's order, so it is
+    the same every run."""
     catalogue = Catalogue(skipped=skipped)
-    patients = _group(images, lambda i: i.patient_id)
-    ordered_patients = sorted(patients.items(), key=lambda p: (p[1][0].patient_name, p[0]))
-    for p_index, (_pid, patient_images) in enumerate(ordered_patients, start=1):
-        catalogue.patients += 1
-        studies = _group(patient_images, lambda i: i.study_uid)
+    ordered_patients = sorted(patients, key=lambda p: (p.images[0].patient_name, p.key))
+    for p_index, patient in enumerate(ordered_patients, start=1):
+        studies = _group(patient.images, lambda i: i.study_uid)
         ordered_studies = sorted(studies.items(), key=lambda s: (
             s[1][0].study_date, s[1][0].study_time, s[0]))
         for s_index, (_uid, study_images) in enumerate(ordered_studies, start=1):
-            catalogue.studies += 1
-            if not catalogue.first_patient_name:
-                catalogue.first_patient_name = study_images[0].patient_name
-                catalogue.first_study_description = study_images[0].study_description
             series = _group(study_images, lambda i: i.series_uid)
-            ordered_series = sorted(series.items(), key=lambda s: (s[1][0].series_number, s[0]))
+            # Reports and key-object selections after the images they speak of.
+            ordered_series = sorted(series.items(), key=lambda s: (
+                record_type(s[1][0].sop_class) != "IMAGE", s[1][0].series_number, s[0]))
             for r_index, (_uid, series_images) in enumerate(ordered_series, start=1):
                 folder = "/".join(("DATA", "DICOM", "PA%06d" % p_index, "ST%06d" % s_index,
                                    "SE%06d" % r_index))
@@ -140,20 +204,18 @@ def arrange(images, skipped):
                 series_images.sort(key=lambda i: (i.instance_number, i.sop_instance))
                 for i_index, image in enumerate(series_images, start=1):
                     entry.images.append((image, "%s/IM%06d" % (folder, i_index)))
-                    catalogue.images += 1
-                    catalogue.bytes += image.size
-                    catalogue.transfer_syntaxes.add(image.transfer_syntax)
                 catalogue.series.append(entry)
     return catalogue
 
 
-def catalogue_of(folder, progress, take):
-    """The catalogue of every file below folder; take(image) is called for each image kept."""
-    files = input_files(folder)
+def read_study(folder, progress, take):
+    """(images, skipped) of every file below folder; take(image) is called for each image kept."""
+    skipped = []
+    files = input_files(folder, skipped)
     progress.stage("Reading and copying", len(files), sum(_size(f) for f in files))
-    images, skipped = read_input(files, folder, progress, take)
+    images, unusable = read_input(files, folder, progress, take)
     progress.done()
-    return arrange(images, skipped)
+    return images, skipped + unusable
 
 
 def _size(path):

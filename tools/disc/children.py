@@ -19,9 +19,18 @@ def start(command, cwd=None, what=None):
     return process
 
 
-def finish(process):
-    """Waits for process; raises DiscError with its output when it failed."""
-    output, _ = process.communicate()
+def finish(process, on_line=None):
+    """Waits for process; raises DiscError with its output when it failed. on_line(line), where
+    given, sees each line of output as it comes (for progress)."""
+    if on_line is None:
+        output, _ = process.communicate()
+    else:
+        lines = []
+        for line in iter(process.stdout.readline, b""):
+            lines.append(line)
+            on_line(line)
+        process.wait()
+        output = b"".join(lines)
     if process in _running:
         _running.remove(process)
     if process.returncode != 0:
@@ -30,8 +39,8 @@ def finish(process):
     return output
 
 
-def run(command, cwd=None, what=None):
-    return finish(start(command, cwd, what))
+def run(command, cwd=None, what=None, on_line=None):
+    return finish(start(command, cwd, what), on_line)
 
 
 def stop_all():

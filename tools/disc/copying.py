@@ -1,4 +1,5 @@
-"""Puts every image in its place on the disc, its bytes exactly those of the input file.
+"""Puts every image in its place on the disc, its bytes exactly those of the input file, or
+converted to Explicit VR Little Endian where it came in a syntax no disc profile takes.
 
 A bare data set (no preamble, no meta header) cannot be named in a DICOMDIR as it is; it gets the
 128-byte preamble, "DICM" and a meta header in front, and the input's bytes follow unchanged.
@@ -13,6 +14,9 @@ from concurrent.futures import ThreadPoolExecutor
 from pydicom.dataset import FileMetaDataset
 from pydicom.filebase import DicomFileLike
 from pydicom.filewriter import write_file_meta_info
+
+from . import DiscError
+from .conversion import EXPLICIT_LITTLE, convert, needs_conversion
 
 IMPLEMENTATION_CLASS_UID = "2.25.1870591822497312004519376290186021364"
 IMPLEMENTATION_VERSION = "LUMIDRA_DISC"
@@ -51,7 +55,8 @@ class Incoming:
     _PENDING = 64  # copies queued at most, so that memory stays flat however many files there are
     _COPYING = 2  # copies at a time: one alone falls behind the reading beside it
 
-    def __init__(self, root):
+    def __init__(self, root, converting=True):
+        self.converting = converting
         self.folder = os.path.join(root, self.FOLDER)
         for copying in range(self._COPYING):
             os.makedirs(os.path.join(self.folder, str(copying)))
@@ -63,7 +68,11 @@ class Incoming:
         self.count += 1
         # Two folders: the two copies at a time then seldom wait for the same folder's lock.
         image.staged = os.path.join(self.folder, str(self.count % self._COPYING), "%08d" % self.count)
-        self.pending.append(self.pool.submit(_copy, image, image.staged))
+        if self.converting and needs_conversion(image):
+            image.exported_syntax, image.transfer_syntax = image.transfer_syntax, EXPLICIT_LITTLE
+            self.pending.append(self.pool.submit(_converted, image, image.staged))
+        else:
+            self.pending.append(self.pool.submit(_copy, image, image.staged))
         while len(self.pending) > self._PENDING:
             self.pending.popleft().result()
 
@@ -91,6 +100,18 @@ def _copy(image, target):
         _copy_file(image.path, target)
     else:
         _copy_bare(image, target)
+
+
+def _converted(image, target):
+    try:
+        convert(image, target)
+    except DiscError as error:
+        # dcmtk could not read what pydicom did: the image goes on the disc as it came.
+        image.conversion_failed = str(error).splitlines()[-1]
+        image.transfer_syntax, image.exported_syntax = image.exported_syntax, ""
+        _copy(image, target)
+        return
+    image.size = os.path.getsize(target)
 
 
 def _copy_file(source, target):

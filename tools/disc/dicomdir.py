@@ -3,8 +3,10 @@ with paths relative to it, for the DICOM readers that look there. The two run si
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
-profile, which admits every standard syntax. Images outside the profile (Implicit VR, say) are
-named with a warning instead of being refused: a disc a reader can open beats no disc.
+profile, which admits every standard syntax (and is meant for e-mail, not discs: the images
+that would need it for want of conversion are converted before, unless the user keeps them as
+exported). Images outside the profile are named with a warning instead of being refused: a disc
+a reader can open beats no disc.
 """
 
 import os
@@ -21,14 +23,15 @@ _PROFILES = (
     ({EXPLICIT_LITTLE} | JPEG_2000, "-Pd2", "STD-GEN-DVD-J2K"),
 )
 _MIME = ("-Pmi", "STD-GEN-MIME")
-# The cross-file consistency check (-W off) only warns, and nobody reads its warnings here.
-_CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs", "-W"]
-# Type 1 attributes an archive left empty are made up rather than failing the whole disc. Making
-# them up (+I) costs dcmmkdir time that grows with the square of the number of images (0.95 s
-# for 2,000 where 0.26 s do without, and three to four times as long for each doubling), so each
-# index is first made without; only when that fails or leaves an image out are both made again
-# with it.
+# dcmmkdir's check of each file against the others (+W, its default) stays on: the builder has
+# already refused one ID for two patients, and what it still finds is worth its warning.
+_CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs"]
+# Type 1 attributes an image lacks are supplied by the builder (index_values.py). Should
+# dcmmkdir still miss one, it makes it up (+I), at a cost that grows with the square of the
+# number of images (0.95 s for 2,000 where 0.26 s do without, and three to four times as long for
+# each doubling): only then are both made again with it.
 _INVENT = ["+I"]
+_MISSING = "required attribute"
 # The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 
@@ -42,15 +45,20 @@ def profile_for(transfer_syntaxes):
 
 
 class _Index:
-    """dcmmkdir writing folder/DICOMDIR for the images of file_ids (relative to folder)."""
+    """dcmmkdir writing out_folder/DICOMDIR for the images of file_ids, read from read_folder
+    (the disc, or the tree with supplied values) and named relative to it."""
 
-    def __init__(self, folder, file_ids, switch, fileset_id, listing, what):
+    def __init__(self, read_folder, out_folder, file_ids, switch, fileset_id, listing, what, on_line=None):
         # dcmtk reads @file arguments, so no count of images overflows the command line.
         with open(listing, "w", encoding="utf-8") as out:
             out.write("\n".join(file_ids) + "\n")
-        self.folder, self.what, self.switch = folder, what, switch
-        self.arguments = _CHECKS + ["+F", fileset_id, "+D", "DICOMDIR", "@" + listing]
-        self.dicomdir = os.path.join(folder, "DICOMDIR")
+        self.folder, self.what, self.switch = read_folder, what, switch
+        self.dicomdir = os.path.join(out_folder, "DICOMDIR")
+        self.arguments = _CHECKS + ["+F", fileset_id, "+D", self.dicomdir, "@" + listing]
+        # Verbose, dcmmkdir names each file it adds, which is the stage's progress.
+        if on_line is not None:
+            self.arguments = ["-v"] + self.arguments
+        self.on_line = on_line
         self.process = self.result = None
 
     def start(self, switches=()):
@@ -64,10 +72,13 @@ class _Index:
         """Waits for dcmmkdir; its output, or the DiscError saying it failed."""
         if self.result is None:
             try:
-                self.result = children.finish(self.process).decode("utf-8", "replace")
+                self.result = children.finish(self.process, self.on_line).decode("utf-8", "replace")
             except DiscError as error:
                 self.result = error
         return self.result
+
+    def output(self):
+        return str(self.wait())
 
     def finish(self):
         """Waits; dcmmkdir's output. Raises DiscError when it failed."""
@@ -76,23 +87,36 @@ class _Index:
         return self.result
 
     def indexed(self):
-        """Waits; the file IDs the index names, or None when dcmmkdir failed."""
+        """Waits; the file IDs the index names (none when dcmmkdir failed)."""
         if isinstance(self.wait(), DiscError):
-            return None
+            return set()
         return set(referenced_files(self.dicomdir))
 
 
-def referenced_files(dicomdir):
-    """The file IDs a DICOMDIR names, '/' separated, as dcmtk reads them (which costs a
-    fraction of what reading the whole index into Python would)."""
-    output = children.run(["dcmdump", "-q", "+L", "+P", "0004,1500", dicomdir],
+def _values(dicomdir, tag):
+    """Every value of tag in the DICOMDIR as dcmtk reads them (which costs a fraction of what
+    reading the whole index into Python would)."""
+    output = children.run(["dcmdump", "-q", "+L", "+P", tag, dicomdir],
                           what="dcmdump (reading %s)" % dicomdir).decode("utf-8", "replace")
     found = []
     for line in output.splitlines():
         start, end = line.find("["), line.rfind("]")
-        if line.startswith("(0004,1500)") and 0 <= start < end:
-            found.append(line[start + 1:end].replace("\\", "/"))
+        if line.startswith("(%s)" % tag) and 0 <= start < end:
+            found.append(line[start + 1:end])
     return found
+
+
+def referenced_files(dicomdir):
+    """The file IDs a DICOMDIR names, '/' separated."""
+    return [value.replace("\\", "/") for value in _values(dicomdir, "0004,1500")]
+
+
+def record_counts(dicomdir):
+    """{record type: how many} of a DICOMDIR: what a reader of the disc will list."""
+    counts = {}
+    for kind in _values(dicomdir, "0004,1430"):
+        counts[kind.strip()] = counts.get(kind.strip(), 0) + 1
+    return counts
 
 
 def _reason(output, file_id):
@@ -104,52 +128,53 @@ def _reason(output, file_id):
 
 
 class Dicomdirs:
-    """Both DICOMDIRs under way; wait_data() and wait_root() wait for each."""
+    """Both DICOMDIRs under way; wait_data() and wait_root() wait for each. The images are read
+    from read_root, the disc or the tree mirroring it with supplied values."""
 
-    def __init__(self, catalogue, root, fileset_id, progress):
+    def __init__(self, catalogue, root, fileset_id, progress, read_root=None):
+        read_root = read_root or root
         self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
         self.progress = progress
-        progress.stage("DICOMDIR (%s)" % self.profile)
         ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
+        progress.stage("DICOMDIR (%s)" % self.profile, len(ids))
+        self.added = 0
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
-        self.data = _Index(os.path.join(root, "DATA"), [i[len("DATA/"):] for i in ids], self.switch,
-                           fileset_id, self.listings[0], "DATA/DICOMDIR")
-        self.at_root = _Index(root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
+        self.data = _Index(os.path.join(read_root, "DATA"), os.path.join(root, "DATA"),
+                           [i[len("DATA/"):] for i in ids], self.switch, fileset_id, self.listings[0],
+                           "DATA/DICOMDIR", self._told)
+        self.at_root = _Index(read_root, root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
         self.data.start()
         self.at_root.start()
-        self.root_inventing = False
+        self.inventing = False
+
+    def _told(self, line):
+        if line.startswith(b"I: adding file:"):
+            self.added += 1
+            self.progress.reached(done_files=self.added)
 
     def wait_data(self):
         """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
         of it. It leaves out what it cannot index (an unknown SOP class, say) and still ends
         with success, so the index is read back rather than trusted."""
-        indexed = self.data.indexed()
-        if indexed is None or len(indexed) < len(self.ids):
-            # Perhaps for want of made-up attributes: both again with them, side by side.
+        if _MISSING in self.data.output():
             self.at_root.wait()
+            self.added = 0
             self.data.start(_INVENT)
             self.at_root.start(_INVENT)
-            self.root_inventing = True
-            output = self.data.finish()
-            indexed = self.data.indexed()
-        else:
-            output = self.data.finish()
+            self.inventing = True
+        indexed = self.data.indexed()
+        output = self.data.output()
         self.progress.done()
         return {name: _reason(output, name[len("DATA/"):]) for name in self.ids
                 if name[len("DATA/"):] not in indexed}
 
-    def wait_root(self):
-        """Waits for the root's DICOMDIR (after wait_data). Where DATA/DICOMDIR took every image
-        at the first go, the root's run over the same files with the same switches did too,
-        unless it failed; then, or where DATA/DICOMDIR needed them, attributes are made up."""
-        if self.root_inventing:
+    def wait_root(self, complete):
+        """Waits for the root's DICOMDIR (after wait_data); where DATA/DICOMDIR took every image
+        (complete), a failure is the build's."""
+        if complete:
             self.at_root.finish()
-        elif isinstance(self.at_root.wait(), DiscError):
-            self.at_root.start(_INVENT)
-            self.at_root.finish()
-        self._remove_listings()
-
-    def _remove_listings(self):
+        else:
+            self.at_root.wait()
         for listing in self.listings:
             if os.path.exists(listing):
                 os.unlink(listing)

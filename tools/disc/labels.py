@@ -1,10 +1,9 @@
-"""Volume labels: what ISO 9660 allows (d-characters A-Z, 0-9 and _, at most 32) and what
-AUTORUN.INF and the DICOMDIR's file-set ID (at most 16) can hold."""
+"""Volume labels: what ISO 9660 allows (d-characters A-Z, 0-9 and _). One medium is one
+file-set, so the ISO and Joliet volume IDs are the DICOMDIR's file-set ID, which holds at most 16."""
 
 import re
 import unicodedata
 
-ISO_LABEL_LENGTH = 32
 FILESET_ID_LENGTH = 16
 DEFAULT_LABEL = "LUMIDRA_STUDY"
 
@@ -17,13 +16,15 @@ def d_characters(text):
 
 
 def volume_label(given, patient_name, study_description):
-    """--label when given, else the patient and the study; always a valid ISO 9660 label."""
+    """--label when given, else the patient and the study; always a valid ISO 9660 label and
+    file-set ID."""
     if given:
         label = d_characters(given)
     else:
         label = d_characters("%s %s" % (patient_name.split("^")[0], study_description))
-    return (label[:ISO_LABEL_LENGTH].rstrip("_")) or DEFAULT_LABEL
+    return (label[:FILESET_ID_LENGTH].rstrip("_")) or DEFAULT_LABEL[:FILESET_ID_LENGTH]
 
 
 def fileset_id(label):
-    return label[:FILESET_ID_LENGTH].rstrip("_") or DEFAULT_LABEL[:FILESET_ID_LENGTH]
+    """The label is already one: the same value under the DICOMDIR's name for it."""
+    return label

@@ -34,6 +34,15 @@ class Progress:
         if self.terminal and time.monotonic() - self.drawn >= _REDRAW_SECONDS:
             self._draw()
 
+    def reached(self, done_files=None, done_bytes=None):
+        """Progress told by a program beside the builder (dcmmkdir's files, xorriso's share)."""
+        if done_files is not None:
+            self.done_files = done_files
+        if done_bytes is not None:
+            self.done_bytes = done_bytes
+        if self.terminal and time.monotonic() - self.drawn >= _REDRAW_SECONDS:
+            self._draw()
+
     def done(self):
         seconds = time.monotonic() - self.started
         if self.terminal:
@@ -41,19 +50,24 @@ class Progress:
             self.stream.write("  %.1f s\n" % seconds)
         else:
             counts = ""
-            if self.files:
+            if self.files and self.bytes:
                 counts = ": %d files, %s" % (self.done_files, megabytes(self.done_bytes))
+            elif self.files:
+                counts = ": %d files" % self.done_files
+            elif self.bytes:
+                counts = ": %s" % megabytes(self.done_bytes)
             self.stream.write("%s%s (%.1f s)\n" % (self.name, counts, seconds))
         self.stream.flush()
 
     def _draw(self):
         self.drawn = time.monotonic()
-        if self.files:
+        if self.files or self.bytes:
             share = self.done_bytes / self.bytes if self.bytes else self.done_files / self.files
             filled = int(_BAR * min(1.0, share))
-            line = "%-18s [%s%s] %d/%d files  %s/%s" % (
-                self.name, "#" * filled, "." * (_BAR - filled), self.done_files, self.files,
-                megabytes(self.done_bytes), megabytes(self.bytes))
+            counts = "%d/%d files  " % (self.done_files, self.files) if self.files else ""
+            if self.bytes:
+                counts += "%s/%s" % (megabytes(self.done_bytes), megabytes(self.bytes))
+            line = "%-18s [%s%s] %s" % (self.name, "#" * filled, "." * (_BAR - filled), counts.rstrip())
         else:
             line = "%-18s" % self.name
         self.stream.write("\r" + line + "\033[K")

@@ -1,9 +1,11 @@
 """What sits at the disc's root besides the study: the two launchers and their extractors,
-AUTORUN.INF for Windows, README.TXT for the person holding the disc, and DATA/DW."""
+AUTORUN.INF for Windows and README.TXT for the person holding the disc."""
 
 import os
+import re
 import shutil
 import stat
+from dataclasses import dataclass
 
 from . import DiscError
 
@@ -17,15 +19,32 @@ README = """{label}
 
 This disc holds a medical imaging study in DICOM format and a viewer for it.
 
-Windows: open the disc and start lumidra.exe (AutoPlay may offer it).
-Linux:   open a terminal in the disc's folder and start ./lumidra
+Made by:  {institution}
+Contact:  {contact}
+Made on {date} by {application}.
+
+Starting the viewer
+  Windows:           open the disc and start lumidra.exe (AutoPlay may offer it).
+  Linux (x86-64):    open a terminal in the disc's folder and start ./lumidra
+  Any other system:  open the disc with a DICOM viewer; it finds the study
+                     through the DICOMDIR file at the disc's root.
 The viewer opens in your web browser. Close it with the Terminate button
 (Ctrl+C in the terminal on Linux); nothing is left on your computer.
 
-Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images.
-The images are under DATA/DICOM, indexed by DICOMDIR for other DICOM readers.
+Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images,
+{reports} report(s), {selections} key-object selection(s).
+The images are under DATA/DICOM. The disc's index is the DICOMDIR at its
+root (file-set {fileset_id}, profile {profile}); DATA/DICOMDIR names the
+same images for the viewer on this disc.
+
+These images are a copy made for the patient and the doctors treating them.
+They are not a replacement for the originals held by the institution above;
+a copy viewed on another computer may not show everything the originals
+hold. Ask the institution for the report that goes with them.
 """
 
+# The README's "Made on ... by" line names it, and so tells --force a disc of its own.
+APPLICATION = "Lumidra disc builder"
 _RUN_BITS = stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH
 
 
@@ -46,15 +65,39 @@ def write_text(root, relative, text):
         out.write(text.replace("\r\n", "\n").replace("\n", "\r\n"))
 
 
-def write_root_texts(root, label, catalogue):
+@dataclass
+class Maker:
+    application: str  # the builder's name and version
+    institution: str = ""
+    contact: str = ""
+    date: str = ""  # ISO 8601, the day the disc was made
+
+
+def write_root_texts(root, label, catalogue, maker, fileset_id, profile):
+    """AUTORUN.INF and README.TXT; the institution and contact, where not given, come from the
+    images."""
+    first = catalogue.first_image
+    institution = maker.institution or (first.texts.get("InstitutionName", "") if first else "")
+    contact = maker.contact or (first.texts.get("InstitutionAddress", "") if first else "")
+    kinds = catalogue.kinds
     write_text(root, "AUTORUN.INF", AUTORUN.format(label=label))
     write_text(root, "README.TXT", README.format(
         label=label, patients=catalogue.patients, studies=catalogue.studies,
-        series=len(catalogue.series), images=catalogue.images))
+        series=len(catalogue.series), images=kinds.get("IMAGE", 0),
+        reports=kinds.get("ENCAP DOC", 0) + kinds.get("SR DOCUMENT", 0), selections=kinds.get("KEY OBJECT DOC", 0),
+        institution=institution or "(not given)",
+        contact=contact or "(not given)", date=maker.date, application=maker.application,
+        fileset_id=fileset_id, profile=profile))
 
 
-def copy_extras(extras, root):
-    """DATA/DW: the extra documents given with --extras, as they are."""
-    if not os.path.isdir(extras):
-        raise DiscError("--extras %s is not a folder" % extras)
-    shutil.copytree(extras, os.path.join(root, "DATA", "DW"), symlinks=False)
+def is_made_here(folder):
+    """True for a disc folder this tool made: its README says so and its AUTORUN.INF starts the
+    launcher."""
+    try:
+        with open(os.path.join(folder, "README.TXT"), encoding="utf-8", errors="replace") as readme:
+            text = readme.read(1 << 16)
+        with open(os.path.join(folder, "AUTORUN.INF"), encoding="ascii", errors="replace") as autorun:
+            started = "open=lumidra.exe" in autorun.read(4096)
+    except OSError:
+        return False
+    return started and re.search(r"^Made on .* by %s" % re.escape(APPLICATION), text, re.M) is not None
