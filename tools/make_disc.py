@@ -16,6 +16,7 @@ are left out and named in the summary with the reason. The disc folder holds:
     DATA/DICOM/PA.../ST.../SE.../IM...  every image, its bytes those of the input file (a bare
                                       data set gets the Part 10 preamble and meta header first)
     DATA/7z/viewer.7z                 the viewer page
+    INDEX.HTM, VIEWER/                the same viewer, opened from the disc in any browser
     data.zip                          DATA/DICOMDIR and the first series
     DATA/DW                           the files given with --extras
 
@@ -63,6 +64,8 @@ def parse_arguments(argv):
                         help="replace the content of a non-empty OUTPUT_FOLDER and an existing ISO")
     parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
                         help="the viewer page to pack (default: build/viewer, from ./run viewer)")
+    parser.add_argument("--index-page", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer-disc"),
+                        help="INDEX.HTM and VIEWER/ for the disc's root (default: build/viewer-disc, from ./run viewer)")
     parser.add_argument("--windows-launcher", metavar="FILE",
                         default=os.path.join(SOURCE_DIR, "build", "windows", "lumidra.exe"),
                         help="lumidra.exe to carry (default: build/windows/lumidra.exe)")
@@ -90,7 +93,8 @@ def request_of(args):
         input_folder=os.path.abspath(args.study_folder), output_folder=os.path.abspath(args.output_folder),
         viewer_folder=os.path.abspath(args.viewer), programs=programs,
         iso_file=os.path.abspath(args.iso) if args.iso else "", label=args.label,
-        extras=os.path.abspath(args.extras) if args.extras else "", force=args.force)
+        extras=os.path.abspath(args.extras) if args.extras else "", force=args.force,
+        index_page_folder=os.path.abspath(args.index_page))
 
 
 

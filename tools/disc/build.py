@@ -13,7 +13,7 @@ from .dicomdir import Dicomdirs
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
-from .root_files import copy_extras, place_program, write_root_texts
+from .root_files import copy_extras, place_index_page, place_program, write_root_texts
 from .summary import folder_size, summary_lines
 
 
@@ -34,6 +34,7 @@ class DiscRequest:
     label: str = ""
     extras: str = ""
     force: bool = False
+    index_page_folder: str = ""  # INDEX.HTM and VIEWER/ (./run viewer's build/viewer-disc)
 
 
 @dataclass
@@ -63,6 +64,8 @@ def build_disc(request, progress):
     if request.extras and not os.path.isdir(request.extras):
         raise DiscError("--extras %s is not a folder" % request.extras)
     check_viewer(request.viewer_folder)
+    if request.index_page_folder and not os.path.isfile(os.path.join(request.index_page_folder, "INDEX.HTM")):
+        raise DiscError("%s/INDEX.HTM is missing; run ./run viewer first" % request.index_page_folder)
     root = request.output_folder
     with OutputGuard(root, request.iso_file):
         # Work that does not wait for the study runs beside the reading: the viewer's archive.
@@ -84,6 +87,8 @@ def build_disc(request, progress):
             copy_extras(request.extras, root)
         for program in request.programs:
             place_program(program.source, root, program.on_disc, program.executable)
+        if request.index_page_folder:
+            place_index_page(request.index_page_folder, root)
         write_root_texts(root, label, catalogue)
         dicomdirs.wait_root()
         # Only now: the root's dcmmkdir may still have been reading them.

@@ -1,5 +1,6 @@
 """What sits at the disc's root besides the study: the two launchers and their extractors,
-AUTORUN.INF for Windows, README.TXT for the person holding the disc, and DATA/DW."""
+INDEX.HTM with the viewer beside it for computers that run neither, AUTORUN.INF for Windows,
+README.TXT for the person holding the disc, and DATA/DW."""
 
 import os
 import shutil
@@ -21,6 +22,12 @@ Windows: open the disc and start lumidra.exe (AutoPlay may offer it).
 Linux:   open a terminal in the disc's folder and start ./lumidra
 The viewer opens in your web browser. Close it with the Terminate button
 (Ctrl+C in the terminal on Linux); nothing is left on your computer.
+
+Mac, Chromebook, or a computer that may not run programs from a disc:
+         open INDEX.HTM on the disc in Chrome, Edge, Firefox or Safari.
+         When the page asks, choose the disc's folder (the one holding
+         INDEX.HTM) or drag the disc onto the page. Nothing is installed
+         and nothing leaves your computer.
 
 Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images.
 The images are under DATA/DICOM, indexed by DICOMDIR for other DICOM readers.
@@ -51,6 +58,11 @@ def write_root_texts(root, label, catalogue):
     write_text(root, "README.TXT", README.format(
         label=label, patients=catalogue.patients, studies=catalogue.studies,
         series=len(catalogue.series), images=catalogue.images))
+
+
+def place_index_page(folder, root):
+    """INDEX.HTM and the viewer beside it (VIEWER/), which open from the disc with no program."""
+    shutil.copytree(folder, root, dirs_exist_ok=True)
 
 
 def copy_extras(extras, root):

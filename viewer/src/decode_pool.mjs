@@ -3,7 +3,8 @@
 const SHOW = 0;
 const PRELOAD = 1;
 
-export function createPool(workerUrl, size) {
+// spawn() starts one worker.
+export function createPool(spawn, size) {
   const workers = [];
   const idle = [];
   const queues = [[], []];
@@ -11,7 +12,7 @@ export function createPool(workerUrl, size) {
   let nextId = 1;
 
   function start() {
-    const worker = new Worker(workerUrl, { type: 'module' });
+    const worker = spawn();
     worker.onmessage = (event) => {
       const task = running.get(event.data.id);
       running.delete(event.data.id);

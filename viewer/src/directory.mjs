@@ -53,7 +53,7 @@ function imageOf(v) {
   return { path, instanceNumber: optionalNumber(v, 0x00200013), transferSyntax: v.text(FILE_TRANSFER_SYNTAX).replace(/\0/g, '') };
 }
 
-function sortImages(tree) {
+export function sortImages(tree) {
   const order = (a, b) => {
     const na = a.instanceNumber === null ? Infinity : a.instanceNumber;
     const nb = b.instanceNumber === null ? Infinity : b.instanceNumber;
