@@ -62,22 +62,8 @@ for (const [pkg, file] of CODECS) {
 }
 
 // The page from file://: Chrome runs no worker script and fetches nothing from there, but reads
-// classic scripts, so the worker's text travels in one and starts from a blob; the codecs'
-// WebAssembly travels inside the worker.
-const embeddedCodecsPlugin = {
-  name: 'embedded-codecs',
-  setup(build) {
-    build.onResolve({ filter: /^lumidra-embedded-codecs$/ }, () => ({ path: 'codecs', namespace: 'embedded-codecs' }));
-    build.onLoad({ filter: /.*/, namespace: 'embedded-codecs' }, () => ({
-      resolveDir: root,
-      contents: CODECS.map(([pkg, file], i) => 'import c' + i + ' from ' +
-        JSON.stringify(path.join(modules, '@cornerstonejs', pkg, 'dist', file)) + ';').join('\n') +
-        '\nexport default {' + CODECS.map(([, file], i) => JSON.stringify(file) + ': c' + i).join(', ') + '};\n',
-      loader: 'js',
-    }));
-  },
-};
-
+// classic scripts, so the worker's text travels in one and starts from a blob, and the codecs'
+// WebAssembly travels beside it as text the page hands each worker it starts.
 async function buildDiscPage(folder) {
   const viewerDir = path.join(folder, 'VIEWER');
   fs.rmSync(folder, { recursive: true, force: true });
@@ -89,16 +75,20 @@ async function buildDiscPage(folder) {
   }
   const worker = await esbuild.build({
     ...common,
-    plugins: [cornerstonePlugin, embeddedCodecsPlugin],
     entryPoints: [path.join(viewer, 'src', 'decode_worker_embedded.mjs')],
     outfile: path.join(viewerDir, 'js', 'decode-worker-embedded.js'),
     format: 'iife',
-    loader: { '.wasm': 'binary' },
     define: { 'import.meta.url': '"lumidra-codec:/"' },
     write: false,
   });
+  const codecs = {};
+  for (const [pkg, file] of CODECS) {
+    codecs[file] = fs.readFileSync(path.join(modules, '@cornerstonejs', pkg, 'dist', file)).toString('base64');
+  }
   for (const file of worker.outputFiles) {
-    const text = file.path.endsWith('.js') ? 'self.LumidraWorkerSource = ' + JSON.stringify(file.text) + ';\n' : file.text;
+    const text = file.path.endsWith('.js')
+      ? 'self.LumidraWorkerSource = ' + JSON.stringify(file.text) + ';\nself.LumidraCodecs = ' + JSON.stringify(codecs) + ';\n'
+      : file.text;
     fs.writeFileSync(file.path, text);
   }
   // The same page, its files found in VIEWER/, the worker's script before the image script.

@@ -398,6 +398,8 @@
     list.dataset.state = 'waiting';
     list.textContent = 'Choose the disc\'s folder to see the study.';
     $('folder-hint').textContent = window.LumidraFolderOpen.systemHint();
+    // Its worker starts from a blob, which takes a moment: now, not when the first image waits.
+    Images.warmUp();
     window.LumidraFolderOpen.askForFolder(async ({ entries, name }) => {
       const source = Images.fileSource(entries, name);
       const status = $('folder-status');
@@ -411,8 +413,8 @@
       Images.useSource(source);
       document.body.dataset.phase = 'running';
       $('server-address').textContent = source.where();
-      await showDirectory(study);
       if (study.note) showMessage(study.note, 'warn');
+      showDirectory(study);
       return '';
     });
   }

@@ -78,6 +78,10 @@ export function createPool(spawn, size) {
       const at = queues[PRELOAD].findIndex((task) => task.key === key);
       if (at >= 0) queues[SHOW].unshift(...queues[PRELOAD].splice(at, 1));
     },
+    // A worker started ahead of the first frame, while the page waits for the user.
+    warm() {
+      if (!workers.length) start();
+    },
     waiting() {
       return queues[SHOW].length + queues[PRELOAD].length + running.size;
     },

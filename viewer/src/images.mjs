@@ -174,6 +174,6 @@ function stats() {
 
 self.LumidraImages = {
   readDirectory, open, render, defaultView, presets, preload, configure, stats,
-  useSource, httpSource, fileSource, entriesOfFileList, readLocalStudy,
+  useSource, httpSource, fileSource, entriesOfFileList, readLocalStudy, warmUp: () => pool.warm(),
   readFile: (path) => source.read(path),
 };
