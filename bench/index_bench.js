@@ -102,7 +102,8 @@ async function launcherRound(disc, work, round) {
   const urlFile = path.join(tmp, 'url.txt');
   const script = path.join(tmp, 'browser.sh');
   fs.writeFileSync(script, '#!/bin/sh\nprintf "%s\\n" "$1" > "' + urlFile + '.part" && mv "' + urlFile + '.part" "' + urlFile + '"\n', { mode: 0o755 });
-  const logFile = fs.openSync(path.join(work, 'launcher-' + round + '.log'), 'w');
+  const logPath = path.join(work, 'launcher-' + round + '.log');
+  const logFile = fs.openSync(logPath, 'w');
   let child = null;
   try {
     const { page } = browser;
@@ -114,7 +115,12 @@ async function launcherRound(disc, work, round) {
     });
     while (!fs.existsSync(urlFile)) {
       if (child.exitCode !== null) throw new Error('the launcher ended with code ' + child.exitCode);
-      if (Date.now() - start > 120000) throw new Error('the launcher gave no address');
+      if (Date.now() - start > 60000) {
+        // Its log says why, written to the log file beside the status lines.
+        child.stdin.write('show log\n');
+        await sleep(1000);
+        throw new Error('the launcher gave no address; its output:\n' + fs.readFileSync(logPath, 'utf-8'));
+      }
       await sleep(5);
     }
     await page.goto(fs.readFileSync(urlFile, 'utf-8').trim());

@@ -1,6 +1,6 @@
-// The page's images (window.LumidraImages): where files are read from, the study index, image headers read on the page,
-// pixels decoded in workers into a bounded cache, rendering under a view, window presets and
-// preloading of the images around the one shown.
+// The page's images (window.LumidraImages): where files are read from, the study index, image
+// headers read on the page, pixels decoded in workers into a bounded cache, rendering under a
+// view, window presets and preloading of the images around the one shown.
 import { readDirectory } from './directory.mjs';
 import { readHeader, frameBytes, pixelLayout } from './image_header.mjs';
 import { renderFrame, defaultView as viewFor, presets as presetsFor } from './display.mjs';
@@ -25,8 +25,8 @@ const opened = new Map();
 const states = new WeakMap();
 let preloadGeneration = 0;
 
-async function loadHeader(path) {
-  return readHeader(await source.read(path));
+async function loadHeader(path, from = source) {
+  return readHeader(await from.read(path));
 }
 
 // What drawing needs once the file itself has gone.
@@ -65,6 +65,7 @@ function makeImage(path, header) {
 // The image's frame functions. They keep the state, never the header itself: state.source holds
 // the whole file only until every frame has been decoded once.
 function addFrameAccess(image, path, state, frameCount) {
+  const from = source;
   const prefix = sourceNumber + ':' + path + '#';
   const key = (i) => prefix + i;
   const validFrame = (i) => Number.isInteger(i) && i >= 0 && i < frameCount;
@@ -80,7 +81,7 @@ function addFrameAccess(image, path, state, frameCount) {
     }
     const work = (async () => {
       // Frames decoded before and since pushed out of the cache need the file again.
-      if (!state.source) state.source = await loadHeader(path);
+      if (!state.source) state.source = await loadHeader(path, from);
       const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
       cache.put(key(i), decoded);
       state.decodedOnce.add(i);
