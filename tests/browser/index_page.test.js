@@ -49,9 +49,21 @@ fs.rmSync(path.join(noIndexDisc, 'DICOMDIR'));
 fs.rmSync(path.join(noIndexDisc, 'DATA', 'DICOMDIR'));
 makeStudyDisc(path.join(sample, 'DATA', 'DICOM'), sampleDisc);
 
-// The browser at file://…/INDEX.HTM with the disc's folder chosen; every request the page and
+// The folder given to the page's picker, as a person choosing it would.
+async function choose(page, disc) {
+  await page.setInputFiles('#folder-input', disc);
+}
+
+// The folder dragged from the desktop and dropped onto the page.
+async function drop(page, disc) {
+  const cdp = await page.context().newCDPSession(page);
+  const data = { items: [], files: [disc], dragOperationsMask: 1 };
+  for (const type of ['dragEnter', 'dragOver', 'drop']) await cdp.send('Input.dispatchDragEvent', { type, x: 600, y: 400, data });
+}
+
+// The browser at file://…/INDEX.HTM with the disc's folder given to it; every request the page and
 // its workers make is noted, and every whole file the page reads through the File API counted.
-async function openFromDisc(t, disc) {
+async function openFromDisc(t, disc, give = choose) {
   const browser = await openBrowser();
   t.after(() => browser.close());
   const requests = [];
@@ -68,7 +80,7 @@ async function openFromDisc(t, disc) {
   await page.goto('file://' + disc + '/INDEX.HTM');
   await page.waitForSelector('#folder-open:not([hidden])');
   assert.equal(await text(page, 'folder-button'), 'Choose the disc\'s folder');
-  await page.setInputFiles('#folder-input', disc);
+  await give(page, disc);
   await page.waitForSelector('#study-list[data-state="ready"]', { timeout: 30000 });
   assert.equal(await page.locator('#folder-open').isHidden(), true);
   return { page, requests, errors: browser.errors };
@@ -129,5 +141,14 @@ test('INDEX.HTM reads the files as they are needed, not the whole study at the s
   await page.waitForSelector('#image-canvas[data-series="1"][data-image="48"]');
   assert.equal(await page.locator('#image-status').isHidden(), true);
   assert.deepEqual(onlyPageFiles(requests, sampleDisc), []);
+  assert.deepEqual(errors, []);
+});
+
+test('the disc dragged onto INDEX.HTM opens as the chosen folder does', { timeout: 180000 }, async (t) => {
+  const { page, requests, errors } = await openFromDisc(t, noIndexDisc, drop);
+  const levels = await showEverySeries(page);
+  assert.equal(levels.length, SERIES);
+  for (const [i, n] of levels.entries()) assert.ok(n > 1, 'series ' + (i + 1) + ' shows one flat colour');
+  assert.deepEqual(onlyPageFiles(requests, noIndexDisc), []);
   assert.deepEqual(errors, []);
 });

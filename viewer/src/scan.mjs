@@ -18,7 +18,6 @@ function looksLikeDicom(bytes) {
 
 // The identifying texts of one file, or null when it is not a DICOM image.
 async function identify(source, path) {
-  const size = source.size(path);
   let bytes = new Uint8Array(await source.readStart(path, START_BYTES));
   if (!looksLikeDicom(bytes)) return null;
   let parsed;
@@ -26,7 +25,7 @@ async function identify(source, path) {
     parsed = parse(bytes, { untilTag: PIXEL_DATA });
   } catch (e) {
     // The header went on past the bytes read (or a deflated file, which inflates whole).
-    if (!(e instanceof DicomError) || size <= bytes.length) return null;
+    if (!(e instanceof DicomError) || bytes.length < START_BYTES) return null;
     try {
       bytes = new Uint8Array(await source.read(path));
       parsed = parse(bytes, { untilTag: PIXEL_DATA });

@@ -21,24 +21,49 @@
     });
   }
 
-  async function walk(entry, prefix, out) {
+  // Files are taken from the system only when read: a disc holds thousands.
+  async function walkEntry(entry, prefix, out) {
     if (entry.isFile) {
-      const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-      out.push({ path: prefix + entry.name, file });
+      out.push({ path: prefix + entry.name, getFile: () => new Promise((resolve, reject) => entry.file(resolve, reject)) });
     } else if (entry.isDirectory) {
-      for (const child of await readAll(entry.createReader())) await walk(child, prefix + entry.name + '/', out);
+      for (const child of await readAll(entry.createReader())) await walkEntry(child, prefix + entry.name + '/', out);
     }
   }
 
+  async function walkHandle(handle, prefix, out) {
+    if (handle.kind === 'file') out.push({ path: prefix + handle.name, getFile: () => handle.getFile() });
+    else for await (const child of handle.values()) await walkHandle(child, prefix + handle.name + '/', out);
+  }
+
   // One dropped folder counts as the chosen folder: its own name is left out of the paths.
-  async function droppedEntries(entries) {
+  async function dropped(items, walk, children) {
     const out = [];
-    if (entries.length === 1 && entries[0].isDirectory) {
-      for (const child of await readAll(entries[0].createReader())) await walk(child, '', out);
-      return { entries: out, name: entries[0].name };
+    if (items.length === 1 && children(items[0])) {
+      for (const child of await children(items[0])) await walk(child, '', out);
+      return { entries: out, name: items[0].name };
     }
-    for (const entry of entries) await walk(entry, '', out);
+    for (const item of items) await walk(item, '', out);
     return { entries: out, name: '' };
+  }
+
+  async function handleChildren(handle) {
+    const all = [];
+    for await (const child of handle.values()) all.push(child);
+    return all;
+  }
+
+  // What was dropped, taken while the drop event lasts. Chrome and Edge refuse to list a dropped
+  // folder through entries on a file:// page (EncodingError) but not through file system
+  // handles; Firefox and Safari have entries only.
+  function takeDrop(dataTransfer) {
+    const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
+    if (items.length && typeof items[0].getAsFileSystemHandle === 'function') {
+      const handles = items.map((item) => item.getAsFileSystemHandle());
+      return async () => dropped((await Promise.all(handles)).filter(Boolean), walkHandle,
+        (h) => h.kind === 'directory' && handleChildren(h));
+    }
+    const entries = items.map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
+    return () => dropped(entries, walkEntry, (e) => e.isDirectory && readAll(e.createReader()));
   }
 
   // chosen({ entries, name }) is called for each folder given; it resolves to a text to show
@@ -86,12 +111,7 @@
     document.addEventListener('drop', (event) => {
       event.preventDefault();
       document.body.classList.remove('dropping');
-      const items = event.dataTransfer.items;
-      if (items && items.length) {
-        // The entries must be taken while the drop event lasts.
-        const entries = [...items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
-        take(() => droppedEntries(entries));
-      }
+      if (event.dataTransfer && event.dataTransfer.items.length) take(takeDrop(event.dataTransfer));
     });
   }
 

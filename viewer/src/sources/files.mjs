@@ -7,33 +7,32 @@ export function normalise(path) {
   return String(path).split('/').filter((c) => c && c !== '.').map((c) => c.replace(/;\d*$/, '').toUpperCase()).join('/');
 }
 
-// entries: [{ path, file }], path relative to the chosen folder with '/' separators (the folder's
-// own name removed).
+// entries: [{ path, file } or { path, getFile() }], path relative to the chosen folder with '/'
+// separators (the folder's own name removed).
 export function fileSource(entries, name) {
   const byPath = new Map();
   for (const entry of entries) {
     const key = normalise(entry.path);
     if (key && !byPath.has(key)) byPath.set(key, entry);
   }
+
+  async function bytes(path, length) {
+    const entry = byPath.get(normalise(path));
+    if (!entry) throw new Error(path + ' is not in the chosen folder');
+    try {
+      if (!entry.file) entry.file = await entry.getFile();
+      return await (length === undefined ? entry.file : entry.file.slice(0, length)).arrayBuffer();
+    } catch (e) {
+      throw new Error('could not read ' + path + ' (' + (e.message || e.name) + ')');
+    }
+  }
+
   return {
     kind: 'files',
     name: name || '',
-    async read(path) {
-      const entry = byPath.get(normalise(path));
-      if (!entry) throw new Error(path + ' is not in the chosen folder');
-      try {
-        return await entry.file.arrayBuffer();
-      } catch (e) {
-        throw new Error('could not read ' + path + ' (' + (e.message || e.name) + ')');
-      }
-    },
+    read: (path) => bytes(path),
     // The first bytes only, for telling DICOM files from others.
-    async readStart(path, length) {
-      const entry = byPath.get(normalise(path));
-      if (!entry) throw new Error(path + ' is not in the chosen folder');
-      return entry.file.slice(0, length).arrayBuffer();
-    },
-    size: (path) => (byPath.get(normalise(path)) || { file: { size: 0 } }).file.size,
+    readStart: (path, length) => bytes(path, length),
     has: (path) => byPath.has(normalise(path)),
     // Every file's path as given, in a stable order.
     list: () => [...byPath.values()].map((e) => e.path).sort(),
