@@ -21,6 +21,7 @@ The disc folder holds:
                                       data set gets the Part 10 preamble and meta header first;
                                       converted ones, see above)
     DATA/7z/viewer.7z                 the viewer page
+    INDEX.HTM, VIEWER/                the same viewer, opened from the disc in any browser
     data.zip                          DATA/DICOMDIR and the first series
     DATA/DW                           the files given with --extras, under ISO 9660 names
 
@@ -83,6 +84,8 @@ def parse_arguments(argv):
                         help="how to reach them, for README.TXT (default: the images' Institution Address)")
     parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
                         help="the viewer page to pack (default: build/viewer, from ./run viewer)")
+    parser.add_argument("--index-page", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer-disc"),
+                        help="INDEX.HTM and VIEWER/ for the disc's root (default: build/viewer-disc, from ./run viewer)")
     parser.add_argument("--windows-launcher", metavar="FILE",
                         default=os.path.join(SOURCE_DIR, "build", "windows", "lumidra.exe"),
                         help="lumidra.exe to carry (default: build/windows/lumidra.exe)")
@@ -113,7 +116,8 @@ def request_of(args):
         extras=os.path.abspath(args.extras) if args.extras else "", force=args.force,
         replace_any=args.replace_any_folder, keep_conflicts=args.keep_patient_conflicts,
         keep_as_exported=args.keep_as_exported,
-        institution=args.institution, contact=args.contact, version=project_version())
+        institution=args.institution, contact=args.contact, version=project_version(),
+        index_page_folder=os.path.abspath(args.index_page))
 
 
 def project_version():

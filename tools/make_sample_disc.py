@@ -8,6 +8,7 @@ The folder then looks like the root of a real disc:
 
     BIN/7za (or BIN/7za.exe with --windows)  the 7-Zip console extractor
     DATA/7z/viewer.7z                          the viewer page, index.html at its root
+    INDEX.HTM, VIEWER/                         the same viewer from file://, when ./run viewer has made it
     DICOMDIR, DATA/DICOMDIR, DATA/DICOM/...    the whole study
     DATA/DW/...                                a couple of small extra files
     data.zip                                   DATA/DICOMDIR and the first series
@@ -39,6 +40,8 @@ from sample_study import build_study, write_study  # noqa: E402
 SOURCE_DIR = os.path.dirname(TOOLS_DIR)
 # The viewer page as built by ./run viewer.
 VIEWER_DIR = os.environ.get("LUMIDRA_VIEWER_DIR", os.path.join(SOURCE_DIR, "build", "viewer"))
+# INDEX.HTM and VIEWER/, also from ./run viewer; a sample disc without them still serves the launcher.
+INDEX_PAGE_DIR = os.path.join(os.path.dirname(VIEWER_DIR), "viewer-disc")
 WINDOWS_7ZA = os.path.join(SOURCE_DIR, "node_modules", "7zip-bin", "win", "x64", "7za.exe")
 SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
 SAMPLE_LABEL = "LUMIDRA_SAMPLE"
@@ -127,8 +130,10 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
         if not no_dw:
             extras = os.path.join(scratch, "DW")
             write_dw(extras)
+        index_page = INDEX_PAGE_DIR if os.path.isfile(os.path.join(INDEX_PAGE_DIR, "INDEX.HTM")) else ""
         request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
-                              label=SAMPLE_LABEL, extras=extras, force=True, replace_any=True)
+                              label=SAMPLE_LABEL, extras=extras, force=True, replace_any=True,
+                              index_page_folder=index_page)
         result = build_from_folder(request, silent_progress())
     data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)

@@ -1,7 +1,9 @@
 // Lays out the viewer page as the discs carry it: the page, its styles and scripts, the image
 // module and its decoding worker bundled with esbuild, and the WebAssembly codecs beside the
 // worker. Everything is loaded from the disc; nothing is fetched from elsewhere.
-// Usage: node viewer/build.mjs <output folder>
+// With a second folder, also the page as it opens from the disc itself (file://, no launcher):
+// INDEX.HTM beside VIEWER/, the decoding worker and the codecs carried inside a page script.
+// Usage: node viewer/build.mjs <output folder> [<disc root folder>]
 import * as esbuild from 'esbuild';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -10,6 +12,7 @@ import { fileURLToPath } from 'node:url';
 const viewer = path.dirname(fileURLToPath(import.meta.url));
 const root = path.dirname(viewer);
 const out = path.resolve(process.argv[2] || path.join(root, 'build', 'viewer'));
+const discOut = process.argv[3] ? path.resolve(process.argv[3]) : null;
 const modules = path.join(root, 'node_modules');
 // By its real path, as esbuild resolves the loader's own relative imports: one copy of each
 // module (the wasm location set by the worker is the one the decoders read) even when
@@ -66,3 +69,45 @@ for (const folder of ['cmaps', 'standard_fonts', 'wasm', 'iccs']) {
   fs.cpSync(path.join(pdfjs, folder), path.join(out, 'js', 'pdfjs', folder), { recursive: true });
 }
 fs.copyFileSync(path.join(pdfjs, 'legacy', 'web', 'pdf_viewer.css'), path.join(out, 'css', 'pdf_viewer.css'));
+
+// The page from file://: Chrome runs no worker script and fetches nothing from there, but reads
+// classic scripts, so the worker's text travels in one and starts from a blob, and the codecs'
+// WebAssembly travels beside it as text the page hands each worker it starts.
+async function buildDiscPage(folder) {
+  const viewerDir = path.join(folder, 'VIEWER');
+  fs.rmSync(folder, { recursive: true, force: true });
+  fs.mkdirSync(viewerDir, { recursive: true });
+  for (const name of ['css', 'js']) fs.cpSync(path.join(out, name), path.join(viewerDir, name), { recursive: true });
+  fs.rmSync(path.join(viewerDir, 'js', 'codecs'), { recursive: true, force: true });
+  for (const name of fs.readdirSync(path.join(viewerDir, 'js'))) {
+    if (name.startsWith('decode-worker.')) fs.rmSync(path.join(viewerDir, 'js', name));
+  }
+  const worker = await esbuild.build({
+    ...common,
+    entryPoints: [path.join(viewer, 'src', 'decode_worker_embedded.mjs')],
+    outfile: path.join(viewerDir, 'js', 'decode-worker-embedded.js'),
+    format: 'iife',
+    define: { 'import.meta.url': '"lumidra-codec:/"' },
+    write: false,
+  });
+  const codecs = {};
+  for (const [pkg, file] of CODECS) {
+    codecs[file] = fs.readFileSync(path.join(modules, '@cornerstonejs', pkg, 'dist', file)).toString('base64');
+  }
+  for (const file of worker.outputFiles) {
+    const text = file.path.endsWith('.js')
+      ? 'self.LumidraWorkerSource = ' + JSON.stringify(file.text) + ';\nself.LumidraCodecs = ' + JSON.stringify(codecs) + ';\n'
+      : file.text;
+    fs.writeFileSync(file.path, text);
+  }
+  // The same page, its files found in VIEWER/, the worker's script before the image script.
+  const page = fs.readFileSync(path.join(viewer, 'index.html'), 'utf-8')
+    .replace('<meta charset="utf-8">', '<meta charset="utf-8">\n  <base href="VIEWER/">')
+    .replace('<script src="js/images.js"></script>', '<script src="js/decode-worker-embedded.js"></script>\n  <script src="js/images.js"></script>');
+  if (!page.includes('<base href="VIEWER/">') || !page.includes('decode-worker-embedded.js')) {
+    throw new Error('index.html no longer has the places INDEX.HTM is made from');
+  }
+  fs.writeFileSync(path.join(folder, 'INDEX.HTM'), page);
+}
+
+if (discOut) await buildDiscPage(discOut);

@@ -353,6 +353,7 @@ class RootFiles(unittest.TestCase):
         with open(os.path.join(DISC, "README.TXT"), encoding="utf-8") as handle:
             readme = handle.read()
         self.assertIn("lumidra.exe", readme)
+        self.assertIn("open INDEX.HTM", readme)
         self.assertIn("%d images" % INPUT.image_count, readme)
         # The synthetic study names no institution; the options do.
         self.assertIn("Made by:  Nemocnice Na Homolce\n", readme)
@@ -363,6 +364,15 @@ class RootFiles(unittest.TestCase):
         label = OUT.split("(label and file-set ID ")[1].split(")")[0]
         self.assertIn("DICOMDIR at its\nroot (file-set %s, profile STD-GEN-MIME)" % label, readme)
 
+    def test_index_htm_finds_every_script_and_style_it_names_on_the_disc(self):
+        with open(os.path.join(DISC, "INDEX.HTM"), encoding="utf-8") as handle:
+            page = handle.read()
+        self.assertIn('<base href="VIEWER/">', page)
+        named = re.findall(r'<(?:script src|link rel="stylesheet" href)="([^"]+)"', page)
+        self.assertIn("js/decode-worker-embedded.js", named)
+        for name in named:
+            self.assertTrue(os.path.isfile(os.path.join(DISC, "VIEWER", *name.split("/"))), name)
+
     def test_extras_land_in_dw_unchanged_under_iso_9660_names(self):
         self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["REPORTS/CT_REPOR.PDF"])
         self.assertEqual(sha256(os.path.join(DISC, "DATA", "DW", "REPORTS", "CT_REPOR.PDF")),
@@ -371,8 +381,8 @@ class RootFiles(unittest.TestCase):
 
     def test_nothing_else_is_on_the_disc(self):
         top = sorted(os.listdir(DISC))
-        self.assertEqual(top, ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "README.TXT", "data.zip",
-                               "lumidra", "lumidra.exe"])
+        self.assertEqual(top, ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "INDEX.HTM", "README.TXT", "VIEWER",
+                               "data.zip", "lumidra", "lumidra.exe"])
         self.assertEqual(sorted(os.listdir(os.path.join(DISC, "DATA"))), ["7z", "DICOM", "DICOMDIR", "DW"])
 
 

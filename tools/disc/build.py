@@ -16,7 +16,7 @@ from .index_values import index_tree, made_up_lines, needed_values, remove_index
 from .iso import make_iso
 from .labels import fileset_id, volume_label
 from .output import OutputGuard, check_places
-from .root_files import APPLICATION, Maker, place_program, write_root_texts
+from .root_files import APPLICATION, Maker, place_index_page, place_program, write_root_texts
 from .summary import folder_size, summary_lines
 
 
@@ -43,6 +43,7 @@ class DiscRequest:
     institution: str = ""
     contact: str = ""
     version: str = ""
+    index_page_folder: str = ""  # INDEX.HTM and VIEWER/ (./run viewer's build/viewer-disc)
 
 
 @dataclass
@@ -80,6 +81,8 @@ def _check_request(request):
     if request.extras and not os.path.isdir(request.extras):
         raise DiscError("--extras %s is not a folder" % request.extras)
     check_viewer(request.viewer_folder)
+    if request.index_page_folder and not os.path.isfile(os.path.join(request.index_page_folder, "INDEX.HTM")):
+        raise DiscError("%s/INDEX.HTM is missing; run ./run viewer first" % request.index_page_folder)
     return plan_extras(request.extras) if request.extras else Extras()
 
 
@@ -143,6 +146,8 @@ def build_disc(request, progress):
         copy_extras(extras, root)
         for program in request.programs:
             place_program(program.source, root, program.on_disc, program.executable)
+        if request.index_page_folder:
+            place_index_page(request.index_page_folder, root)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)

@@ -1,5 +1,6 @@
 """What sits at the disc's root besides the study: the two launchers and their extractors,
-AUTORUN.INF for Windows and README.TXT for the person holding the disc."""
+INDEX.HTM with the viewer beside it for computers that run neither, AUTORUN.INF for Windows and
+README.TXT for the person holding the disc."""
 
 import os
 import re
@@ -30,6 +31,12 @@ Starting the viewer
                      through the DICOMDIR file at the disc's root.
 The viewer opens in your web browser. Close it with the Terminate button
 (Ctrl+C in the terminal on Linux); nothing is left on your computer.
+
+Mac, Chromebook, or a computer that may not run programs from a disc:
+         open INDEX.HTM on the disc in Chrome, Edge, Firefox or Safari.
+         When the page asks, choose the disc's folder (the one holding
+         INDEX.HTM) or drag the disc onto the page. Nothing is installed
+         and nothing leaves your computer.
 
 Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images,
 {reports} report(s), {selections} key-object selection(s).
@@ -101,3 +108,8 @@ def is_made_here(folder):
     except OSError:
         return False
     return started and re.search(r"^Made on .* by %s" % re.escape(APPLICATION), text, re.M) is not None
+
+
+def place_index_page(folder, root):
+    """INDEX.HTM and the viewer beside it (VIEWER/), which open from the disc with no program."""
+    shutil.copytree(folder, root, dirs_exist_ok=True)

@@ -56,22 +56,18 @@
     el.hidden = !text;
   }
 
-  function urlOf(path) {
-    return Launcher.joinUrl(state.launcher.base, path);
-  }
-
   // ---- images -------------------------------------------------------------------------
 
   // The image module keeps the headers it has read; opening again costs nothing.
   function openImage(path) {
-    return Images.open(urlOf(path));
+    return Images.open(path);
   }
 
   function preloadAround(series, index) {
-    const urls = [];
-    for (let i = 1; i <= PRELOAD_AHEAD; i++) if (series.images[index + i]) urls.push(urlOf(series.images[index + i].path));
-    for (let i = 1; i <= PRELOAD_BEHIND; i++) if (series.images[index - i]) urls.push(urlOf(series.images[index - i].path));
-    Images.preload(urls);
+    const paths = [];
+    for (let i = 1; i <= PRELOAD_AHEAD; i++) if (series.images[index + i]) paths.push(series.images[index + i].path);
+    for (let i = 1; i <= PRELOAD_BEHIND; i++) if (series.images[index - i]) paths.push(series.images[index - i].path);
+    Images.preload(paths);
   }
 
   // "Image 3 could not be shown (series 2 · T2 axial, file DICOM/…): reason"
@@ -85,7 +81,7 @@
     if (!series || !series.images.length) return;
     const next = Math.max(0, Math.min(series.images.length - 1, index));
     // Already there (the first or last image): the view, cine and measurement stay.
-    if (next === state.index && state.display && state.display.image.url === urlOf(series.images[next].path)) return;
+    if (next === state.index && state.display && state.display.image.path === series.images[next].path) return;
     state.index = next;
     state.cine.stop();
     const token = ++state.showToken;
@@ -203,10 +199,7 @@
 
   function readDocument(path) {
     if (!documentFiles.has(path)) {
-      const read = fetch(urlOf(path), { cache: 'no-store' }).then((response) => {
-        if (!response.ok) throw new Error('HTTP ' + response.status + ' for ' + path);
-        return response.arrayBuffer();
-      }).then((buffer) => window.LumidraDocuments.readDocument(buffer));
+      const read = Images.readFile(path).then((buffer) => window.LumidraDocuments.readDocument(buffer));
       documentFiles.set(path, read);
       read.catch(() => documentFiles.delete(path));
     }
@@ -405,12 +398,14 @@
     const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source);
     if (drawn) {
       // The image drawn, which may still be the one before while the next one loads.
+      canvas.dataset.series = String(state.allSeries.indexOf(state.series) + 1);
       canvas.dataset.image = String(display.index + 1);
       canvas.dataset.frame = String(display.frame + 1);
       if (keyMarks(display)) canvas.dataset.keyImage = 'true';
       else delete canvas.dataset.keyImage;
     } else {
       delete canvas.dataset.keyImage;
+      delete canvas.dataset.series;
       delete canvas.dataset.image;
       delete canvas.dataset.frame;
     }
@@ -441,20 +436,26 @@
     }
   }
 
+  function indexFailed(where, e) {
+    const list = $('study-list');
+    list.dataset.state = 'error';
+    list.textContent = 'The study index could not be read.';
+    showImageStatus('No study to show: the study index could not be read.', 'error');
+    showMessage('The study index (' + where + ') could not be read: ' + e.message, 'error');
+  }
+
   async function loadStudy(path) {
-    const StudyIndex = window.LumidraStudyIndex;
     let directory;
     try {
-      directory = await StudyIndex.readIndex(urlOf(path), path);
+      directory = await window.LumidraStudyIndex.readIndex(Images.readFile, path);
     } catch (e) {
-      const list = $('study-list');
-      list.dataset.state = 'error';
-      list.textContent = 'The study index could not be read.';
-      showImageStatus('No study to show: the study index could not be read.', 'error');
-      showMessage('The study index (' + path + ' on ' + new URL(state.launcher.base).host +
-        ') could not be read: ' + e.message, 'error');
+      indexFailed(path + ' on ' + new URL(state.launcher.base).host, e);
       return;
     }
+    await showDirectory(directory);
+  }
+
+  async function showDirectory(directory) {
     showStudy(directory.patients);
     if (directory.skipped) {
       showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
@@ -466,11 +467,41 @@
       if (firstDocument) await selectDocument(firstDocument);
     }
     fillDocumentDetails(directory.patients);
-    StudyIndex.fillDetails(directory.patients, openImage, (what) => {
+    window.LumidraStudyIndex.fillDetails(directory.patients, openImage, (what) => {
       if (what.patient) state.list.patientChanged(what.patient);
       if (what.series) state.list.seriesChanged(what.series);
       if (what.series === state.series) updateOverlay();
     }, () => state.closing);
+  }
+
+  // The page opened from the disc itself (file://): the files of the folder the user gives it,
+  // through the disc's DICOMDIR or, without one, found by content.
+  function startFromFolder() {
+    document.body.dataset.source = 'folder';
+    document.body.dataset.phase = 'choosing';
+    const list = $('study-list');
+    list.dataset.state = 'waiting';
+    list.textContent = 'Choose the disc\'s folder to see the study.';
+    $('folder-hint').textContent = window.LumidraFolderOpen.systemHint();
+    // Its worker starts from a blob, which takes a moment: now, not when the first image waits.
+    Images.warmUp();
+    window.LumidraFolderOpen.askForFolder(async ({ entries, name }) => {
+      const source = Images.fileSource(entries, name);
+      const status = $('folder-status');
+      const study = await Images.readLocalStudy(source, (done, total) => {
+        status.textContent = 'Looking for DICOM images: ' + done + ' of ' + total + ' files read';
+      });
+      if (!study.patients.length) {
+        return 'No DICOM images were found in ' + (name || 'the files given') + ' (' + entries.length +
+          ' files). Choose the disc\'s own folder, the one that holds INDEX.HTM.';
+      }
+      Images.useSource(source);
+      document.body.dataset.phase = 'running';
+      $('server-address').textContent = source.where();
+      if (study.note) showMessage(study.note, 'warn');
+      showDirectory(study);
+      return '';
+    });
   }
 
   // ---- input ----------------------------------------------------------------------------
@@ -572,6 +603,10 @@
 
   async function start() {
     installInput();
+    if (location.protocol === 'file:') {
+      startFromFolder();
+      return;
+    }
     let config;
     try {
       const response = await fetch(Launcher.CONFIG_PATH, { cache: 'no-store' });
@@ -593,6 +628,7 @@
     state.launcher = Launcher.createLauncher({
       base, pollMilliseconds: config.pollMilliseconds, copyStatus: config.copyStatus,
     });
+    Images.useSource(Images.httpSource(base));
     document.body.dataset.phase = 'running';
     window.LumidraLauncherStatus.followLauncher(state.launcher, state.pageLaunchId, showMessage, () => {
       state.closing = true;

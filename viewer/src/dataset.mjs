@@ -48,12 +48,12 @@ function hasPart10Magic(bytes) {
 }
 
 // A data set without file meta: explicit VR when the first element carries a VR, else implicit.
-function parseBare(bytes) {
+function parseBare(bytes, options) {
   const explicit = bytes.length >= 6 && VALID_VR.test(String.fromCharCode(bytes[4], bytes[5]));
   const parseElements = explicit ? dicomParser.parseDicomDataSetExplicit : dicomParser.parseDicomDataSetImplicit;
   const stream = new dicomParser.ByteStream(dicomParser.littleEndianByteArrayParser, bytes);
   const ds = new dicomParser.DataSet(stream.byteArrayParser, bytes, {});
-  parseElements(ds, stream, bytes.length);
+  parseElements(ds, stream, bytes.length, options);
   return { dataSet: ds, transferSyntax: explicit ? EXPLICIT_LE : IMPLICIT_LE };
 }
 
@@ -72,13 +72,14 @@ function withPreamble(bytes) {
   return whole;
 }
 
-// Parses a whole file; throws DicomError with a reason when it cannot be read.
-export function parse(arrayBuffer) {
+// Parses a whole file (or, with options.untilTag, its start up to that element); throws
+// DicomError with a reason when it cannot be read.
+export function parse(arrayBuffer, options) {
   let bytes = arrayBuffer instanceof Uint8Array ? arrayBuffer : new Uint8Array(arrayBuffer);
   try {
     if (!hasPart10Magic(bytes) && startsWithFileMeta(bytes)) bytes = withPreamble(bytes);
-    if (!hasPart10Magic(bytes)) return parseBare(bytes);
-    const dataSet = dicomParser.parseDicom(bytes, { inflater: inflate });
+    if (!hasPart10Magic(bytes)) return parseBare(bytes, options);
+    const dataSet = dicomParser.parseDicom(bytes, Object.assign({ inflater: inflate }, options));
     const transferSyntax = (dataSet.string('x00020010') || '').replace(/\0/g, '');
     return { dataSet, transferSyntax };
   } catch (e) {

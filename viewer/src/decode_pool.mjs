@@ -3,7 +3,8 @@
 const SHOW = 0;
 const PRELOAD = 1;
 
-export function createPool(workerUrl, size) {
+// spawn() starts one worker.
+export function createPool(spawn, size) {
   const workers = [];
   const idle = [];
   const queues = [[], []];
@@ -11,7 +12,7 @@ export function createPool(workerUrl, size) {
   let nextId = 1;
 
   function start() {
-    const worker = new Worker(workerUrl, { type: 'module' });
+    const worker = spawn();
     worker.onmessage = (event) => {
       const task = running.get(event.data.id);
       running.delete(event.data.id);
@@ -76,6 +77,10 @@ export function createPool(workerUrl, size) {
     promote(key) {
       const at = queues[PRELOAD].findIndex((task) => task.key === key);
       if (at >= 0) queues[SHOW].unshift(...queues[PRELOAD].splice(at, 1));
+    },
+    // A worker started ahead of the first frame, while the page waits for the user.
+    warm() {
+      if (!workers.length) start();
     },
     waiting() {
       return queues[SHOW].length + queues[PRELOAD].length + running.size;

@@ -11,7 +11,7 @@ import decodeHTJ2K from 'cornerstone-shared/decoders/decodeHTJ2K.js';
 import { setWasmBasePath } from 'cornerstone-shared/wasmBasePath.js';
 import { nativeSamples, storedValues, colourToRgb, valueRange } from './pixels.mjs';
 
-setWasmBasePath(new URL('codecs/', self.location.href).href);
+setWasmBasePath(self.lumidraWasmBase || new URL('codecs/', self.location.href).href);
 
 const BIG_ENDIAN = '1.2.840.10008.1.2.2';
 const NATIVE = new Set(['1.2.840.10008.1.2', '1.2.840.10008.1.2.1', BIG_ENDIAN, '1.2.840.10008.1.2.1.99']);

@@ -70,7 +70,7 @@ function documentOf(type, v) {
   };
 }
 
-function sortImages(tree) {
+export function sortImages(tree) {
   const order = (a, b) => {
     const na = a.instanceNumber === null ? Infinity : a.instanceNumber;
     const nb = b.instanceNumber === null ? Infinity : b.instanceNumber;

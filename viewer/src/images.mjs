@@ -1,36 +1,32 @@
-// The page's images (window.LumidraImages): the study index, image headers read on the page,
-// pixels decoded in workers into a bounded cache, rendering under a view, window presets and
-// preloading of the images around the one shown.
+// The page's images (window.LumidraImages): where files are read from, the study index, image
+// headers read on the page, pixels decoded in workers into a bounded cache, rendering under a
+// view, window presets and preloading of the images around the one shown.
 import { readDirectory } from './directory.mjs';
 import { readHeader, frameBytes, pixelLayout } from './image_header.mjs';
 import { renderFrame, defaultView as viewFor, presets as presetsFor } from './display.mjs';
 import { createPool } from './decode_pool.mjs';
 import { createFrameCache } from './frame_cache.mjs';
+import { workerFactory } from './worker_factory.mjs';
+import { httpSource } from './sources/http.mjs';
+import { fileSource, entriesOfFileList } from './sources/files.mjs';
+import { readLocalStudy } from './local_study.mjs';
 
 const CACHE_BYTES = 512 * 1024 * 1024;
 const MAX_OPEN_IMAGES = 4096;
 const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/images.js', location.href).href;
 // As many workers as cores: the page's own thread mostly waits while frames decode.
 const workerCount = Math.max(1, Math.min(4, navigator.hardwareConcurrency || 2));
-const pool = createPool(new URL('decode-worker.js', scriptUrl), workerCount);
+const pool = createPool(workerFactory(scriptUrl), workerCount);
+// Where files are read: the page's server until the page names another source.
+let source = httpSource('');
+let sourceNumber = 0;
 const cache = createFrameCache(CACHE_BYTES);
 const opened = new Map();
 const states = new WeakMap();
 let preloadGeneration = 0;
 
-async function fetchFile(url) {
-  let response;
-  try {
-    response = await fetch(url, { cache: 'no-store' });
-  } catch (e) {
-    throw new Error('could not read ' + url + ': ' + e.message);
-  }
-  if (!response.ok) throw new Error('HTTP ' + response.status + ' for ' + url);
-  return response.arrayBuffer();
-}
-
-async function loadHeader(url) {
-  return readHeader(await fetchFile(url));
+async function loadHeader(path, from = source) {
+  return readHeader(await from.read(path));
 }
 
 // What drawing needs once the file itself has gone.
@@ -42,9 +38,9 @@ function displayPart(h) {
 }
 
 // The image as the page sees it.
-function makeImage(url, header) {
+function makeImage(path, header) {
   const image = Object.assign({
-    url,
+    path,
     rows: header.rows,
     columns: header.columns,
     frameCount: header.frameCount,
@@ -61,15 +57,17 @@ function makeImage(url, header) {
     instanceNumber: header.texts.instanceNumber === '' ? null : Number(header.texts.instanceNumber),
   });
   const state = { header: displayPart(header), source: header, decodedOnce: new Set(), pending: new Map() };
-  addFrameAccess(image, url, state, header.frameCount);
+  addFrameAccess(image, path, state, header.frameCount);
   states.set(image, state);
   return image;
 }
 
 // The image's frame functions. They keep the state, never the header itself: state.source holds
 // the whole file only until every frame has been decoded once.
-function addFrameAccess(image, url, state, frameCount) {
-  const key = (i) => url + '#' + i;
+function addFrameAccess(image, path, state, frameCount) {
+  const from = source;
+  const prefix = sourceNumber + ':' + path + '#';
+  const key = (i) => prefix + i;
   const validFrame = (i) => Number.isInteger(i) && i >= 0 && i < frameCount;
   // Decodes frame i once; later calls find it in the cache until it is pushed out.
   image.loadFrame = (i, options) => {
@@ -83,7 +81,7 @@ function addFrameAccess(image, url, state, frameCount) {
     }
     const work = (async () => {
       // Frames decoded before and since pushed out of the cache need the file again.
-      if (!state.source) state.source = await loadHeader(url);
+      if (!state.source) state.source = await loadHeader(path, from);
       const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
       cache.put(key(i), decoded);
       state.decodedOnce.add(i);
@@ -99,16 +97,16 @@ function addFrameAccess(image, url, state, frameCount) {
   image.pixels = (i) => cache.get(key(i)) || null;
 }
 
-function open(url) {
-  const known = opened.get(url);
+function open(path) {
+  const known = opened.get(path);
   if (known) {
-    opened.delete(url);
-    opened.set(url, known);
+    opened.delete(path);
+    opened.set(path, known);
     return known;
   }
-  const promise = loadHeader(url).then((header) => makeImage(url, header));
-  opened.set(url, promise);
-  promise.catch(() => opened.delete(url));
+  const promise = loadHeader(path).then((header) => makeImage(path, header));
+  opened.set(path, promise);
+  promise.catch(() => opened.delete(path));
   for (const old of opened.keys()) {
     if (opened.size <= MAX_OPEN_IMAGES) break;
     opened.delete(old);
@@ -119,7 +117,7 @@ function open(url) {
 function loadedFrame(image, frame) {
   const state = states.get(image);
   const decoded = state && image.pixels(frame);
-  if (!decoded) throw new Error('frame ' + (frame + 1) + ' of ' + image.url + ' is not loaded');
+  if (!decoded) throw new Error('frame ' + (frame + 1) + ' of ' + image.path + ' is not loaded');
   return { header: state.header, decoded };
 }
 
@@ -137,18 +135,18 @@ function presets(image, frame) {
   return presetsFor(states.get(image).header, frame || 0);
 }
 
-// Opens and decodes the first frame of each url in turn, behind every frame asked for. A new call
-// replaces the list; preloading stops before it would fill more than half of the cache.
-function preload(urls) {
+// Opens and decodes the first frame of each path in turn, behind every frame asked for. A new
+// call replaces the list; preloading stops before it would fill more than half of the cache.
+function preload(paths) {
   pool.dropPreloads();
   const generation = ++preloadGeneration;
   const budget = cache.stats().limit / 2;
   (async () => {
     let planned = 0;
-    for (const url of urls) {
+    for (const path of paths) {
       if (generation !== preloadGeneration) return;
       try {
-        const image = await open(url);
+        const image = await open(path);
         if (generation !== preloadGeneration) return;
         planned += image.rows * image.columns * (image.isColor ? 3 : Math.ceil(image.bitsAllocated / 8));
         if (planned > budget) return;
@@ -164,8 +162,19 @@ function configure(options) {
   if (options && options.cacheBytes > 0) cache.setLimit(options.cacheBytes);
 }
 
+// Images are keyed by their path in the source, so a new source starts afresh.
+function useSource(next) {
+  source = next;
+  sourceNumber++;
+  opened.clear();
+}
+
 function stats() {
   return Object.assign({ decoding: pool.waiting(), workers: workerCount }, cache.stats());
 }
 
-self.LumidraImages = { readDirectory, open, render, defaultView, presets, preload, configure, stats };
+self.LumidraImages = {
+  readDirectory, open, render, defaultView, presets, preload, configure, stats,
+  useSource, httpSource, fileSource, entriesOfFileList, readLocalStudy, warmUp: () => pool.warm(),
+  readFile: (path) => source.read(path),
+};

@@ -7,31 +7,22 @@
   const Images = () => root.LumidraImages;
   const ATTEMPTS = 4;
 
-  class HttpError extends Error {
-    constructor(status, path) {
-      super('HTTP ' + status + ' for ' + path);
-      this.status = status;
-    }
-  }
-
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+  // read(path): Promise<ArrayBuffer>, its errors marked transient when they may pass.
   // Resolves to { patients, skipped } with at least one patient; rejects with the last error.
-  async function readIndex(url, path) {
+  async function readIndex(read, path) {
     let lastError = null;
     for (let attempt = 1; attempt <= ATTEMPTS; attempt++) {
       try {
-        const response = await fetch(url, { cache: 'no-store' });
-        if (!response.ok) throw new HttpError(response.status, path);
-        const directory = Images().readDirectory(await response.arrayBuffer());
+        const directory = Images().readDirectory(await read(path));
         if (!directory.patients.length) throw new Error('the study index lists no patient');
         return directory;
       } catch (e) {
         lastError = e;
         // A missing or unreachable index may still appear while the launcher starts; a damaged
         // one will not get better.
-        const transient = e instanceof HttpError || e instanceof TypeError;
-        if (!transient) break;
+        if (!e.transient) break;
         if (attempt < ATTEMPTS) await sleep(1000 * attempt);
       }
     }
