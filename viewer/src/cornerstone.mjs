@@ -4,9 +4,10 @@
 // decode pool, its priorities and its reasons stay ours.
 import {
   init as initCore, RenderingEngine, Enums, imageLoader, metaData, volumeLoader, cache, utilities,
-  setVolumesForViewports, cornerstoneStreamingImageVolumeLoader, getRenderingEngine,
+  setVolumesForViewports, cornerstoneStreamingImageVolumeLoader, getRenderingEngine, eventTarget,
 } from '@cornerstonejs/core';
 import * as tools from '@cornerstonejs/tools';
+import { volumeOf } from './volume.mjs';
 
 const SCHEME = 'lumidra';
 const known = new Map();
@@ -144,14 +145,27 @@ function start() {
   metaData.addProvider(provider, 10000);
 }
 
-// Opens every image of the list, so that the provider can answer for each of their frames.
-async function openAll(urls) {
+// Opens every image of the list, so that the provider can answer for each of their frames, and
+// names their frames: in order along the slice normal when they make a volume, else as listed.
+async function openSeries(urls) {
   const images = await Promise.all(urls.map((url) => window.LumidraImages.open(url)));
   urls.forEach((url, i) => known.set(url, images[i]));
-  return images;
+  const frames = [];
+  images.forEach((image, i) => {
+    for (let f = 0; f < image.frameCount; f++) {
+      frames.push({
+        imageId: imageIdOf(urls[i], f), rows: image.rows, columns: image.columns,
+        frameOfReference: image.frameOfReference, plane: image.planes[f] || {},
+      });
+    }
+  });
+  const volume = volumeOf(frames);
+  // Head first: the slice nearest the head (largest position along the normal) on top.
+  const imageIds = volume.reason ? frames.map((f) => f.imageId) : volume.order.map((i) => frames[i].imageId).reverse();
+  return { imageIds, notVolume: volume.reason, modality: images[0] && images[0].modality };
 }
 
 self.LumidraCornerstone = {
-  start, imageIdOf, openAll, RenderingEngine, Enums, volumeLoader, cache, utilities, metaData, imageLoader,
-  setVolumesForViewports, getRenderingEngine, tools,
+  start, imageIdOf, openSeries, RenderingEngine, Enums, volumeLoader, cache, utilities, metaData, imageLoader,
+  setVolumesForViewports, getRenderingEngine, eventTarget, tools,
 };

@@ -7,8 +7,8 @@ pydicom reads back from it.
 FOLDER/DICOM/ST000001/SE00000n/IM00000m, explicit VR little endian, one frame of reference:
   series 1  axial CT, 48 x 40 pixels of 0.7 x 0.6 mm, 20 slices 2.5 mm apart (head first, z
             falling), stored value v = 1000 + 3x + 7y + 11k with intercept -1024 (HU = v - 1024)
-  series 2  the same volume with a different pattern (v = 900 + 5x + 2y + 13k), slices 1.25 mm
-            thick, 10 slices covering the upper half of series 1, in reverse file order
+  series 2  a different pattern (v = 900 + 5x + 2y + 13k), 20 slices 1.25 mm apart covering the
+            upper half of series 1, in reverse file order
   series 3  three localisers at different orientations: not a volume
 """
 
@@ -101,7 +101,7 @@ def axial(folder, series, description, count, gap, thickness, first_z, pattern, 
 def main(folder):
     first = axial(folder, 1, "Chest 2.5 mm", 20, 2.5, 2.5, 100.0,
                   lambda x, y, k: 1000 + 3 * x + 7 * y + 11 * k + 0 * x * y, False)
-    second = axial(folder, 2, "Chest 1.25 mm", 10, 2.5, 1.25, 100.0,
+    second = axial(folder, 2, "Chest 1.25 mm", 20, 1.25, 1.25, 100.0,
                    lambda x, y, k: 900 + 5 * x + 2 * y + 13 * k + 0 * x * y, True)
     scout = np.full((ROWS, COLUMNS), 1100)
     orientations = [[1, 0, 0, 0, 1, 0], [1, 0, 0, 0, 0, -1], [0, 1, 0, 0, 0, -1]]
