@@ -106,3 +106,65 @@ test('two CT series side by side scroll together by slice position; one viewport
   assert.match(await cell(page, 1).getAttribute('data-series'), /Chest 1\.25 mm/);
   assert.deepEqual(errors, []);
 });
+
+// The mean grey level a viewport shows.
+function brightness(page, i) {
+  return page.evaluate((i) => {
+    const canvas = document.querySelector('.grid-cell[data-cell="' + i + '"] canvas');
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+    let sum = 0;
+    for (let p = 0; p < data.length; p += 4) sum += data[p];
+    return sum / (data.length / 4);
+  }, i);
+}
+
+// HU of series 1 at a point in patient coordinates, as pydicom reads the pixels.
+function huAt(expected, point) {
+  const [sx, sy] = [expected.spacing[1], expected.spacing[0]];
+  const i = Math.round((point[0] - expected.origin[0]) / sx);
+  const j = Math.round((point[1] - expected.origin[1]) / sy);
+  const k = nearest(expected.series1.z, point[2]);
+  return expected.series1.hu[k][j][i];
+}
+
+test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a series that is not a volume says why', async (t) => {
+  const { page, errors, expected } = await launch(t, 'mpr');
+  await page.locator('.layout[data-layout="1x1"]').click();
+  await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
+
+  // The localisers lie in three orientations.
+  await page.locator('.series', { hasText: 'Localisers' }).click();
+  await page.locator('#mpr-button').click();
+  await page.waitForSelector('#grid[data-mpr="refused"]');
+  assert.match(await page.locator('#message').textContent(), /Localisers cannot be reformatted: its images lie in different orientations/);
+
+  await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
+  await page.locator('#mpr-button').click();
+  await page.waitForSelector('#grid[data-mpr="ready"]');
+  assert.deepEqual(await page.locator('.grid-cell').evaluateAll((els) => els.map((e) => e.dataset.plane)), ['axial', 'coronal', 'sagittal']);
+
+  // A probe in the middle of the coronal plane reads the voxel pydicom reads there.
+  await page.locator('.tool[data-tool="probe"]').click();
+  const box = await cell(page, 1).boundingBox();
+  await page.mouse.click(box.x + box.width / 2 + 7, box.y + box.height / 2 + 5);
+  await page.waitForSelector('#measurements li[data-kind="probe"][data-value]');
+  const [probe] = (await annotations(page)).filter((a) => a.tool === 'Probe');
+  const value = Number(await page.locator('#measurements li[data-kind="probe"]').getAttribute('data-value'));
+  assert.equal(value, huAt(expected, probe.points[0]));
+  // The coronal plane: a fixed y (row), running through the slices.
+  const plane = await page.evaluate(() => {
+    const el = document.querySelector('.grid-cell[data-plane="coronal"] .grid-surface');
+    return window.LumidraCornerstone.getRenderingEngine('lumidra-grid').getViewports().find((v) => v.element === el).getCamera().viewPlaneNormal;
+  });
+  assert.deepEqual(plane.map((v) => Math.abs(Math.round(v))), [0, 1, 0]);
+
+  // A MIP slab: the values rise with the row and the slice, so the coronal plane, its maximum
+  // taken across 10 mm of rows, draws brighter.
+  const before = await brightness(page, 1);
+  await page.locator('#slab-select').selectOption('10');
+  await page.waitForSelector('#grid[data-slab="10"]');
+  await page.waitForTimeout(300);
+  const after = await brightness(page, 1);
+  assert.ok(after > before + 1, before + ' -> ' + after);
+  assert.deepEqual(errors, []);
+});
