@@ -168,3 +168,114 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a s
   assert.ok(after > before + 1, before + ' -> ' + after);
   assert.deepEqual(errors, []);
 });
+
+// Series 1's voxel centres on slice k inside a shape given by inside(x, y) in patient mm, and
+// their HU statistics as pydicom's pixels give them.
+function statsWithin(expected, k, inside) {
+  const values = [];
+  const rows = expected.series1.hu[k];
+  rows.forEach((row, j) => row.forEach((hu, i) => {
+    if (inside(expected.origin[0] + i * expected.spacing[1], expected.origin[1] + j * expected.spacing[0])) values.push(hu);
+  }));
+  const mean = values.reduce((a, b) => a + b, 0) / values.length;
+  const variance = values.reduce((a, b) => a + (b - mean) ** 2, 0) / values.length;
+  return { count: values.length, mean, sd: Math.sqrt(variance), min: Math.min(...values), max: Math.max(...values) };
+}
+
+function angleAt(a, b, c) {
+  const u = a.map((v, i) => v - b[i]);
+  const w = c.map((v, i) => v - b[i]);
+  const dot = u.reduce((s, v, i) => s + v * w[i], 0);
+  return Math.acos(dot / Math.hypot(...u) / Math.hypot(...w)) * 180 / Math.PI;
+}
+
+async function drag(page, box, from, to) {
+  await page.mouse.move(box.x + from[0], box.y + from[1]);
+  await page.mouse.down();
+  await page.mouse.move(box.x + (from[0] + to[0]) / 2, box.y + (from[1] + to[1]) / 2, { steps: 4 });
+  await page.mouse.move(box.x + to[0], box.y + to[1], { steps: 4 });
+  await page.mouse.up();
+}
+
+test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, an angle, listed and removed; the view saved as PNG', async (t) => {
+  const { page, errors, expected } = await launch(t, 'measure');
+  await page.locator('.layout[data-layout="1x1"]').click();
+  await page.waitForSelector('.grid-cell[data-cell="0"][data-image="10"]');
+  const box = await cell(page, 0).boundingBox();
+  const k = 9;
+
+  await page.locator('.tool[data-tool="ellipse"]').click();
+  await drag(page, box, [box.width * 0.35, box.height * 0.3], [box.width * 0.62, box.height * 0.55]);
+  await page.waitForSelector('#measurements li[data-kind="ellipse"][data-mean]');
+  await page.locator('.tool[data-tool="rectangle"]').click();
+  await drag(page, box, [box.width * 0.2, box.height * 0.6], [box.width * 0.45, box.height * 0.8]);
+  await page.waitForSelector('#measurements li[data-kind="rectangle"][data-mean]');
+  await page.locator('.tool[data-tool="angle"]').click();
+  for (const [x, y] of [[0.7, 0.2], [0.8, 0.5], [0.65, 0.7]]) await page.mouse.click(box.x + box.width * x, box.y + box.height * y);
+  await page.waitForSelector('#measurements li[data-kind="angle"][data-angle]');
+
+  const drawn = await annotations(page);
+  const figures = (kind) => page.locator('#measurements li[data-kind="' + kind + '"]').evaluate((li) =>
+    Object.fromEntries(Object.entries(li.dataset).filter(([name]) => name !== 'kind' && name !== 'uid').map(([n, v]) => [n, Number(v)])));
+
+  // The ellipse: its axes are the handles' two pairs.
+  const ellipse = drawn.find((a) => a.tool === 'EllipticalROI').points;
+  assert.equal(nearest(expected.series1.z, ellipse[0][2]), k);
+  const centre = [(ellipse[2][0] + ellipse[3][0]) / 2, (ellipse[0][1] + ellipse[1][1]) / 2];
+  const a = Math.abs(ellipse[3][0] - ellipse[2][0]) / 2;
+  const b = Math.abs(ellipse[1][1] - ellipse[0][1]) / 2;
+  const inEllipse = statsWithin(expected, k, (x, y) => ((x - centre[0]) / a) ** 2 + ((y - centre[1]) / b) ** 2 <= 1);
+  const shownEllipse = await figures('ellipse');
+  assert.ok(inEllipse.count > 50, String(inEllipse.count));
+  assert.ok(Math.abs(shownEllipse.mean - inEllipse.mean) < 1e-6, JSON.stringify([shownEllipse, inEllipse]));
+  assert.ok(Math.abs(shownEllipse.stdDev - inEllipse.sd) < 1e-6, JSON.stringify([shownEllipse, inEllipse]));
+  assert.equal(shownEllipse.min, inEllipse.min);
+  assert.equal(shownEllipse.max, inEllipse.max);
+  assert.ok(Math.abs(shownEllipse.area - Math.PI * a * b) < 0.01 * Math.PI * a * b, shownEllipse.area + ' mm² vs ' + Math.PI * a * b);
+  assert.match(await page.locator('#measurements li[data-kind="ellipse"]').textContent(), /Mean -?\d+(\.\d+)? HU/);
+
+  // The rectangle: its corners.
+  const rectangle = drawn.find((r) => r.tool === 'RectangleROI').points;
+  const xs = rectangle.map((p) => p[0]);
+  const ys = rectangle.map((p) => p[1]);
+  const inRectangle = statsWithin(expected, k, (x, y) => x >= Math.min(...xs) && x <= Math.max(...xs) && y >= Math.min(...ys) && y <= Math.max(...ys));
+  const shownRectangle = await figures('rectangle');
+  assert.ok(Math.abs(shownRectangle.mean - inRectangle.mean) < 1e-6, JSON.stringify([shownRectangle, inRectangle]));
+  assert.ok(Math.abs(shownRectangle.stdDev - inRectangle.sd) < 1e-6, JSON.stringify([shownRectangle, inRectangle]));
+  assert.equal(shownRectangle.min, inRectangle.min);
+  assert.equal(shownRectangle.max, inRectangle.max);
+
+  // The angle between the handles, in patient space.
+  const angle = drawn.find((r) => r.tool === 'Angle').points;
+  assert.ok(Math.abs((await figures('angle')).angle - angleAt(...angle)) < 0.01);
+
+  // The view saved as PNG, with the measurements drawn in: read back, it is the viewport's size,
+  // its grey picture where no measurement lies, and it holds the measurements' colour.
+  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-png').click()]);
+  const png = fs.readFileSync(await download.path());
+  const check = await page.evaluate(async (base64) => {
+    const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
+    const shown = document.querySelector('.grid-cell[data-cell="0"] canvas');
+    const copy = new OffscreenCanvas(bitmap.width, bitmap.height);
+    copy.getContext('2d').drawImage(bitmap, 0, 0);
+    const saved = copy.getContext('2d').getImageData(0, 0, bitmap.width, bitmap.height).data;
+    const screen = shown.getContext('2d').getImageData(0, 0, shown.width, shown.height).data;
+    let same = 0;
+    let coloured = 0;
+    for (let p = 0; p < saved.length; p += 4) {
+      if (Math.abs(saved[p] - screen[p]) <= 2 && Math.abs(saved[p + 2] - screen[p + 2]) <= 2) same++;
+      if (saved[p] > 200 && saved[p + 1] > 150 && saved[p + 2] < 80) coloured++;
+    }
+    return { width: bitmap.width, height: bitmap.height, canvas: [shown.width, shown.height], same: same / (saved.length / 4), coloured };
+  }, png.toString('base64'));
+  assert.deepEqual([check.width, check.height], check.canvas);
+  assert.ok(check.same > 0.9, JSON.stringify(check));
+  assert.ok(check.coloured > 50, JSON.stringify(check));
+
+  // Removed one by one.
+  await page.locator('#measurements li[data-kind="rectangle"] .remove-measurement').click();
+  await page.waitForFunction(() => document.getElementById('measurements').dataset.count === '2');
+  assert.equal((await annotations(page)).some((r) => r.tool === 'RectangleROI'), false);
+  assert.deepEqual(errors, []);
+});
