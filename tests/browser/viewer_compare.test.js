@@ -39,6 +39,11 @@ async function launch(t, name) {
 const cell = (page, i) => page.locator('.grid-cell[data-cell="' + i + '"]');
 const shownImage = async (page, i) => Number(await cell(page, i).getAttribute('data-image'));
 
+function markers(page, i) {
+  return cell(page, i).locator('.orientation-marker').evaluateAll((els) =>
+    Object.fromEntries(els.map((e) => [e.classList[1], e.textContent])));
+}
+
 // The annotations cornerstone keeps: where the user's handles landed, in patient coordinates.
 function annotations(page) {
   return page.evaluate(() => window.LumidraCornerstone.tools.annotation.state.getAllAnnotations()
@@ -58,8 +63,10 @@ test('two CT series side by side scroll together by slice position; one viewport
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
   assert.equal(await page.locator('.grid-cell').count(), 2);
   assert.match(await cell(page, 0).getAttribute('data-series'), /Chest 2\.5 mm/);
-  // The middle of the 20 slices, head first.
+  // The middle of the 20 slices, head first, with its place, thickness and the patient's sides.
   assert.equal(await shownImage(page, 0), 10);
+  assert.match(await cell(page, 0).locator('.grid-info').textContent(), new RegExp('Location ' + expected.series1.z[9] + ' mm · Thickness 2.5 mm'));
+  assert.deepEqual(await markers(page, 0), { top: 'A', bottom: 'P', left: 'R', right: 'L' });
 
   // Series 2 dragged from the list into the second viewport, which becomes the active one.
   await page.locator('.series', { hasText: 'Chest 1.25 mm' }).dragTo(cell(page, 1));
@@ -142,6 +149,8 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a s
   await page.locator('#mpr-button').click();
   await page.waitForSelector('#grid[data-mpr="ready"]');
   assert.deepEqual(await page.locator('.grid-cell').evaluateAll((els) => els.map((e) => e.dataset.plane)), ['axial', 'coronal', 'sagittal']);
+  assert.deepEqual(await markers(page, 1), { top: 'H', bottom: 'F', left: 'R', right: 'L' });
+  assert.deepEqual(await markers(page, 2), { top: 'H', bottom: 'F', left: 'A', right: 'P' });
 
   // A probe in the middle of the coronal plane reads the voxel pydicom reads there.
   await page.locator('.tool[data-tool="probe"]').click();

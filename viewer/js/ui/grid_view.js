@@ -21,6 +21,18 @@
 
   let library = null;
 
+  // The patient directions a screen direction points to (LPS: +x left, +y posterior, +z head),
+  // strongest first; oblique views get two or three letters.
+  function directionLetters(v) {
+    const names = [['R', 'L'], ['A', 'P'], ['F', 'H']];
+    return [0, 1, 2].filter((i) => Math.abs(v[i]) > 0.25).sort((a, b) => Math.abs(v[b]) - Math.abs(v[a]))
+      .map((i) => names[i][v[i] > 0 ? 1 : 0]).join('');
+  }
+
+  function cross(a, b) {
+    return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]];
+  }
+
   function loadLibrary() {
     if (!library) {
       library = new Promise((resolve, reject) => {
@@ -101,7 +113,26 @@
       if (!viewport || cell.kind !== 'stack') return;
       const index = viewport.getCurrentImageIdIndex();
       cell.element.dataset.image = String(index + 1);
-      cell.info.textContent = cell.title + '\n' + T.t('imageOf', index + 1, cell.imageIds.length);
+      const plane = C.metaData.get('imagePlaneModule', cell.imageIds[index]) || {};
+      const slice = [];
+      if (Number.isFinite(plane.sliceLocation)) slice.push(T.t('location', round(plane.sliceLocation)));
+      if (Number.isFinite(plane.sliceThickness)) slice.push(T.t('thickness', round(plane.sliceThickness)));
+      cell.info.textContent = cell.title + '\n' + T.t('imageOf', index + 1, cell.imageIds.length) + (slice.length ? '\n' + slice.join(' · ') : '');
+    }
+
+    function round(value) {
+      return String(Math.round(value * 100) / 100);
+    }
+
+    // A, P, R, L, H, F at the viewport's edges, from its camera: follows rotation and flips.
+    function markOrientation(cell) {
+      const viewport = engine && engine.getViewport(cell.viewportId);
+      if (!viewport) return;
+      const { viewUp, viewPlaneNormal } = viewport.getCamera();
+      if (!viewUp || !viewPlaneNormal) return;
+      const right = cross(viewUp, viewPlaneNormal);
+      const letters = { top: viewUp, bottom: viewUp.map((v) => -v), right, left: right.map((v) => -v) };
+      for (const [side, vector] of Object.entries(letters)) cell.markers[side].textContent = directionLetters(vector);
     }
 
     function makeCell(index) {
@@ -114,7 +145,14 @@
       const info = document.createElement('div');
       info.className = 'overlay top-left grid-info';
       element.appendChild(info);
-      const cell = { element, surface, info, index, viewportId: 'cell-' + index + '-' + (++serial), kind: null, series: null };
+      const markers = {};
+      for (const side of ['top', 'bottom', 'left', 'right']) {
+        markers[side] = document.createElement('div');
+        markers[side].className = 'orientation-marker ' + side;
+        element.appendChild(markers[side]);
+      }
+      const cell = { element, surface, info, markers, index, viewportId: 'cell-' + index + '-' + (++serial), kind: null, series: null };
+      surface.addEventListener('CORNERSTONE_CAMERA_MODIFIED', () => markOrientation(cell));
       element.addEventListener('pointerdown', () => activate(cell.index), true);
       element.addEventListener('wheel', () => { if (active !== cell.index) activate(cell.index); }, { capture: true, passive: true });
       element.addEventListener('dblclick', () => toggleFull(cell.index));
@@ -200,6 +238,7 @@
       const viewport = engine.getViewport(cell.viewportId);
       await viewport.setStack(opened.imageIds, startIndex(cell, opened.imageIds));
       viewport.render();
+      markOrientation(cell);
       // Joined after its first image, so that it follows the others rather than leading them.
       syncSlices.add({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
       markShown(cell.viewportId);
@@ -270,6 +309,7 @@
       await C.setVolumesForViewports(engine, [{ volumeId }], cells.map((c) => c.viewportId));
       mprVolume = volumeId;
       engine.renderViewports(cells.map((c) => c.viewportId));
+      for (const cell of cells) markOrientation(cell);
       activate(0);
       container.dataset.mpr = 'ready';
       listMeasurements();

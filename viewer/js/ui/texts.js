@@ -14,6 +14,7 @@
       rectangle: () => 'Rectangle', probe: () => 'Probe', arrow: () => 'Arrow',
       mean: () => 'Mean', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Area',
       noMeasurements: () => 'No measurements yet.',
+      location: (mm) => 'Location ' + mm + ' mm', thickness: (mm) => 'Thickness ' + mm + ' mm',
     },
     cs: {
       imageOf: (i, n) => 'Snímek ' + i + ' / ' + n,
@@ -25,6 +26,7 @@
       rectangle: () => 'Obdélník', probe: () => 'Bod', arrow: () => 'Šipka',
       mean: () => 'Průměr', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Plocha',
       noMeasurements: () => 'Zatím žádná měření.',
+      location: (mm) => 'Poloha ' + mm + ' mm', thickness: (mm) => 'Tloušťka ' + mm + ' mm',
     },
   };
 
