@@ -98,6 +98,21 @@ test('two CT series side by side scroll together by slice position; one viewport
   await page.waitForTimeout(300);
   assert.equal(await shownImage(page, 1), want);
 
+  // Window dragged in one viewport: the other keeps its own until window and zoom are linked.
+  const still = await brightness(page, 1);
+  await drag(page, box, [box.width / 2, box.height / 2], [box.width / 2 + 60, box.height / 2 + 80]);
+  await page.waitForTimeout(300);
+  assert.equal(await brightness(page, 1), still);
+  await page.locator('#link-button').click();
+  await drag(page, box, [box.width / 2, box.height / 2], [box.width / 2 + 60, box.height / 2 + 80]);
+  await page.waitForFunction((b) => {
+    const canvas = document.querySelector('.grid-cell[data-cell="1"] canvas');
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+    let sum = 0;
+    for (let p = 0; p < data.length; p += 4) sum += data[p];
+    return Math.abs(sum / (data.length / 4) - b) > 1;
+  }, still);
+
   // Double-click: the viewport alone, at full size; again: the grid.
   await cell(page, 1).dblclick();
   assert.equal(await cell(page, 0).isVisible(), false);
@@ -175,6 +190,21 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a s
   await page.waitForTimeout(300);
   const after = await brightness(page, 1);
   assert.ok(after > before + 1, before + ' -> ' + after);
+
+  // The crosshairs: their centre dragged in the axial plane moves the coronal plane to the row
+  // where it is let go, and the sagittal plane to the column.
+  await page.locator('.tool[data-tool="crosshairs"]').click();
+  const axial = await cell(page, 0).boundingBox();
+  await drag(page, axial, [axial.width / 2, axial.height / 2], [axial.width * 0.3, axial.height * 0.6]);
+  await page.waitForTimeout(300);
+  const planes = await page.evaluate(({ x, y }) => {
+    const viewports = window.LumidraCornerstone.getRenderingEngine('lumidra-grid').getViewports();
+    const of = (plane) => viewports.find((v) => v.element === document.querySelector('.grid-cell[data-plane="' + plane + '"] .grid-surface'));
+    return { released: of('axial').canvasToWorld([x, y]), coronal: of('coronal').getCamera().focalPoint, sagittal: of('sagittal').getCamera().focalPoint };
+  }, { x: axial.width * 0.3, y: axial.height * 0.6 });
+  assert.ok(Math.abs(planes.coronal[1] - planes.released[1]) < 1, JSON.stringify(planes));
+  assert.ok(Math.abs(planes.sagittal[0] - planes.released[0]) < 1, JSON.stringify(planes));
+
   assert.deepEqual(errors, []);
 });
 

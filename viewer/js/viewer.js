@@ -533,6 +533,14 @@
     }
   }
 
+  function toggle(button, changed) {
+    button.addEventListener('click', () => {
+      const on = button.getAttribute('aria-pressed') !== 'true';
+      button.setAttribute('aria-pressed', String(on));
+      changed(on);
+    });
+  }
+
   async function savePng() {
     const blob = await state.grid.snapshot(true);
     if (!blob) return;
@@ -639,12 +647,10 @@
     for (const button of document.querySelectorAll('.layout')) button.addEventListener('click', () => openGrid(button.dataset.layout));
     $('mpr-button').addEventListener('click', openMpr);
     $('slab-select').addEventListener('change', (event) => state.grid.setSlab(Number(event.target.value)));
-    $('sync-button').addEventListener('click', (event) => {
-      const on = event.currentTarget.getAttribute('aria-pressed') !== 'true';
-      event.currentTarget.setAttribute('aria-pressed', String(on));
-      state.grid.setSync(on);
-    });
+    toggle($('sync-button'), (on) => state.grid.setSync(on));
     $('save-png').addEventListener('click', savePng);
+    toggle($('link-button'), (on) => state.grid.setLinked(on));
+    toggle($('smooth-button'), (on) => state.grid.setSmooth(on));
     $('zoom-fit').addEventListener('click', ACTIONS.fit);
     $('zoom-actual').addEventListener('click', ACTIONS.actualSize);
     $('invert-button').addEventListener('click', invert);

@@ -61,8 +61,11 @@
     let layout = '1x1';
     let tool = 'window';
     let syncSlices = null;
+    // Window and zoom linked between the stack viewports on request.
+    let linked = [];
     let mprVolume = null;
     let serial = 0;
+    let smooth = true;
 
     async function ready() {
       if (C) return C;
@@ -78,6 +81,11 @@
       t.ToolGroupManager.getToolGroup(MPR_GROUP).addTool(t.CrosshairsTool.toolName);
       bindTools();
       syncSlices = t.synchronizers.createImageSliceSynchronizer('lumidra-slices');
+      linked = [t.synchronizers.createVOISynchronizer('lumidra-voi', { syncInvertState: true, syncColormap: false }),
+        t.synchronizers.createZoomPanSynchronizer('lumidra-zoom')];
+      for (const sync of linked) sync.setEnabled(false);
+      t.addTool(t.ReferenceLinesTool);
+      t.ToolGroupManager.getToolGroup(STACK_GROUP).addTool(t.ReferenceLinesTool.toolName);
       for (const type of ['ANNOTATION_COMPLETED', 'ANNOTATION_MODIFIED', 'ANNOTATION_REMOVED']) {
         C.eventTarget.addEventListener(t.Enums.Events[type], listMeasurements);
       }
@@ -173,7 +181,19 @@
       active = index;
       for (const cell of cells) cell.element.classList.toggle('active', cell.index === index);
       container.dataset.active = String(index);
+      showReferenceLines();
       options.activeChanged(cells[index]);
+    }
+
+    // The active viewport's plane drawn as a line across the other stack viewports.
+    function showReferenceLines() {
+      const cell = cells[active];
+      if (!C || !cell || cell.kind !== 'stack') return;
+      const group = C.tools.ToolGroupManager.getToolGroup(STACK_GROUP);
+      const name = C.tools.ReferenceLinesTool.toolName;
+      group.setToolConfiguration(name, { sourceViewportId: cell.viewportId });
+      group.setToolEnabled(name);
+      engine.render();
     }
 
     function toggleFull(index) {
@@ -188,7 +208,7 @@
       for (const cell of cells) {
         if (cell.kind && engine.getViewport(cell.viewportId)) {
           for (const id of [STACK_GROUP, MPR_GROUP]) C.tools.ToolGroupManager.getToolGroup(id).removeViewports(ENGINE, cell.viewportId);
-          syncSlices.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+          for (const sync of [syncSlices, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
           engine.disableElement(cell.viewportId);
         }
       }
@@ -224,7 +244,7 @@
       const opened = await C.openSeries(series.images.map((image) => options.urlOf(image.path)));
       if (cell.kind) {
         C.tools.ToolGroupManager.getToolGroup(cell.kind === 'mpr' ? MPR_GROUP : STACK_GROUP).removeViewports(ENGINE, cell.viewportId);
-        syncSlices.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+        for (const sync of [syncSlices, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
         engine.disableElement(cell.viewportId);
       }
       engine.enableElement({ viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.STACK });
@@ -237,10 +257,12 @@
       C.tools.ToolGroupManager.getToolGroup(STACK_GROUP).addViewport(cell.viewportId, ENGINE);
       const viewport = engine.getViewport(cell.viewportId);
       await viewport.setStack(opened.imageIds, startIndex(cell, opened.imageIds));
+      if (!smooth) viewport.setProperties({ interpolationType: C.Enums.InterpolationType.NEAREST });
       viewport.render();
       markOrientation(cell);
       // Joined after its first image, so that it follows the others rather than leading them.
-      syncSlices.add({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+      for (const sync of [syncSlices, ...linked]) sync.add({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+      showReferenceLines();
       markShown(cell.viewportId);
     }
 
@@ -335,9 +357,23 @@
     }
 
     function setSync(on) {
-      if (!syncSlices) return;
-      if (on) syncSlices.setEnabled(true);
-      else syncSlices.setEnabled(false);
+      if (syncSlices) syncSlices.setEnabled(on);
+    }
+
+    function setLinked(on) {
+      for (const sync of linked) sync.setEnabled(on);
+    }
+
+    // Nearest-neighbour pixels on request; smooth interpolation otherwise.
+    function setSmooth(on) {
+      smooth = on;
+      if (!engine) return;
+      for (const cell of cells) {
+        const viewport = cell.kind && engine.getViewport(cell.viewportId);
+        if (!viewport) continue;
+        viewport.setProperties({ interpolationType: on ? C.Enums.InterpolationType.LINEAR : C.Enums.InterpolationType.NEAREST });
+        viewport.render();
+      }
     }
 
     // Every measurement, with its figures as cornerstone computed them.
@@ -414,7 +450,7 @@
     }
 
     return {
-      setLayout, showSeries, reformat, setSlab, setTool, setSync, removeMeasurement, snapshot, resize,
+      setLayout, showSeries, reformat, setSlab, setTool, setSync, setLinked, setSmooth, removeMeasurement, snapshot, resize,
       get layout() { return layout; },
       get active() { return active; },
     };
