@@ -236,7 +236,7 @@ async function drag(page, box, from, to) {
   await page.mouse.up();
 }
 
-test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, an angle, listed and removed; the view saved as PNG', async (t) => {
+test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, angle and Cobb angle, an arrow with text, listed and removed; the view saved as PNG', async (t) => {
   const { page, errors, expected } = await launch(t, 'measure');
   await page.locator('.layout[data-layout="1x1"]').click();
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image="10"]');
@@ -250,8 +250,25 @@ test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, a
   await drag(page, box, [box.width * 0.2, box.height * 0.6], [box.width * 0.45, box.height * 0.8]);
   await page.waitForSelector('#measurements li[data-kind="rectangle"][data-mean]');
   await page.locator('.tool[data-tool="angle"]').click();
-  for (const [x, y] of [[0.7, 0.2], [0.8, 0.5], [0.65, 0.7]]) await page.mouse.click(box.x + box.width * x, box.y + box.height * y);
+  // Clicks apart, as cornerstone holds a click 400 ms back in case it becomes a double-click.
+  for (const [x, y] of [[0.7, 0.2], [0.8, 0.5], [0.65, 0.7]]) {
+    await page.mouse.click(box.x + box.width * x, box.y + box.height * y);
+    await page.waitForTimeout(1000);
+  }
   await page.waitForSelector('#measurements li[data-kind="angle"][data-angle]');
+  await page.locator('.tool[data-tool="cobb"]').click();
+  // Two clicks for the first line, a drag for the second.
+  for (const [x, y] of [[0.1, 0.1], [0.3, 0.15]]) {
+    await page.mouse.click(box.x + box.width * x, box.y + box.height * y);
+    await page.waitForTimeout(1000);
+  }
+  await drag(page, box, [box.width * 0.1, box.height * 0.3], [box.width * 0.3, box.height * 0.2]);
+  await page.waitForSelector('#measurements li[data-kind="cobb"][data-angle]');
+  await page.locator('.tool[data-tool="arrow"]').click();
+  page.once('dialog', (dialog) => dialog.accept('Léze 1'));
+  await drag(page, box, [box.width * 0.85, box.height * 0.85], [box.width * 0.75, box.height * 0.75]);
+  await page.waitForSelector('#measurements li[data-kind="arrow"]');
+  await page.waitForFunction(() => /Léze 1/.test(document.querySelector('#measurements li[data-kind="arrow"]').textContent));
 
   const drawn = await annotations(page);
   const figures = (kind) => page.locator('#measurements li[data-kind="' + kind + '"]').evaluate((li) =>
@@ -288,6 +305,11 @@ test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, a
   const angle = drawn.find((r) => r.tool === 'Angle').points;
   assert.ok(Math.abs((await figures('angle')).angle - angleAt(...angle)) < 0.01);
 
+  // Cobb: the angle between the two lines' directions.
+  const cobb = drawn.find((r) => r.tool === 'CobbAngle').points;
+  const between = angleAt(cobb[1].map((v, i) => v - cobb[0][i]), [0, 0, 0], cobb[3].map((v, i) => v - cobb[2][i]));
+  assert.ok(Math.abs((await figures('cobb')).angle - Math.min(between, 180 - between)) < 0.01, JSON.stringify([await figures('cobb'), between]));
+
   // The view saved as PNG, with the measurements drawn in: read back, it is the viewport's size,
   // its grey picture where no measurement lies, and it holds the measurements' colour.
   const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-png').click()]);
@@ -314,7 +336,7 @@ test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, a
 
   // Removed one by one.
   await page.locator('#measurements li[data-kind="rectangle"] .remove-measurement').click();
-  await page.waitForFunction(() => document.getElementById('measurements').dataset.count === '2');
+  await page.waitForFunction(() => document.getElementById('measurements').dataset.count === '4');
   assert.equal((await annotations(page)).some((r) => r.tool === 'RectangleROI'), false);
   assert.deepEqual(errors, []);
 });

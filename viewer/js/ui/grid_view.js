@@ -382,7 +382,7 @@
       const all = C.tools.annotation.state.getAllAnnotations() || [];
       const list = all.filter((a) => MEASURING.some((m) => C.tools[TOOLS[m]].toolName === a.metadata.toolName)).map((a) => {
         const stats = Object.values(a.data.cachedStats || {})[0] || {};
-        return { uid: a.annotationUID, tool: a.metadata.toolName, stats, text: a.data.text, imageId: a.metadata.referencedImageId };
+        return { uid: a.annotationUID, tool: a.metadata.toolName, stats, text: a.data.label || a.data.text, imageId: a.metadata.referencedImageId };
       });
       options.measurements(list);
     }
