@@ -17,14 +17,14 @@ const LAUNCH_ID = 'LUMIDRA_c0ffee0123ab';
 const work = tempDir('lumidra-compare-');
 test.after(() => fs.rmSync(work, { recursive: true, force: true }));
 
-async function launch(t, name) {
+async function launch(t, name, locale) {
   const probe = await startFakeLauncher({ workspaceData: work, discData: work, launchId: '' });
   const port = probe.port;
   await probe.close();
   const { data, expected } = makeStudyWorkspace(path.join(work, name), port, 'make_ct_study.py');
   const fake = await startFakeLauncher({ workspaceData: data, discData: data, launchId: LAUNCH_ID, port });
   fake.setReady(true);
-  const browser = await openBrowser();
+  const browser = await openBrowser({ locale });
   t.after(async () => {
     await browser.close();
     await fake.close();
@@ -149,8 +149,8 @@ function huAt(expected, point) {
   return expected.series1.hu[k][j][i];
 }
 
-test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a series that is not a volume says why', async (t) => {
-  const { page, errors, expected } = await launch(t, 'mpr');
+test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU, MIP, crosshairs; a series that is not a volume says why, in Czech', async (t) => {
+  const { page, errors, expected } = await launch(t, 'mpr', 'cs-CZ');
   await page.locator('.layout[data-layout="1x1"]').click();
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
 
@@ -158,7 +158,9 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU; a s
   await page.locator('.series', { hasText: 'Localisers' }).click();
   await page.locator('#mpr-button').click();
   await page.waitForSelector('#grid[data-mpr="refused"]');
-  assert.match(await page.locator('#message').textContent(), /Localisers cannot be reformatted: its images lie in different orientations/);
+  // In the browser's language, Czech here.
+  assert.match(await page.locator('#message').textContent(), /Localisers nelze rekonstruovat: snímky mají různou orientaci\./);
+  assert.equal(await page.locator('#save-png').textContent(), 'Uložit PNG');
 
   await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
   await page.locator('#mpr-button').click();

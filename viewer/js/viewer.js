@@ -643,6 +643,7 @@
     for (const button of document.querySelectorAll('.tool')) {
       button.addEventListener('click', () => setTool(button.dataset.tool));
     }
+    window.LumidraTexts.translate(document);
     createGrid();
     for (const button of document.querySelectorAll('.layout')) button.addEventListener('click', () => openGrid(button.dataset.layout));
     $('mpr-button').addEventListener('click', openMpr);

@@ -7,7 +7,14 @@
     en: {
       imageOf: (i, n) => 'Image ' + i + ' / ' + n,
       axial: () => 'Axial', coronal: () => 'Coronal', sagittal: () => 'Sagittal',
-      notVolume: (title, reason) => title + ' cannot be reformatted: ' + reason + '.',
+      notVolume: (title, reason) => title + ' cannot be reformatted: ' + t(reason) + '.',
+      fewImages: () => 'it has fewer than three images',
+      noPosition: () => 'some images do not say where they lie in the patient',
+      sizes: () => 'its images differ in size',
+      frames: () => 'its images lie in different frames of reference',
+      orientations: () => 'its images lie in different orientations',
+      samePosition: () => 'two of its images lie at the same position',
+      spacing: () => 'its slices are not evenly spaced',
       noSeries: () => 'Drag a series here from the list, or choose one with [ and ].',
       remove: () => 'Remove',
       length: () => 'Length', angle: () => 'Angle', cobb: () => 'Cobb angle', ellipse: () => 'Ellipse',
@@ -15,11 +22,20 @@
       mean: () => 'Mean', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Area',
       noMeasurements: () => 'No measurements yet.',
       location: (mm) => 'Location ' + mm + ' mm', thickness: (mm) => 'Thickness ' + mm + ' mm',
+      sync: () => 'Sync', link: () => 'Link W/L', smooth: () => 'Smooth', slab: () => 'Slab', oneSlice: () => '1 slice',
+      crosshairs: () => 'Crosshairs', savePng: () => 'Save PNG', measurements: () => 'Measurements',
     },
     cs: {
       imageOf: (i, n) => 'Snímek ' + i + ' / ' + n,
       axial: () => 'Axiální', coronal: () => 'Koronální', sagittal: () => 'Sagitální',
-      notVolume: (title, reason) => title + ' nelze rekonstruovat (' + reason + ').',
+      notVolume: (title, reason) => title + ' nelze rekonstruovat: ' + t(reason) + '.',
+      fewImages: () => 'má méně než tři snímky',
+      noPosition: () => 'některé snímky neudávají svou polohu v pacientovi',
+      sizes: () => 'snímky mají různou velikost',
+      frames: () => 'snímky leží v různých vztažných soustavách',
+      orientations: () => 'snímky mají různou orientaci',
+      samePosition: () => 'dva snímky leží na stejném místě',
+      spacing: () => 'řezy nejsou rovnoměrně rozložené',
       noSeries: () => 'Přetáhněte sem sérii ze seznamu nebo ji vyberte klávesami [ a ].',
       remove: () => 'Odstranit',
       length: () => 'Délka', angle: () => 'Úhel', cobb: () => 'Cobbův úhel', ellipse: () => 'Elipsa',
@@ -27,6 +43,8 @@
       mean: () => 'Průměr', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Plocha',
       noMeasurements: () => 'Zatím žádná měření.',
       location: (mm) => 'Poloha ' + mm + ' mm', thickness: (mm) => 'Tloušťka ' + mm + ' mm',
+      sync: () => 'Synchronizovat', link: () => 'Propojit W/L', smooth: () => 'Vyhladit', slab: () => 'Vrstva',
+      oneSlice: () => '1 řez', crosshairs: () => 'Zaměřovač', savePng: () => 'Uložit PNG', measurements: () => 'Měření',
     },
   };
 
@@ -45,5 +63,10 @@
     return entry ? entry(...args) : key;
   }
 
-  root.LumidraTexts = { t, language, languageOf };
+  // The page's own words, named by data-text, in the browser's language.
+  function translate(rootElement) {
+    for (const el of rootElement.querySelectorAll('[data-text]')) el.textContent = t(el.dataset.text);
+  }
+
+  root.LumidraTexts = { t, language, languageOf, translate };
 })(typeof self !== 'undefined' ? self : this);
