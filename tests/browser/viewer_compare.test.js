@@ -67,6 +67,17 @@ test('two CT series side by side scroll together by slice position; one viewport
   assert.equal(await shownImage(page, 0), 10);
   assert.match(await cell(page, 0).locator('.grid-info').textContent(), new RegExp('Location ' + expected.series1.z[9] + ' mm · Thickness 2.5 mm'));
   assert.deepEqual(await markers(page, 0), { top: 'A', bottom: 'P', left: 'R', right: 'L' });
+  // The scale bar: its length on screen is its millimetres at the image's zoom, as the drawn
+  // image's width (48 columns of 0.6 mm, on black) gives it.
+  const bar = await cell(page, 0).locator('.scale-bar').evaluate((e) => ({ mm: Number(e.dataset.mm), width: e.getBoundingClientRect().width - 4 }));
+  const drawnWidth = await cell(page, 0).locator('canvas').evaluate((canvas) => {
+    const row = canvas.getContext('2d').getImageData(0, Math.floor(canvas.height / 2), canvas.width, 1).data;
+    let lit = 0;
+    for (let p = 0; p < row.length; p += 4) if (row[p] > 0) lit++;
+    return lit / (canvas.width / canvas.getBoundingClientRect().width);
+  });
+  const perMm = drawnWidth / (48 * 0.6);
+  assert.ok(Math.abs(bar.width - bar.mm * perMm) < 2, JSON.stringify([bar, perMm]));
 
   // Series 2 dragged from the list into the second viewport, which becomes the active one.
   await page.locator('.series', { hasText: 'Chest 1.25 mm' }).dragTo(cell(page, 1));

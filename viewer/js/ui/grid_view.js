@@ -141,6 +141,22 @@
       const right = cross(viewUp, viewPlaneNormal);
       const letters = { top: viewUp, bottom: viewUp.map((v) => -v), right, left: right.map((v) => -v) };
       for (const [side, vector] of Object.entries(letters)) cell.markers[side].textContent = directionLetters(vector);
+      markScale(cell, viewport, right);
+    }
+
+    // A bar of a round length in millimetres, at most a quarter of the viewport wide.
+    function markScale(cell, viewport, right) {
+      const { focalPoint } = viewport.getCamera();
+      const a = viewport.worldToCanvas(focalPoint);
+      const b = viewport.worldToCanvas(focalPoint.map((v, i) => v + right[i] * 10));
+      const perMm = Math.hypot(b[0] - a[0], b[1] - a[1]) / 10;
+      const room = cell.surface.clientWidth / 4;
+      const mm = [100, 50, 20, 10, 5, 2, 1].find((length) => length * perMm <= room);
+      cell.scale.hidden = !mm || !(perMm > 0);
+      if (cell.scale.hidden) return;
+      cell.scale.style.width = (mm * perMm) + 'px';
+      cell.scale.dataset.mm = String(mm);
+      cell.scale.textContent = mm + ' mm';
     }
 
     function makeCell(index) {
@@ -159,8 +175,13 @@
         markers[side].className = 'orientation-marker ' + side;
         element.appendChild(markers[side]);
       }
-      const cell = { element, surface, info, markers, index, viewportId: 'cell-' + index + '-' + (++serial), kind: null, series: null };
-      surface.addEventListener('CORNERSTONE_CAMERA_MODIFIED', () => markOrientation(cell));
+      const scale = document.createElement('div');
+      scale.className = 'scale-bar';
+      scale.hidden = true;
+      element.appendChild(scale);
+      const cell = { element, surface, info, markers, scale, index, viewportId: 'cell-' + index + '-' + (++serial), kind: null, series: null };
+      // After every render: zoom, pan, rotation and a resized viewport all show there.
+      surface.addEventListener('CORNERSTONE_IMAGE_RENDERED', () => markOrientation(cell));
       element.addEventListener('pointerdown', () => activate(cell.index), true);
       element.addEventListener('wheel', () => { if (active !== cell.index) activate(cell.index); }, { capture: true, passive: true });
       element.addEventListener('dblclick', () => toggleFull(cell.index));
@@ -201,7 +222,7 @@
       if (full) container.dataset.full = full;
       else delete container.dataset.full;
       for (const cell of cells) cell.element.hidden = full !== '' && cell.index !== Number(full);
-      if (engine) engine.resize(true, true);
+      resize();
     }
 
     function dropViewports() {
@@ -446,7 +467,9 @@
     }
 
     function resize() {
-      if (engine) engine.resize(true, true);
+      if (!engine) return;
+      engine.resize(true, true);
+      for (const cell of cells) markOrientation(cell);
     }
 
     return {
