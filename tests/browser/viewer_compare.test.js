@@ -218,6 +218,13 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU, MIP
   assert.ok(Math.abs(planes.coronal[1] - planes.released[1]) < 1, JSON.stringify(planes));
   assert.ok(Math.abs(planes.sagittal[0] - planes.released[0]) < 1, JSON.stringify(planes));
 
+  // Back to a layout: the planes and their volume go; the series shows as a stack again.
+  await page.locator('.layout[data-layout="1x2"]').click();
+  await page.waitForFunction(() => document.querySelectorAll('.grid-cell').length === 2);
+  await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
+  await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
+  assert.equal(await page.evaluate(() => window.LumidraCornerstone.cache.getVolumes().length), 0);
+
   assert.deepEqual(errors, []);
 });
 

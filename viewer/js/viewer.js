@@ -181,7 +181,7 @@
       state.series = series;
       state.list.markSelected(series);
       $('view-panel').dataset.view = 'grid';
-      await state.grid.showSeries(series);
+      await showInGrid(series);
       return;
     }
     if (state.documentView) state.documentView.hide();
@@ -496,12 +496,20 @@
       message: showMessage,
       dropped: (key, cell) => {
         const series = state.allSeries[key];
-        if (series && series.images.length) state.grid.showSeries(series, cell);
+        if (series && series.images.length) showInGrid(series, cell);
       },
       activeChanged: (cell) => {
         if (cell && cell.series) state.list.markSelected(cell.series);
       },
     });
+  }
+
+  async function showInGrid(series, cell) {
+    try {
+      await state.grid.showSeries(series, cell);
+    } catch (e) {
+      showMessage(Overlay.seriesTitle(series) + ' could not be shown: ' + e.message, 'error');
+    }
   }
 
   // Layouts, reformatting and the measurement tools live in the workspace; the series shown
@@ -514,7 +522,7 @@
     for (const button of document.querySelectorAll('.layout')) button.setAttribute('aria-pressed', String(button.dataset.layout === layout));
     try {
       await state.grid.setLayout(layout);
-      if (first && state.series && state.series.images.length) await state.grid.showSeries(state.series, 0);
+      if (first && state.series && state.series.images.length) await showInGrid(state.series, 0);
     } catch (e) {
       showMessage('The compare workspace could not be opened: ' + e.message, 'error');
     }

@@ -233,6 +233,9 @@
           engine.disableElement(cell.viewportId);
         }
       }
+      // A reformatted volume holds every slice a second time: it goes with its planes.
+      if (mprVolume) C.cache.removeVolumeLoadObject(mprVolume);
+      mprVolume = null;
     }
 
     // A new grid; the series shown stay in their places where the new grid has room.
