@@ -57,7 +57,7 @@ function nearest(zs, z) {
   return best;
 }
 
-test('two CT series side by side scroll together by slice position; one viewport full size and back', async (t) => {
+test('two CT series side by side scroll together by slice position or, on request, by image number; window linked; one viewport full size and back', async (t) => {
   const { page, errors, expected } = await launch(t, 'compare');
   await page.locator('.layout[data-layout="1x2"]').click();
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
@@ -101,13 +101,23 @@ test('two CT series side by side scroll together by slice position; one viewport
   await page.waitForFunction((n) => document.querySelector('.grid-cell[data-cell="1"]').dataset.image === String(n), want);
   assert.equal(await page.locator('.grid-cell.active').getAttribute('data-cell'), '0');
 
+  // By image number, on request: the second follows the first's number, not its position.
+  await page.locator('#sync-select').selectOption('index');
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.wheel(0, 100);
+  await page.waitForFunction((n) => document.querySelector('.grid-cell[data-cell="0"]').dataset.image === String(n), from - 2);
+  await page.waitForFunction((n) => document.querySelector('.grid-cell[data-cell="1"]').dataset.image === String(n), from - 2);
+  await page.mouse.wheel(0, -100);
+  await page.waitForFunction((n) => document.querySelector('.grid-cell[data-cell="1"]').dataset.image === String(n), from - 3);
+  const want2 = await shownImage(page, 1);
+
   // Sync off: the second stays where it is.
-  await page.locator('#sync-button').click();
+  await page.locator('#sync-select').selectOption('off');
   await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
   await page.mouse.wheel(0, -100);
   await page.waitForFunction((n) => document.querySelector('.grid-cell[data-cell="0"]').dataset.image === String(n), from - 4);
   await page.waitForTimeout(300);
-  assert.equal(await shownImage(page, 1), want);
+  assert.equal(await shownImage(page, 1), want2);
 
   // Window dragged in one viewport: the other keeps its own until window and zoom are linked.
   const still = await brightness(page, 1);

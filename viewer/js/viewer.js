@@ -656,7 +656,7 @@
     for (const button of document.querySelectorAll('.layout')) button.addEventListener('click', () => openGrid(button.dataset.layout));
     $('mpr-button').addEventListener('click', openMpr);
     $('slab-select').addEventListener('change', (event) => state.grid.setSlab(Number(event.target.value)));
-    toggle($('sync-button'), (on) => state.grid.setSync(on));
+    $('sync-select').addEventListener('change', (event) => state.grid.setSync(event.target.value));
     $('save-png').addEventListener('click', savePng);
     toggle($('link-button'), (on) => state.grid.setLinked(on));
     toggle($('smooth-button'), (on) => state.grid.setSmooth(on));

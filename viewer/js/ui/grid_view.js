@@ -63,6 +63,7 @@
     let syncSlices = null;
     // Window and zoom linked between the stack viewports on request.
     let linked = [];
+    let byIndex = null;
     let mprVolume = null;
     let serial = 0;
     let smooth = true;
@@ -84,6 +85,15 @@
       linked = [t.synchronizers.createVOISynchronizer('lumidra-voi', { syncInvertState: true, syncColormap: false }),
         t.synchronizers.createZoomPanSynchronizer('lumidra-zoom')];
       for (const sync of linked) sync.setEnabled(false);
+      // On request: the same image number in every viewport, whatever the frame of reference.
+      byIndex = t.SynchronizerManager.createSynchronizer('lumidra-index', C.Enums.Events.STACK_NEW_IMAGE, (sync, source, target) => {
+        const from = engine.getViewport(source.viewportId);
+        const to = engine.getViewport(target.viewportId);
+        if (!from || !to || !to.getImageIds) return;
+        const index = Math.min(from.getCurrentImageIdIndex(), to.getImageIds().length - 1);
+        if (to.getCurrentImageIdIndex() !== index) to.setImageIdIndex(index);
+      });
+      byIndex.setEnabled(false);
       t.addTool(t.ReferenceLinesTool);
       t.ToolGroupManager.getToolGroup(STACK_GROUP).addTool(t.ReferenceLinesTool.toolName);
       for (const type of ['ANNOTATION_COMPLETED', 'ANNOTATION_MODIFIED', 'ANNOTATION_REMOVED']) {
@@ -229,7 +239,7 @@
       for (const cell of cells) {
         if (cell.kind && engine.getViewport(cell.viewportId)) {
           for (const id of [STACK_GROUP, MPR_GROUP]) C.tools.ToolGroupManager.getToolGroup(id).removeViewports(ENGINE, cell.viewportId);
-          for (const sync of [syncSlices, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+          for (const sync of [syncSlices, byIndex, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
           engine.disableElement(cell.viewportId);
         }
       }
@@ -268,7 +278,7 @@
       const opened = await C.openSeries(series.images.map((image) => options.urlOf(image.path)));
       if (cell.kind) {
         C.tools.ToolGroupManager.getToolGroup(cell.kind === 'mpr' ? MPR_GROUP : STACK_GROUP).removeViewports(ENGINE, cell.viewportId);
-        for (const sync of [syncSlices, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+        for (const sync of [syncSlices, byIndex, ...linked]) sync.remove({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
         engine.disableElement(cell.viewportId);
       }
       engine.enableElement({ viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.STACK });
@@ -285,7 +295,7 @@
       viewport.render();
       markOrientation(cell);
       // Joined after its first image, so that it follows the others rather than leading them.
-      for (const sync of [syncSlices, ...linked]) sync.add({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
+      for (const sync of [syncSlices, byIndex, ...linked]) sync.add({ renderingEngineId: ENGINE, viewportId: cell.viewportId });
       showReferenceLines();
       markShown(cell.viewportId);
     }
@@ -294,7 +304,7 @@
     // the slices are linked; else the middle one.
     function startIndex(cell, imageIds) {
       const middle = Math.floor((imageIds.length - 1) / 2);
-      if (syncSlices.isDisabled()) return middle;
+      if (syncSlices.isDisabled()) return byIndex.isDisabled() ? middle : Math.min(activeIndex(cell), imageIds.length - 1);
       const plane = (id) => C.metaData.get('imagePlaneModule', id) || {};
       const own = plane(imageIds[0]);
       const other = cells.find((c) => c !== cell && c.kind === 'stack' && engine.getViewport(c.viewportId) &&
@@ -314,6 +324,12 @@
         }
       });
       return best;
+    }
+
+    // The image number another stack viewport shows, as a start for one that follows it by index.
+    function activeIndex(cell) {
+      const other = cells.find((c) => c !== cell && c.kind === 'stack' && engine.getViewport(c.viewportId));
+      return other ? engine.getViewport(other.viewportId).getCurrentImageIdIndex() : 0;
     }
 
     // Axial, coronal and sagittal planes of a volume series, side by side, the crosshair tool on.
@@ -380,8 +396,11 @@
       if (C) bindTools();
     }
 
-    function setSync(on) {
-      if (syncSlices) syncSlices.setEnabled(on);
+    // mode: 'position' | 'index' | 'off'.
+    function setSync(mode) {
+      if (!syncSlices) return;
+      syncSlices.setEnabled(mode === 'position');
+      byIndex.setEnabled(mode === 'index');
     }
 
     function setLinked(on) {

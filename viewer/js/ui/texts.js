@@ -22,7 +22,7 @@
       mean: () => 'Mean', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Area',
       noMeasurements: () => 'No measurements yet.',
       location: (mm) => 'Location ' + mm + ' mm', thickness: (mm) => 'Thickness ' + mm + ' mm',
-      sync: () => 'Sync', link: () => 'Link W/L', smooth: () => 'Smooth', slab: () => 'Slab', oneSlice: () => '1 slice',
+      sync: () => 'Sync', byPosition: () => 'by position', byIndex: () => 'by image number', syncOff: () => 'off', link: () => 'Link W/L', smooth: () => 'Smooth', slab: () => 'Slab', oneSlice: () => '1 slice',
       crosshairs: () => 'Crosshairs', savePng: () => 'Save PNG', measurements: () => 'Measurements',
     },
     cs: {
@@ -43,7 +43,7 @@
       mean: () => 'Průměr', sd: () => 'SD', min: () => 'Min', max: () => 'Max', area: () => 'Plocha',
       noMeasurements: () => 'Zatím žádná měření.',
       location: (mm) => 'Poloha ' + mm + ' mm', thickness: (mm) => 'Tloušťka ' + mm + ' mm',
-      sync: () => 'Synchronizovat', link: () => 'Propojit W/L', smooth: () => 'Vyhladit', slab: () => 'Vrstva',
+      sync: () => 'Synchronizovat', byPosition: () => 'podle polohy', byIndex: () => 'podle čísla snímku', syncOff: () => 'ne', link: () => 'Propojit W/L', smooth: () => 'Vyhladit', slab: () => 'Vrstva',
       oneSlice: () => '1 řez', crosshairs: () => 'Zaměřovač', savePng: () => 'Uložit PNG', measurements: () => 'Měření',
     },
   };
