@@ -258,6 +258,29 @@ function angleAt(a, b, c) {
   return Math.acos(dot / Math.hypot(...u) / Math.hypot(...w)) * 180 / Math.PI;
 }
 
+// The PNG the Save button downloads, read back beside the active viewport's canvas: its size,
+// the share of pixels as on screen, and how many are in the measurements' yellow.
+async function savedPng(page) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-png').click()]);
+  const png = fs.readFileSync(await download.path());
+  return page.evaluate(async (base64) => {
+    const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
+    const shown = document.querySelector('.grid-cell[data-cell="0"] canvas');
+    const copy = new OffscreenCanvas(bitmap.width, bitmap.height);
+    copy.getContext('2d').drawImage(bitmap, 0, 0);
+    const saved = copy.getContext('2d').getImageData(0, 0, bitmap.width, bitmap.height).data;
+    const screen = shown.getContext('2d').getImageData(0, 0, shown.width, shown.height).data;
+    let same = 0;
+    let coloured = 0;
+    for (let p = 0; p < saved.length; p += 4) {
+      if (Math.abs(saved[p] - screen[p]) <= 2 && Math.abs(saved[p + 2] - screen[p + 2]) <= 2) same++;
+      if (saved[p] > 200 && saved[p + 1] > 150 && saved[p + 2] < 80) coloured++;
+    }
+    return { width: bitmap.width, height: bitmap.height, canvas: [shown.width, shown.height], same: same / (saved.length / 4), coloured };
+  }, png.toString('base64'));
+}
+
 async function drag(page, box, from, to) {
   await page.mouse.move(box.x + from[0], box.y + from[1]);
   await page.mouse.down();
@@ -266,7 +289,7 @@ async function drag(page, box, from, to) {
   await page.mouse.up();
 }
 
-test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, angle and Cobb angle, an arrow with text, listed and removed; the view saved as PNG', async (t) => {
+test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, angle and Cobb angle, an arrow with text, listed and removed; the view saved as PNG with or without its overlay, and printed', async (t) => {
   const { page, errors, expected } = await launch(t, 'measure');
   await page.locator('.layout[data-layout="1x1"]').click();
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image="10"]');
@@ -342,27 +365,28 @@ test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, a
 
   // The view saved as PNG, with the measurements drawn in: read back, it is the viewport's size,
   // its grey picture where no measurement lies, and it holds the measurements' colour.
-  const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#save-png').click()]);
-  const png = fs.readFileSync(await download.path());
-  const check = await page.evaluate(async (base64) => {
-    const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
-    const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
-    const shown = document.querySelector('.grid-cell[data-cell="0"] canvas');
-    const copy = new OffscreenCanvas(bitmap.width, bitmap.height);
-    copy.getContext('2d').drawImage(bitmap, 0, 0);
-    const saved = copy.getContext('2d').getImageData(0, 0, bitmap.width, bitmap.height).data;
-    const screen = shown.getContext('2d').getImageData(0, 0, shown.width, shown.height).data;
-    let same = 0;
-    let coloured = 0;
-    for (let p = 0; p < saved.length; p += 4) {
-      if (Math.abs(saved[p] - screen[p]) <= 2 && Math.abs(saved[p + 2] - screen[p + 2]) <= 2) same++;
-      if (saved[p] > 200 && saved[p + 1] > 150 && saved[p + 2] < 80) coloured++;
-    }
-    return { width: bitmap.width, height: bitmap.height, canvas: [shown.width, shown.height], same: same / (saved.length / 4), coloured };
-  }, png.toString('base64'));
+  const check = await savedPng(page);
   assert.deepEqual([check.width, check.height], check.canvas);
   assert.ok(check.same > 0.9, JSON.stringify(check));
   assert.ok(check.coloured > 50, JSON.stringify(check));
+  // Without the overlay: the picture alone.
+  await page.locator('#with-overlay').uncheck();
+  const bare = await savedPng(page);
+  assert.equal(bare.coloured, 0);
+  assert.equal(bare.same, 1);
+
+  // Printed: the same picture on a page of its own, handed to the browser's print.
+  await page.evaluate(() => {
+    window.printed = [];
+    new MutationObserver(() => {
+      for (const frame of document.querySelectorAll('iframe.print-frame')) {
+        frame.contentWindow.print = () => window.printed.push(frame.contentDocument.querySelector('img').naturalWidth);
+      }
+    }).observe(document.body, { childList: true });
+  });
+  await page.locator('#print-view').click();
+  await page.waitForFunction(() => window.printed.length === 1);
+  assert.equal(await page.evaluate(() => window.printed[0]), check.width);
 
   // Removed one by one.
   await page.locator('#measurements li[data-kind="rectangle"] .remove-measurement').click();

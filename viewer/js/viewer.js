@@ -549,8 +549,30 @@
     });
   }
 
+  // The active viewport alone, on a page of its own, through the browser's print dialogue.
+  async function printView() {
+    const blob = await state.grid.snapshot($('with-overlay').checked);
+    if (!blob) return;
+    const url = URL.createObjectURL(blob);
+    const frame = document.createElement('iframe');
+    frame.className = 'print-frame';
+    frame.hidden = true;
+    document.body.appendChild(frame);
+    const image = frame.contentDocument.createElement('img');
+    image.style.maxWidth = '100%';
+    image.onload = () => {
+      frame.contentWindow.print();
+      setTimeout(() => {
+        frame.remove();
+        URL.revokeObjectURL(url);
+      }, 1000);
+    };
+    image.src = url;
+    frame.contentDocument.body.appendChild(image);
+  }
+
   async function savePng() {
-    const blob = await state.grid.snapshot(true);
+    const blob = await state.grid.snapshot($('with-overlay').checked);
     if (!blob) return;
     const link = document.createElement('a');
     link.href = URL.createObjectURL(blob);
@@ -658,6 +680,7 @@
     $('slab-select').addEventListener('change', (event) => state.grid.setSlab(Number(event.target.value)));
     $('sync-select').addEventListener('change', (event) => state.grid.setSync(event.target.value));
     $('save-png').addEventListener('click', savePng);
+    $('print-view').addEventListener('click', printView);
     toggle($('link-button'), (on) => state.grid.setLinked(on));
     toggle($('smooth-button'), (on) => state.grid.setSmooth(on));
     $('zoom-fit').addEventListener('click', ACTIONS.fit);

@@ -23,7 +23,7 @@
       noMeasurements: () => 'No measurements yet.',
       location: (mm) => 'Location ' + mm + ' mm', thickness: (mm) => 'Thickness ' + mm + ' mm',
       sync: () => 'Sync', byPosition: () => 'by position', byIndex: () => 'by image number', syncOff: () => 'off', link: () => 'Link W/L', smooth: () => 'Smooth', slab: () => 'Slab', oneSlice: () => '1 slice',
-      crosshairs: () => 'Crosshairs', savePng: () => 'Save PNG', measurements: () => 'Measurements',
+      crosshairs: () => 'Crosshairs', savePng: () => 'Save PNG', print: () => 'Print', withOverlay: () => 'with overlay', measurements: () => 'Measurements',
     },
     cs: {
       imageOf: (i, n) => 'Snímek ' + i + ' / ' + n,
@@ -44,7 +44,7 @@
       noMeasurements: () => 'Zatím žádná měření.',
       location: (mm) => 'Poloha ' + mm + ' mm', thickness: (mm) => 'Tloušťka ' + mm + ' mm',
       sync: () => 'Synchronizovat', byPosition: () => 'podle polohy', byIndex: () => 'podle čísla snímku', syncOff: () => 'ne', link: () => 'Propojit W/L', smooth: () => 'Vyhladit', slab: () => 'Vrstva',
-      oneSlice: () => '1 řez', crosshairs: () => 'Zaměřovač', savePng: () => 'Uložit PNG', measurements: () => 'Měření',
+      oneSlice: () => '1 řez', crosshairs: () => 'Zaměřovač', savePng: () => 'Uložit PNG', print: () => 'Tisk', withOverlay: () => 's popisem', measurements: () => 'Měření',
     },
   };
 
