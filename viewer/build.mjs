@@ -37,6 +37,17 @@ const cornerstonePlugin = {
   },
 };
 
+// vtk.js's XML file readers, which the page never uses, pull in a Node-only XML builder.
+const noXmlPlugin = {
+  name: 'no-xml',
+  setup(build) {
+    build.onResolve({ filter: /^xmlbuilder2$/ }, () => ({ path: 'xmlbuilder2', namespace: 'no-xml' }));
+    build.onLoad({ filter: /.*/, namespace: 'no-xml' }, () => ({
+      contents: "export function create() { throw new Error('XML files are not read here'); }",
+    }));
+  },
+};
+
 const common = {
   bundle: true,
   minify: true,
@@ -56,6 +67,8 @@ for (const name of PAGE_FILES) {
 }
 await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'images.mjs')], outfile: path.join(out, 'js', 'images.js'), format: 'iife' });
 await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'decode_worker.mjs')], outfile: path.join(out, 'js', 'decode-worker.js'), format: 'esm' });
+// cornerstone3D's rendering and tools, for layouts, reformatting and measurements.
+await esbuild.build({ ...common, entryPoints: [path.join(viewer, 'src', 'cornerstone.mjs')], outfile: path.join(out, 'js', 'cornerstone.js'), format: 'iife', plugins: [...common.plugins, noXmlPlugin] });
 fs.mkdirSync(path.join(out, 'js', 'codecs'), { recursive: true });
 for (const [pkg, file] of CODECS) {
   fs.copyFileSync(path.join(modules, '@cornerstonejs', pkg, 'dist', file), path.join(out, 'js', 'codecs', file));

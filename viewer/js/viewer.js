@@ -172,6 +172,14 @@
   // index: the image to show first.
   async function selectSeries(series, index = 0) {
     if (!series) return;
+    if (state.gridOpen) {
+      if (!series.images.length) return;
+      state.series = series;
+      state.list.markSelected(series);
+      $('view-panel').dataset.view = 'grid';
+      await showInGrid(series);
+      return;
+    }
     if (state.documentView) state.documentView.hide();
     state.series = series;
     state.viewChanged = false;
@@ -424,6 +432,7 @@
     state.allSeries = patients.flatMap((p) => p.studies.flatMap((s) => s.series));
     state.list = window.LumidraSeriesList.createSeriesList($('study-list'), patients, {
       select: (series) => selectSeries(series), drawThumbnail, selectDocument,
+      dragKey: (series) => state.allSeries.indexOf(series),
     });
     state.documentView = window.LumidraDocumentView.createDocumentView($('view-panel'), $('document-view'), {
       read: readDocument, findImage, openImage: openReference,
@@ -504,6 +513,113 @@
     });
   }
 
+  // ---- compare workspace ----------------------------------------------------------------
+
+  function createGrid() {
+    const T = window.LumidraTexts;
+    const list = window.LumidraMeasurementList.createMeasurementList($('measurements'), (uid) => state.grid.removeMeasurement(uid), T);
+    state.grid = window.LumidraGrid.createGrid($('grid'), {
+      texts: T,
+      title: (series) => Overlay.seriesTitle(series),
+      measurements: list.show,
+      message: showMessage,
+      dropped: (key, cell) => {
+        const series = state.allSeries[key];
+        if (series && series.images.length) showInGrid(series, cell);
+      },
+      activeChanged: (cell) => {
+        if (cell && cell.series) state.list.markSelected(cell.series);
+      },
+    });
+  }
+
+  async function showInGrid(series, cell) {
+    try {
+      await state.grid.showSeries(series, cell);
+    } catch (e) {
+      showMessage(Overlay.seriesTitle(series) + ' could not be shown: ' + e.message, 'error');
+    }
+  }
+
+  // Layouts, reformatting and the measurement tools live in the workspace; the series shown
+  // goes into its first viewport.
+  async function openGrid(layout) {
+    state.cine.stop();
+    const first = !state.gridOpen;
+    state.gridOpen = true;
+    $('view-panel').dataset.view = 'grid';
+    for (const button of document.querySelectorAll('.layout')) button.setAttribute('aria-pressed', String(button.dataset.layout === layout));
+    try {
+      await state.grid.setLayout(layout);
+      if (first && state.series && state.series.images.length) await showInGrid(state.series, 0);
+    } catch (e) {
+      showMessage('The compare workspace could not be opened: ' + e.message, 'error');
+    }
+  }
+
+  async function openMpr() {
+    if (!state.series || !state.series.images.length) return;
+    state.cine.stop();
+    state.gridOpen = true;
+    $('view-panel').dataset.view = 'grid';
+    for (const button of document.querySelectorAll('.layout')) button.setAttribute('aria-pressed', 'false');
+    try {
+      if (await state.grid.reformat(state.series)) state.grid.setSlab(Number($('slab-select').value));
+    } catch (e) {
+      showMessage('The series could not be reformatted: ' + e.message, 'error');
+    }
+  }
+
+  function toggle(button, changed) {
+    button.addEventListener('click', () => {
+      const on = button.getAttribute('aria-pressed') !== 'true';
+      button.setAttribute('aria-pressed', String(on));
+      changed(on);
+    });
+  }
+
+  // The active viewport alone, on a page of its own, through the browser's print dialogue.
+  async function printView() {
+    const blob = await state.grid.snapshot($('with-overlay').checked);
+    if (!blob) return;
+    const url = URL.createObjectURL(blob);
+    const frame = document.createElement('iframe');
+    frame.className = 'print-frame';
+    frame.hidden = true;
+    document.body.appendChild(frame);
+    const image = frame.contentDocument.createElement('img');
+    image.style.maxWidth = '100%';
+    image.onload = () => {
+      frame.contentWindow.print();
+      setTimeout(() => {
+        frame.remove();
+        URL.revokeObjectURL(url);
+      }, 1000);
+    };
+    image.src = url;
+    frame.contentDocument.body.appendChild(image);
+  }
+
+  async function savePng() {
+    const blob = await state.grid.snapshot($('with-overlay').checked);
+    if (!blob) return;
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = 'lumidra-view.png';
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  }
+
+  function setTool(name) {
+    if (state.gridOpen) state.grid.setTool(name === 'measure' ? 'length' : name);
+    else state.tools.setTool(name);
+    for (const button of document.querySelectorAll('.tool')) {
+      button.setAttribute('aria-pressed', String(button.dataset.tool === name));
+    }
+  }
+
   // ---- input ----------------------------------------------------------------------------
 
   const ACTIONS = {
@@ -525,10 +641,10 @@
     invert,
     nextPreset,
     reset: resetView,
-    toolWindow: () => state.tools.setTool('window'),
-    toolPan: () => state.tools.setTool('pan'),
-    toolZoom: () => state.tools.setTool('zoom'),
-    toolMeasure: () => state.tools.setTool('measure'),
+    toolWindow: () => setTool('window'),
+    toolPan: () => setTool('pan'),
+    toolZoom: () => setTool('zoom'),
+    toolMeasure: () => setTool('measure'),
     clear: clearMeasurement,
     help: () => state.help.toggle(),
   };
@@ -543,6 +659,8 @@
     if (state.help.isOpen() && action !== 'help' && action !== 'clear') return;
     // A document scrolls with the keys; only the series keys and the help leave it.
     if ($('view-panel').dataset.view === 'document' && !['help', 'clear', 'previousSeries', 'nextSeries'].includes(action)) return;
+    // The workspace's viewports take the wheel and the mouse; its keys are the series and tool keys.
+    if ($('view-panel').dataset.view === 'grid' && !/^(help|clear|previousSeries|nextSeries|tool)/.test(action)) return;
     event.preventDefault();
     ACTIONS[action]();
   }
@@ -582,8 +700,18 @@
 
     document.addEventListener('keydown', onKey);
     for (const button of document.querySelectorAll('.tool')) {
-      button.addEventListener('click', () => state.tools.setTool(button.dataset.tool));
+      button.addEventListener('click', () => setTool(button.dataset.tool));
     }
+    window.LumidraTexts.translate(document);
+    createGrid();
+    for (const button of document.querySelectorAll('.layout')) button.addEventListener('click', () => openGrid(button.dataset.layout));
+    $('mpr-button').addEventListener('click', openMpr);
+    $('slab-select').addEventListener('change', (event) => state.grid.setSlab(Number(event.target.value)));
+    $('sync-select').addEventListener('change', (event) => state.grid.setSync(event.target.value));
+    $('save-png').addEventListener('click', savePng);
+    $('print-view').addEventListener('click', printView);
+    toggle($('link-button'), (on) => state.grid.setLinked(on));
+    toggle($('smooth-button'), (on) => state.grid.setSmooth(on));
     $('zoom-fit').addEventListener('click', ACTIONS.fit);
     $('zoom-actual').addEventListener('click', ACTIONS.actualSize);
     $('invert-button').addEventListener('click', invert);
@@ -597,6 +725,7 @@
     });
     $('cine-button').addEventListener('click', toggleCine);
     new ResizeObserver(scheduleDraw).observe($('viewport'));
+    new ResizeObserver(() => state.grid.resize()).observe($('grid'));
   }
 
   // ---- start ----------------------------------------------------------------------------

@@ -34,6 +34,9 @@ const SHARED_GROUPS = 0x52009229;
 const PER_FRAME_GROUPS = 0x52009230;
 const PIXEL_VALUE_TRANSFORMATION = 0x00289145;
 const FRAME_VOI_LUT = 0x00289132;
+const PLANE_POSITION = 0x00209113;
+const PLANE_ORIENTATION = 0x00209116;
+const PIXEL_MEASURES = 0x00289110;
 const CT_PRESETS = [
   { name: 'Brain', center: 40, width: 80 },
   { name: 'Soft tissue', center: 40, width: 400 },
@@ -174,6 +177,9 @@ export function readHeader(arrayBuffer) {
   const groups = { perFrame: v.items(PER_FRAME_GROUPS), shared: v.items(SHARED_GROUPS)[0] };
   h.frameTransforms = [];
   for (let i = 0; i < h.frameCount; i++) h.frameTransforms.push(frameTransforms(h, groups, i));
+  h.frameOfReference = v.text(0x00200052);
+  h.planes = [];
+  for (let i = 0; i < h.frameCount; i++) h.planes.push(framePlane(v, groups, i));
   return h;
 }
 
@@ -208,6 +214,25 @@ function frameTransforms(h, groups, frame) {
   const rescale = (transform && rescaleOf(transform)) || h.rescale;
   const windows = h.windows.length ? h.windows : (voi ? windowsOf(voi) : []);
   return { rescale, windows };
+}
+
+function vector(values, length) {
+  return values.length === length && values.every(Number.isFinite) ? values : null;
+}
+
+// Where a frame lies in the patient: position of its first pixel, row and column directions,
+// slice thickness; null parts when the file does not say. Enhanced images say it per frame.
+function framePlane(v, groups, frame) {
+  const position = functionalGroup(groups, frame, PLANE_POSITION) || v;
+  const orientation = functionalGroup(groups, frame, PLANE_ORIENTATION) || v;
+  const measures = functionalGroup(groups, frame, PIXEL_MEASURES) || v;
+  const thickness = measures.number(0x00180050);
+  return {
+    position: vector(position.numbers(0x00200032), 3),
+    orientation: vector(orientation.numbers(0x00200037), 6),
+    thickness: thickness > 0 ? thickness : null,
+    location: v.number(0x00201041),
+  };
 }
 
 export function modalityPresets(h) {

@@ -53,6 +53,11 @@ function makeImage(path, header) {
     pixelSpacing: header.pixelSpacing,
     frameTime: header.frameTime,
     windows: header.windows,
+    samplesPerPixel: header.samplesPerPixel,
+    pixelRepresentation: header.pixelRepresentation,
+    frameOfReference: header.frameOfReference,
+    planes: header.planes,
+    rescales: header.frameTransforms.map((t) => t.rescale),
   }, header.texts, {
     instanceNumber: header.texts.instanceNumber === '' ? null : Number(header.texts.instanceNumber),
   });

@@ -12,7 +12,7 @@ const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
 // A browser with a fresh profile; close() removes the profile too. options.deviceScaleFactor
-// stands in for a HiDPI screen.
+// stands in for a HiDPI screen, options.locale for the user's language.
 async function openBrowser(options = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'lumidra-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
@@ -21,6 +21,7 @@ async function openBrowser(options = {}) {
     args: ARGS,
     viewport: { width: 1200, height: 800 },
     deviceScaleFactor: options.deviceScaleFactor || 1,
+    locale: options.locale || 'en-US',
   });
   const page = context.pages()[0] || await context.newPage();
   const errors = [];

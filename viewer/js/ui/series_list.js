@@ -98,6 +98,12 @@
         series.images.length + (series.images.length === 1 ? ' image' : ' images')));
       button.appendChild(text);
       button.addEventListener('click', () => options.select(series));
+      // Into a viewport of the compare workspace.
+      button.draggable = true;
+      button.addEventListener('dragstart', (event) => {
+        event.dataTransfer.setData('application/x-lumidra-series', String(options.dragKey(series)));
+        event.dataTransfer.effectAllowed = 'copy';
+      });
       buttons.set(series, button);
       if (series.images.length) observer.observe(thumbnail);
       else showNoPreview(thumbnail, 'the series has no images');
