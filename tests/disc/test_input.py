@@ -159,8 +159,8 @@ class OutputFolder(unittest.TestCase):
         self.assertEqual(code, 0, err)
         images = [name for name in files_below(output) if name.startswith("DATA/DICOM/")]
         self.assertEqual(len(images), len(files_below(only_first)))
-        self.assertEqual(sorted(os.listdir(output)), ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "README.TXT",
-                                                      "data.zip", "lumidra", "lumidra.exe"])
+        self.assertEqual(sorted(os.listdir(output)), ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "INDEX.HTM",
+                                                      "README.TXT", "VIEWER", "data.zip", "lumidra", "lumidra.exe"])
 
     def test_output_inside_the_study_is_refused(self):
         code, _out, err = run_disc(INPUT.folder, os.path.join(INPUT.folder, "disc"), PROGRAMS)

@@ -13,6 +13,9 @@ import unittest
 from hardening_support import HardeningCase, can_switch_to_nobody, http_get, sha256_of
 
 LARGE_MB = 24
+# Room for the unpacked viewer (about 11 MB with its report and compare libraries) and the first
+# series, not for the large file.
+SMALL_FS_MB = 18
 
 
 def workspace_files(workspace):
@@ -55,7 +58,7 @@ class DiskFaults(HardeningCase):
             self.skipTest("mounting a small file system needs root")
         tmpdir = tempfile.mkdtemp(prefix="lumidra-full-")
         self.addCleanup(shutil.rmtree, tmpdir, True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=12m", "tmpfs", tmpdir],
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % SMALL_FS_MB, "tmpfs", tmpdir],
                                  stderr=subprocess.PIPE)
         if mounted.returncode != 0:
             self.skipTest("cannot mount a tmpfs here: " + mounted.stderr.decode().strip())
