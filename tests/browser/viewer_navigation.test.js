@@ -137,6 +137,26 @@ test('every series shows a thumbnail of its own pictures', async (t) => {
     differing(thumbnails[1], thumbnails[2]) > 8, 'each thumbnail shows its own series');
 });
 
+// A decoder slower than the user's keys: every step replaces the frames read ahead, and the
+// thumbnails waiting behind the image on screen must still be drawn.
+test('thumbnails are drawn while the user steps through images faster than they decode', async (t) => {
+  const { page } = await launch(t, 'slow-decoder', (data) => {
+    const js = path.join(data, '7z', 'js');
+    fs.renameSync(path.join(js, 'decode-worker.js'), path.join(js, 'decode-worker-real.js'));
+    fs.writeFileSync(path.join(js, 'decode-worker.js'), "import './decode-worker-real.js';\n" +
+      'const reply = self.postMessage.bind(self);\n' +
+      'self.postMessage = (message, transfer) => setTimeout(() => reply(message, transfer), 300);\n');
+  });
+  const thumbnailsWaiting = () => page.evaluate(() => Boolean(document.querySelector('.series canvas.thumbnail[data-state="waiting"]')));
+  for (let step = 0; step < 40 && await thumbnailsWaiting(); step++) {
+    await page.keyboard.press('ArrowDown');
+    await page.waitForTimeout(100);
+  }
+  await page.waitForFunction(() => !document.querySelector('.series canvas.thumbnail[data-state="waiting"]'), null, { timeout: 30000 });
+  const states = await page.locator('.series canvas.thumbnail').evaluateAll((all) => all.map((c) => c.dataset.state + ' ' + (c.title || '')));
+  assert.deepEqual(states, ['drawn ', 'drawn ', 'drawn ']);
+});
+
 test('the keyboard help lists every key, opens from its button and ?, and closes with Esc', async (t) => {
   const { page } = await launch(t, 'help');
   assert.equal(await page.locator('#help').isVisible(), false);

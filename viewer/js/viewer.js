@@ -275,8 +275,8 @@
   // A thumbnail from the middle image of the series, its first frame, in its own window.
   async function drawThumbnail(series, canvas) {
     const image = await openImage(series.images[Math.floor((series.images.length - 1) / 2)].path);
-    // Behind the images asked for on screen.
-    await image.loadFrame(0, { preload: true });
+    // Behind the images asked for on screen, ahead of those read ahead.
+    await image.loadFrame(0, { priority: 'thumbnail' });
     Viewport.drawThumbnail(image, Images.defaultView(image, 0), canvas);
   }
 
@@ -686,7 +686,7 @@
         const count = display.image.frameCount;
         const shown = await showFrame((display.frame + 1) % count);
         // The frame after it decodes while this one is on screen.
-        if (shown) display.image.loadFrame((display.frame + 1) % count, { preload: true }).catch(() => {});
+        if (shown) display.image.loadFrame((display.frame + 1) % count, { priority: 'preload' }).catch(() => {});
         return shown;
       },
       playingChanged(playing) {

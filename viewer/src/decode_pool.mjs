@@ -1,13 +1,21 @@
-// A few decoding workers and the frames waiting for them: frames to be shown go before frames
-// being preloaded, and a new preload list replaces the frames of the old one still waiting.
+// A few decoding workers and the frames waiting for them: frames to be shown go first, then
+// thumbnails, then frames being preloaded. A new preload list replaces the frames of the old one
+// still waiting; thumbnails stay queued, since nothing asks for them again.
 const SHOW = 0;
-const PRELOAD = 1;
+const THUMBNAIL = 1;
+const PRELOAD = 2;
+const PRIORITIES = { show: SHOW, thumbnail: THUMBNAIL, preload: PRELOAD };
+
+// The more urgent of two priorities.
+export function morePressing(a, b) {
+  return (PRIORITIES[a] ?? SHOW) <= (PRIORITIES[b] ?? SHOW) ? a : b;
+}
 
 // spawn() starts one worker.
 export function createPool(spawn, size) {
   const workers = [];
   const idle = [];
-  const queues = [[], []];
+  const queues = [[], [], []];
   const running = new Map();
   let nextId = 1;
 
@@ -47,12 +55,12 @@ export function createPool(spawn, size) {
   }
 
   function pump() {
-    while (queues[SHOW].length + queues[PRELOAD].length) {
+    while (queued()) {
       if (!idle.length) {
         if (workers.length >= size) return;
         start();
       }
-      const task = queues[SHOW].shift() || queues[PRELOAD].shift();
+      const task = queues.find((queue) => queue.length).shift();
       const worker = idle.pop();
       const id = nextId++;
       task.worker = worker;
@@ -61,11 +69,16 @@ export function createPool(spawn, size) {
     }
   }
 
+  function queued() {
+    return queues.reduce((sum, queue) => sum + queue.length, 0);
+  }
+
   return {
-    // Resolves with { kind: 'grey' | 'rgb', pixels, min, max }.
-    decode(key, layout, frameBytes, preload) {
+    // priority: 'show' (the default), 'thumbnail' or 'preload'. Resolves with { kind: 'grey' | 'rgb', pixels, min, max }.
+    decode(key, layout, frameBytes, priority) {
+      const queue = queues[PRIORITIES[priority] ?? SHOW];
       return new Promise((resolve, reject) => {
-        queues[preload ? PRELOAD : SHOW].push({ key, layout, bytes: frameBytes.bytes, bitOffset: frameBytes.bitOffset, resolve, reject });
+        queue.push({ key, layout, bytes: frameBytes.bytes, bitOffset: frameBytes.bitOffset, resolve, reject });
         pump();
       });
     },
@@ -73,17 +86,20 @@ export function createPool(spawn, size) {
     dropPreloads() {
       for (const task of queues[PRELOAD].splice(0)) task.reject(new Error('superseded'));
     },
-    // A frame asked for while it waits as a preload moves to the front.
-    promote(key) {
-      const at = queues[PRELOAD].findIndex((task) => task.key === key);
-      if (at >= 0) queues[SHOW].unshift(...queues[PRELOAD].splice(at, 1));
+    // A frame asked for again with a higher priority moves to the front of that priority's queue.
+    promote(key, priority) {
+      const to = PRIORITIES[priority] ?? SHOW;
+      for (let from = to + 1; from < queues.length; from++) {
+        const at = queues[from].findIndex((task) => task.key === key);
+        if (at >= 0) queues[to].unshift(...queues[from].splice(at, 1));
+      }
     },
     // A worker started ahead of the first frame, while the page waits for the user.
     warm() {
       if (!workers.length) start();
     },
     waiting() {
-      return queues[SHOW].length + queues[PRELOAD].length + running.size;
+      return queued() + running.size;
     },
   };
 }

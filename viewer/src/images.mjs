@@ -4,7 +4,7 @@
 import { readDirectory } from './directory.mjs';
 import { readHeader, frameBytes, pixelLayout } from './image_header.mjs';
 import { renderFrame, defaultView as viewFor, presets as presetsFor } from './display.mjs';
-import { createPool } from './decode_pool.mjs';
+import { createPool, morePressing } from './decode_pool.mjs';
 import { createFrameCache } from './frame_cache.mjs';
 import { workerFactory } from './worker_factory.mjs';
 import { httpSource } from './sources/http.mjs';
@@ -77,25 +77,28 @@ function addFrameAccess(image, path, state, frameCount) {
   // Decodes frame i once; later calls find it in the cache until it is pushed out.
   image.loadFrame = (i, options) => {
     if (!validFrame(i)) return Promise.reject(new Error('the image has no frame ' + (Number(i) + 1)));
-    const preload = Boolean(options && options.preload);
+    const priority = (options && options.priority) || 'show';
     if (cache.get(key(i))) return Promise.resolve();
     const waiting = state.pending.get(i);
     if (waiting) {
-      if (!preload) pool.promote(key(i));
-      return waiting;
+      // Asked again more urgently: a frame still reading its file is queued at the new priority.
+      waiting.priority = morePressing(waiting.priority, priority);
+      pool.promote(key(i), waiting.priority);
+      return waiting.work;
     }
-    const work = (async () => {
+    const pending = { priority, work: null };
+    pending.work = (async () => {
       // Frames decoded before and since pushed out of the cache need the file again.
       if (!state.source) state.source = await loadHeader(path, from);
-      const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), preload);
+      const decoded = await pool.decode(key(i), pixelLayout(state.source), frameBytes(state.source, i), pending.priority);
       cache.put(key(i), decoded);
       state.decodedOnce.add(i);
       if (state.decodedOnce.size === frameCount) state.source = null;
     })();
-    state.pending.set(i, work);
+    state.pending.set(i, pending);
     const forget = () => state.pending.delete(i);
-    work.then(forget, forget);
-    return work;
+    pending.work.then(forget, forget);
+    return pending.work;
   };
   image.frameLoaded = (i) => validFrame(i) && cache.has(key(i));
   // The decoded frame: { kind: 'grey' (stored values) | 'rgb' (8-bit RGB), pixels, min, max }.
@@ -155,7 +158,7 @@ function preload(paths) {
         if (generation !== preloadGeneration) return;
         planned += image.rows * image.columns * (image.isColor ? 3 : Math.ceil(image.bitsAllocated / 8));
         if (planned > budget) return;
-        if (!image.frameLoaded(0)) image.loadFrame(0, { preload: true }).catch(() => {});
+        if (!image.frameLoaded(0)) image.loadFrame(0, { priority: 'preload' }).catch(() => {});
       } catch (e) {
         // An image that cannot be opened says why when it is shown.
       }
