@@ -14,8 +14,13 @@ let workerUrl = null;
 // From file://, each document gets a worker of its own, started from a blob of the carried worker
 // script.
 async function carriedWorker() {
-  workerUrl = workerUrl || URL.createObjectURL(new Blob([await carriedFile(here('pdf.worker.js'))], { type: 'text/javascript' }));
-  const port = new Worker(workerUrl);
+  if (!workerUrl) {
+    workerUrl = carriedFile(here('pdf.worker.js')).then((bytes) => URL.createObjectURL(new Blob([bytes], { type: 'text/javascript' })));
+    workerUrl.catch(() => {
+      workerUrl = null;
+    });
+  }
+  const port = new Worker(await workerUrl);
   return { worker: new PDFWorker({ port }), port };
 }
 
