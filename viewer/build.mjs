@@ -113,14 +113,52 @@ async function buildDiscPage(folder) {
       : file.text;
     fs.writeFileSync(file.path, text);
   }
+  await carryPdfFiles(path.join(viewerDir, 'js'));
   // The same page, its files found in VIEWER/, the worker's script before the image script.
   const page = fs.readFileSync(path.join(viewer, 'index.html'), 'utf-8')
     .replace('<meta charset="utf-8">', '<meta charset="utf-8">\n  <base href="VIEWER/">')
-    .replace('<script src="js/images.js"></script>', '<script src="js/decode-worker-embedded.js"></script>\n  <script src="js/images.js"></script>');
-  if (!page.includes('<base href="VIEWER/">') || !page.includes('decode-worker-embedded.js')) {
+    .replace('<script src="js/images.js"></script>', '<script src="js/decode-worker-embedded.js"></script>\n  <script src="js/images.js"></script>')
+    .replace('<script src="js/pdf.js"></script>', '<script src="js/pdf-carried.js"></script>\n  <script src="js/pdf.js"></script>');
+  if (!page.includes('<base href="VIEWER/">') || !page.includes('decode-worker-embedded.js') || !page.includes('pdf-carried.js')) {
     throw new Error('index.html no longer has the places INDEX.HTM is made from');
   }
   fs.writeFileSync(path.join(folder, 'INDEX.HTM'), page);
+}
+
+// pdf.js's worker and the data it loads on demand, for the page from file://: each file F becomes a
+// classic script F.js that hands over its bytes when the page adds it (see src/pdf_carried.mjs).
+// The worker is made a classic script too, as Chrome starts no module worker from a blob there.
+// The CMYK profile (read synchronously) and the decoders' script fallbacks and the scripting
+// engine (never used) are left out.
+const PDF_CARRIED = [['pdfjs/cmaps', /\.bcmap$/], ['pdfjs/standard_fonts', /\.(pfb|ttf)$/],
+  ['pdfjs/wasm', /^(jbig2|openjpeg|qcms_bg)\.wasm$/]];
+
+async function carryPdfFiles(js) {
+  fs.writeFileSync(path.join(js, 'pdf-carried.js'),
+    '// Filled by the carried scripts of pdf.js\'s files, each under its own address.\nself.LumidraPdfCarried = new Map();\n');
+  const carry = (file, bytes) => {
+    fs.writeFileSync(file + '.js', 'self.LumidraPdfCarried.set(document.currentScript.src, "' + bytes.toString('base64') + '");\n');
+  };
+  const worker = await esbuild.build({
+    entryPoints: [path.join(modules, 'pdfjs-dist', 'legacy', 'build', 'pdf.worker.min.mjs')],
+    bundle: true,
+    format: 'iife',
+    minify: true,
+    target: common.target,
+    logLevel: 'warning',
+    define: { 'import.meta.url': 'self.location.href' },
+    write: false,
+  });
+  carry(path.join(js, 'pdf.worker.js'), Buffer.from(worker.outputFiles[0].contents));
+  fs.rmSync(path.join(js, 'pdf.worker.js'));
+  for (const [name, wanted] of PDF_CARRIED) {
+    const where = path.join(js, name);
+    for (const file of fs.readdirSync(where)) {
+      if (wanted.test(file)) carry(path.join(where, file), fs.readFileSync(path.join(where, file)));
+      if (!file.startsWith('LICENSE')) fs.rmSync(path.join(where, file));
+    }
+  }
+  fs.rmSync(path.join(js, 'pdfjs', 'iccs'), { recursive: true, force: true });
 }
 
 if (discOut) await buildDiscPage(discOut);

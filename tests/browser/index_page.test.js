@@ -10,7 +10,8 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { SOURCE_DIR, tempDir, buildDisc, makeStudyDisc } = require('./support/disc.js');
-const { openBrowser, canvasSummary, text } = require('./support/browser.js');
+const { canvasSummary, text } = require('./support/browser.js');
+const { drop, openFromDisc, onlyPageFiles } = require('./support/index_page.js');
 
 // Every codec the page carries: HTJ2K, JPEG-LS, JPEG baseline, JPEG 2000 (multi-frame), and
 // palette, 1-bit and 32-bit images.
@@ -49,43 +50,6 @@ fs.rmSync(path.join(noIndexDisc, 'DICOMDIR'));
 fs.rmSync(path.join(noIndexDisc, 'DATA', 'DICOMDIR'));
 makeStudyDisc(path.join(sample, 'DATA', 'DICOM'), sampleDisc);
 
-// The folder given to the page's picker, as a person choosing it would.
-async function choose(page, disc) {
-  await page.setInputFiles('#folder-input', disc);
-}
-
-// The folder dragged from the desktop and dropped onto the page.
-async function drop(page, disc) {
-  const cdp = await page.context().newCDPSession(page);
-  const data = { items: [], files: [disc], dragOperationsMask: 1 };
-  for (const type of ['dragEnter', 'dragOver', 'drop']) await cdp.send('Input.dispatchDragEvent', { type, x: 600, y: 400, data });
-}
-
-// The browser at file://…/INDEX.HTM with the disc's folder given to it; every request the page and
-// its workers make is noted, and every whole file the page reads through the File API counted.
-async function openFromDisc(t, disc, give = choose) {
-  const browser = await openBrowser();
-  t.after(() => browser.close());
-  const requests = [];
-  browser.context.on('request', (request) => requests.push(request.url()));
-  await browser.context.addInitScript(() => {
-    const arrayBuffer = Blob.prototype.arrayBuffer;
-    self.lumidraFileReads = 0;
-    Blob.prototype.arrayBuffer = function () {
-      if (this instanceof File) self.lumidraFileReads++;
-      return arrayBuffer.call(this);
-    };
-  });
-  const page = browser.page;
-  await page.goto('file://' + disc + '/INDEX.HTM');
-  await page.waitForSelector('#folder-open:not([hidden])');
-  assert.equal(await text(page, 'folder-button'), 'Choose the disc\'s folder');
-  await give(page, disc);
-  await page.waitForSelector('#study-list[data-state="ready"]', { timeout: 30000 });
-  assert.equal(await page.locator('#folder-open').isHidden(), true);
-  return { page, requests, errors: browser.errors };
-}
-
 // Each series in the list chosen in turn: its first image drawn, with more than one colour, and
 // no error shown.
 async function showEverySeries(page) {
@@ -98,11 +62,6 @@ async function showEverySeries(page) {
     shown.push((await canvasSummary(page)).levels);
   }
   return shown;
-}
-
-function onlyPageFiles(requests, disc) {
-  const page = 'file://' + disc + '/';
-  return requests.filter((url) => !(url === page + 'INDEX.HTM' || url.startsWith(page + 'VIEWER/') || url.startsWith('blob:')));
 }
 
 test('INDEX.HTM shows every series of the disc through its DICOMDIR, decoding every codec offline',

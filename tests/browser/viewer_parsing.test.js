@@ -337,3 +337,35 @@ test('text values follow the specific character set', () => {
   assert.equal(sample.text(0x00080090), 'Dvořák^Petr^^MUDr.');
   assert.equal(sample.numbers(0x00200032).length, 3);
 });
+
+test('a folder without DICOMDIR lists its reports beside its images, a long PDF read only to its document', async () => {
+  const folder = path.join(work, 'reports');
+  const expected = JSON.parse(execFileSync('/usr/bin/python3', [path.join(__dirname, 'support', 'make_report_study.py'), folder],
+    { encoding: 'utf-8' }));
+  execFileSync('/usr/bin/python3', ['-c', [
+    'import sys, pydicom',
+    'ds = pydicom.dcmread(sys.argv[1])',
+    'ds.EncapsulatedDocument = bytes(ds.EncapsulatedDocument) + b"%" * 300000',
+    'ds.save_as(sys.argv[1])',
+  ].join('\n'), path.join(folder, 'DICOM', 'PDF00001')]);
+  const { fileSource } = await source('sources/files.mjs');
+  const { scanFolder } = await source('scan.mjs');
+  const names = fs.readdirSync(path.join(folder, 'DICOM'));
+  const files = fileSource(names.map((name) => ({ path: name, file: new Blob([fs.readFileSync(path.join(folder, 'DICOM', name))]) })));
+  const wholeReads = [];
+  const { patients } = await scanFolder(Object.assign({}, files, {
+    read(p) {
+      wholeReads.push(p);
+      return files.read(p);
+    },
+  }));
+  // pdf2dcm's copy of the UTF-8 name under its Latin-1 label is the same patient.
+  assert.deepEqual(patients.map((p) => p.name), ['Nováková^Jana']);
+  const series = patients[0].studies[0].series;
+  assert.deepEqual(series[0].images.map((i) => i.sopInstanceUid), expected.ct);
+  assert.deepEqual(series.map((s) => s.documents.map((d) => [d.path, d.kind, d.title])),
+    [[], [['PDF00001', 'pdf', expected.pdf.title]], [['SR000001', 'sr', expected.sr.title]], [['KO000001', 'keyImages', expected.ko.title]]]);
+  assert.equal(series[2].documents[0].completion, expected.sr.completion);
+  assert.ok(fs.statSync(path.join(folder, 'DICOM', 'PDF00001')).size > 300000);
+  assert.deepEqual(wholeReads, []);
+});

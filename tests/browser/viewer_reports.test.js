@@ -11,6 +11,7 @@ const { tempDir } = require('./support/disc.js');
 const { startFakeLauncher } = require('./support/fake_launcher.js');
 const { openBrowser, text, waitForImage, settle } = require('./support/browser.js');
 const { makeStudyWorkspace } = require('./support/study_workspace.js');
+const { expectedLines } = require('./support/report_lines.js');
 const Format = require('../../viewer/js/format.js');
 
 const LAUNCH_ID = 'LUMIDRA_feed0123abcd';
@@ -37,17 +38,6 @@ async function launch(t, name, maker) {
   await browser.page.goto('http://localhost:' + port + '/7z/index.html?uniqueId=' + LAUNCH_ID);
   await browser.page.waitForSelector('#study-list[data-state="ready"]');
   return { page: browser.page, errors: browser.errors, expected, outside };
-}
-
-// pydicom's reading of a content tree as the lines a reader should find: headings, then
-// "name: value" with codes by meaning, numbers with units, dates as dates.
-function expectedLines(nodes, out = []) {
-  for (const node of nodes) {
-    if (node.type === 'CONTAINER') out.push(node.name);
-    else if (node.type !== 'IMAGE') out.push(node.name + ': ' + node.value);
-    expectedLines(node.children, out);
-  }
-  return out;
 }
 
 test('a PDF report, a structured report and key images, as pydicom reads them', async (t) => {

@@ -148,6 +148,14 @@ export function imageReferences(content) {
   return out;
 }
 
+// Which view shows a data set of the given SOP class ('pdf', 'sr' or 'keyImages'), or null for one
+// that is not a document.
+export function documentKind(v, sopClass) {
+  if (sopClass === PDF_CLASS) return 'pdf';
+  if (v.has(CONTENT_SEQUENCE) || v.text(0x0040a040) === 'CONTAINER') return sopClass === KEY_OBJECT_CLASS ? 'keyImages' : 'sr';
+  return null;
+}
+
 // Reads a document file: { kind: 'pdf' | 'sr' | 'keyImages', title, date, time, authors, ... }.
 // Throws DicomError or DocumentError with the reason when it cannot.
 export function readDocument(arrayBuffer) {
@@ -158,7 +166,8 @@ export function readDocument(arrayBuffer) {
     date: v.text(0x00080023) || v.text(0x00080012), time: v.text(0x00080023) ? v.text(0x00080033) : v.text(0x00080013),
     patientName: v.text(0x00100010), patientId: v.text(0x00100020),
   };
-  if (sopClass === PDF_CLASS) return Object.assign(common, pdfOf(v));
-  if (v.has(CONTENT_SEQUENCE) || v.text(0x0040a040) === 'CONTAINER') return Object.assign(common, reportOf(v, sopClass));
+  const kind = documentKind(v, sopClass);
+  if (kind === 'pdf') return Object.assign(common, pdfOf(v));
+  if (kind) return Object.assign(common, reportOf(v, sopClass));
   throw new DocumentError('neither a PDF nor a structured report (SOP class ' + (sopClass || 'not given') + ')');
 }

@@ -2,15 +2,40 @@
 // encapsulated PDF, and one page drawn into an element at a scale, its text laid over the picture
 // so that it can be selected and copied. The worker, fonts, character maps and decoders all come
 // from the disc beside this script; a document never fetches anything itself.
-import { getDocument, GlobalWorkerOptions, TextLayer } from 'pdfjs-dist/legacy/build/pdf.mjs';
+import { getDocument, GlobalWorkerOptions, PDFWorker, TextLayer } from 'pdfjs-dist/legacy/build/pdf.mjs';
+import { carrying, carriedFile, CarriedDataFactory } from './pdf_carried.mjs';
 
 const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/pdf.js', location.href).href;
 const here = (name) => new URL(name, scriptUrl).href;
 GlobalWorkerOptions.workerSrc = here('pdf.worker.js');
 
+let workerUrl = null;
+
+// From file://, each document gets a worker of its own, started from a blob of the carried worker
+// script.
+async function carriedWorker() {
+  if (!workerUrl) {
+    workerUrl = carriedFile(here('pdf.worker.js')).then((bytes) => URL.createObjectURL(new Blob([bytes], { type: 'text/javascript' })));
+    workerUrl.catch(() => {
+      workerUrl = null;
+    });
+  }
+  const port = new Worker(await workerUrl);
+  return { worker: new PDFWorker({ port }), port };
+}
+
+// A worker given to pdf.js outlives the task unless ended with it.
+function end(task, own) {
+  return task.destroy().finally(() => {
+    if (!own) return;
+    own.worker.destroy();
+    own.port.terminate();
+  });
+}
+
 // Resolves to { pages, info: { title, author, created }, document, task }.
 async function open(bytes) {
-  const task = getDocument({
+  const options = {
     // pdf.js takes the buffer over; the caller keeps its own copy.
     data: bytes.slice(),
     cMapUrl: here('pdfjs/cmaps/'),
@@ -20,8 +45,19 @@ async function open(bytes) {
     iccUrl: here('pdfjs/iccs/'),
     isEvalSupported: false,
     enableXfa: false,
-  });
-  const doc = await task.promise;
+  };
+  const own = carrying() ? await carriedWorker() : null;
+  // There the data pdf.js asks for comes from the carried scripts. The CMYK profile, which pdf.js
+  // would read with a synchronous request, is left out: such colours are converted without it.
+  if (own) Object.assign(options, { worker: own.worker, BinaryDataFactory: CarriedDataFactory, useWorkerFetch: false, iccUrl: null });
+  const task = getDocument(options);
+  let doc;
+  try {
+    doc = await task.promise;
+  } catch (e) {
+    end(task, own);
+    throw e;
+  }
   let info = {};
   try {
     info = (await doc.getMetadata()).info || {};
@@ -33,6 +69,7 @@ async function open(bytes) {
     info: { title: info.Title || '', author: info.Author || '', created: info.CreationDate || '' },
     document: doc,
     task,
+    own,
   };
 }
 
@@ -64,7 +101,7 @@ async function renderPage(opened, number, scale, element) {
 }
 
 function close(opened) {
-  return opened.task.destroy();
+  return end(opened.task, opened.own);
 }
 
 self.LumidraPdf = { open, renderPage, close };
