@@ -10,7 +10,7 @@ from . import DiscError, identity
 from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
 from .catalogue import arrange, leave_out, read_study
 from .copying import Incoming, place_images, remove_images
-from .dicomdir import Dicomdirs, record_counts
+from .dicomdir import Dicomdirs
 from .extras import Extras, copy_extras, plan_extras
 from .index_values import index_tree, made_up_lines, needed_values, remove_index_tree
 from .iso import make_iso
@@ -102,7 +102,7 @@ def _decided(request, images, skipped):
 
 
 def _indexed(request, catalogue, root, progress):
-    """Both DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
+    """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
     after the images are written: what it leaves out goes off the disc, and the indexes are made
     again over what is left, so that label, file-set ID and profile follow the disc's content."""
     for _attempt in range(3):
@@ -111,9 +111,10 @@ def _indexed(request, catalogue, root, progress):
         supplied = needed_values(catalogue)
         dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress,
                               index_tree(root, catalogue, supplied))
-        refused = dicomdirs.wait_data()
-        dicomdirs.wait_root(complete=not refused)
-        remove_index_tree(root)
+        try:
+            refused = dicomdirs.wait()
+        finally:
+            remove_index_tree(root)
         if not refused:
             if dicomdirs.inventing:
                 catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
@@ -151,7 +152,7 @@ def build_disc(request, progress):
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)
-        counts = record_counts(os.path.join(root, "DICOMDIR"))
+        counts = dicomdirs.counts
         if request.iso_file:
             disc_bytes = make_iso(root, guard.iso_part, label, progress)
         else:
