@@ -4,6 +4,7 @@ and sum it up."""
 
 import datetime
 import os
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 from . import DiscError, identity
@@ -126,14 +127,20 @@ def _indexed(request, catalogue, root, progress):
     raise DiscError("dcmmkdir kept leaving images out of the DICOMDIR")
 
 
+def _place_carried(request, extras, root):
+    copy_extras(extras, root)
+    for program in request.programs:
+        place_program(program.source, root, program.on_disc, program.executable)
+    if request.index_page_folder:
+        place_index_page(request.index_page_folder, root)
+
+
 def build_disc(request, progress):
     """Builds the disc; raises DiscError (or KeyboardInterrupt) with nothing left behind, and a
     disc that was there before as it was."""
     extras = _check_request(request)
     with OutputGuard(request.output_folder, request.iso_file) as guard:
         root = guard.root
-        # Work that does not wait for the study runs beside the reading: the viewer's archive.
-        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
         with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
@@ -141,14 +148,16 @@ def build_disc(request, progress):
             raise DiscError(_no_images(request, skipped))
         catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
-        label, dicomdirs = _indexed(request, catalogue, root, progress)
+        # dcmmkdir keeps one core busy; the reading before it keeps both. What does not wait for
+        # the index is made on the other core meanwhile: the viewer's archive and the files
+        # carried as they are.
+        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
+        with ThreadPoolExecutor(max_workers=1) as beside:
+            carried = beside.submit(_place_carried, request, extras, root)
+            label, dicomdirs = _indexed(request, catalogue, root, progress)
+            carried.result()
         make_data_zip(root, catalogue.first_shown, progress)
         finish_viewer_pack(viewer, progress)
-        copy_extras(extras, root)
-        for program in request.programs:
-            place_program(program.source, root, program.on_disc, program.executable)
-        if request.index_page_folder:
-            place_index_page(request.index_page_folder, root)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)
