@@ -25,6 +25,7 @@ sys.path.insert(0, TOOLS_DIR)
 from disc.build import DiscRequest, Program, build_disc  # noqa: E402
 from disc.dicomdir import profile_for  # noqa: E402
 from disc.dicomdir_bytes import Dicomdir  # noqa: E402
+from disc import index_values  # noqa: E402
 from disc.header_patch import Unwalkable  # noqa: E402
 from disc.progress import silent_progress  # noqa: E402
 from disc import recognise  # noqa: E402
@@ -234,6 +235,36 @@ class Dicomdirs(unittest.TestCase):
         self.assertEqual(result.catalogue.images, len(images))
         records = self.assert_same_records_the_roots_naming_data(disc)
         self.assertEqual(len([r for r in records if r["DirectoryRecordType"] == "IMAGE"]), len(images))
+
+    def test_values_are_supplied_from_the_disc_where_memory_is_full_and_nothing_is_left_behind(self):
+        export = os.path.join(WORK, "export lacking study ids")
+        _series, images = write_synthetic_study(export)
+        for path in images:
+            dataset = pydicom.dcmread(path)
+            del dataset.StudyID
+            dataset.save_as(path, write_like_original=True)
+        memory = tempfile.mkdtemp(dir=WORK)
+        writing = index_values._write_supplied
+        targets = []
+
+        def full_memory(source, target, values):
+            targets.append(target)
+            if target.startswith(memory):
+                raise OSError(28, "No space left on device")
+            writing(source, target, values)
+
+        disc = os.path.join(WORK, "disc supplied from the disc")
+        request = DiscRequest(input_folder=export, output_folder=disc,
+                              viewer_folder=os.path.join(SOURCE_DIR, "build", "viewer"),
+                              programs=[Program(PROGRAMS["lumidra.exe"], "lumidra.exe", False)])
+        with mock.patch.object(index_values, "_MEMORY", memory), \
+                mock.patch.object(index_values, "_write_supplied", side_effect=full_memory):
+            build_disc(request, silent_progress())
+        self.assertTrue(targets[0].startswith(memory) and targets[-1].startswith(disc), targets[:1] + targets[-1:])
+        self.assertEqual(os.listdir(memory), [])
+        self.assertNotIn(".index", os.listdir(disc))
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        self.assertEqual([bool(r["StudyID"]) for r in records if r["DirectoryRecordType"] == "STUDY"], [True])
 
     def test_patient_names_in_both_character_sets_are_intact(self):
         for folder in ("", "DATA"):

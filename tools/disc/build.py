@@ -102,20 +102,22 @@ def _decided(request, images, skipped):
     return catalogue
 
 
-def _indexed(request, catalogue, root, progress):
+def _indexed(request, catalogue, root, progress, beside):
     """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
     after the images are written: what it leaves out goes off the disc, and the indexes are made
-    again over what is left, so that label, file-set ID and profile follow the disc's content."""
+    again over what is left, so that label, file-set ID and profile follow the disc's content.
+    beside() is called once dcmmkdir runs."""
     for _attempt in range(3):
         label = volume_label(request.label, catalogue.first_image.patient_name,
                              catalogue.first_image.study_description)
         supplied = needed_values(catalogue)
-        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress,
-                              index_tree(root, catalogue, supplied))
+        tree = index_tree(root, catalogue, supplied)
         try:
+            dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress, tree)
+            beside()
             refused = dicomdirs.wait()
         finally:
-            remove_index_tree(root)
+            remove_index_tree(root, tree)
         if not refused:
             if dicomdirs.inventing:
                 catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
@@ -151,13 +153,18 @@ def build_disc(request, progress):
         # dcmmkdir keeps one core busy; the reading before it keeps both. What does not wait for
         # the index is made on the other core meanwhile: the viewer's archive and the files
         # carried as they are.
-        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
+        started = []
         with ThreadPoolExecutor(max_workers=1) as beside:
-            carried = beside.submit(_place_carried, request, extras, root)
-            label, dicomdirs = _indexed(request, catalogue, root, progress)
-            carried.result()
+            def start_beside():
+                if not started:
+                    started.append(start_viewer_pack(request.viewer_folder,
+                                                     os.path.join(root, "DATA", "7z", "viewer.7z")))
+                    started.append(beside.submit(_place_carried, request, extras, root))
+
+            label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
+            started[1].result()
         make_data_zip(root, catalogue.first_shown, progress)
-        finish_viewer_pack(viewer, progress)
+        finish_viewer_pack(started[0], progress)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)

@@ -10,6 +10,7 @@ has dcmmkdir make the index instead.
 """
 
 import struct
+import sys
 
 from pydicom.uid import generate_uid
 
@@ -25,15 +26,45 @@ _PAST_EVERY_TAG = 0xFFFFFFFF
 
 
 class _Record:
-    __slots__ = ("start", "defined", "elements", "kind", "file_id")
+    """One directory record: its item's bytes and where in them its offsets and file ID lie
+    (kept that lean, as an index names every image)."""
+    __slots__ = ("start", "defined", "body", "offsets", "file_id_at", "kind", "file_id")
 
-    def __init__(self, start, defined, elements):
+    def __init__(self, start, defined, body):
         self.start = start  # where its item starts in the file, which offsets name
         self.defined = defined  # the item has a length (else it ends with a delimiter)
-        self.elements = elements  # [(tag, the element's bytes)]
-        values = dict(elements)
-        self.kind = _text(values[_TYPE]) if _TYPE in values else ""
-        self.file_id = _text(values[_FILE_ID]) if _FILE_ID in values else None
+        self.body = body  # its elements' bytes
+        self.offsets = []  # where each offset's element starts in body
+        self.file_id_at = None  # (start, end) of the file ID's element in body
+        self.kind, self.file_id = "", None
+        pos = 0
+        for tag, _vr, _start, _length, end in walk(body, 0, True, _PAST_EVERY_TAG):
+            if tag in _OFFSETS:
+                _offset(body[pos:end])
+                self.offsets.append(pos)
+            elif tag == _TYPE:
+                self.kind = sys.intern(_text(body[pos:end]))
+            elif tag == _FILE_ID:
+                self.file_id_at = (pos, end)
+                self.file_id = _text(body[pos:end])
+            pos = end
+
+    def named(self):
+        """The offsets in the record's elements."""
+        return [_offset(self.body[pos:pos + 12]) for pos in self.offsets]
+
+    def moved(self, moved, file_id):
+        """The record's body with its offsets moved and, where given, the file ID's element."""
+        edits = [(pos, pos + 12, _moved(self.body[pos:pos + 12], moved)) for pos in self.offsets]
+        if file_id is not None:
+            start, end = self.file_id_at
+            edits.append((start, end, file_id))
+        parts, pos = [], 0
+        for start, end, replaced in sorted(edits):
+            parts += [self.body[pos:start], replaced]
+            pos = end
+        parts.append(self.body[pos:])
+        return b"".join(parts)
 
 
 def _text(element):
@@ -86,14 +117,13 @@ class Dicomdir:
             if length != _UNDEFINED:
                 if pos + 8 + length > len(data):
                     raise Unwalkable("a record past the file's end")
-                elements, _stop = _elements(data[pos + 8:pos + 8 + length], 0, True)
-                records.append(_Record(pos, True, elements))
+                records.append(_Record(pos, True, data[pos + 8:pos + 8 + length]))
                 pos += 8 + length
             else:
-                elements, stop = _elements(data, pos + 8, False, _ITEM_END)
+                _found, stop = _elements(data, pos + 8, False, _ITEM_END)
                 if tag_at(data, stop) != _ITEM_END:
                     raise Unwalkable("a record without its end")
-                records.append(_Record(pos, False, elements))
+                records.append(_Record(pos, False, data[pos + 8:stop]))
                 pos = stop + 8
         if pos != end:
             raise Unwalkable("the record sequence's length is not its items'")
@@ -101,10 +131,9 @@ class Dicomdir:
 
     def _check_offsets(self):
         starts = {record.start for record in self.records}
-        named = [element for tag, element in self.before if tag in (_FIRST, _LAST)]
-        named += [element for record in self.records for tag, element in record.elements if tag in _OFFSETS]
-        for element in named:
-            offset = _offset(element)
+        named = [_offset(element) for tag, element in self.before if tag in (_FIRST, _LAST)]
+        named += [offset for record in self.records for offset in record.named()]
+        for offset in named:
             if offset and offset not in starts:
                 raise Unwalkable("an offset that names no record")
 
@@ -129,25 +158,25 @@ class Dicomdir:
         head += b"".join(element for _tag, element in meta)
         bodies = []
         for record in self.records:
-            elements = []
-            for tag, element in record.elements:
-                if tag == _FILE_ID:
-                    if not record.file_id.startswith(prefix):
-                        raise Unwalkable("a file ID outside %s" % folder)
-                    element = _with_value(element, record.file_id[len(prefix):].encode("ascii"), b" ")
-                elements.append((tag, element))
-            bodies.append(elements)
+            file_id = None
+            if record.file_id is not None:
+                if not record.file_id.startswith(prefix):
+                    raise Unwalkable("a file ID outside %s" % folder)
+                start, end = record.file_id_at
+                file_id = _with_value(record.body[start:end], record.file_id[len(prefix):].encode("ascii"), b" ")
+            bodies.append(file_id)
         before = sum(len(element) for _tag, element in self.before)
         pos = len(head) + before + 12
         moved = {}
-        for record, elements in zip(self.records, bodies):
+        for record, file_id in zip(self.records, bodies):
             moved[record.start] = pos
-            pos += 8 + sum(len(element) for _tag, element in elements) + (0 if record.defined else 8)
+            grown = 0 if file_id is None else len(file_id) - (record.file_id_at[1] - record.file_id_at[0])
+            pos += 8 + len(record.body) + grown + (0 if record.defined else 8)
         parts = [head]
         parts += [_moved(element, moved) if tag in (_FIRST, _LAST) else element for tag, element in self.before]
         items = []
-        for record, elements in zip(self.records, bodies):
-            body = b"".join(_moved(element, moved) if tag in _OFFSETS else element for tag, element in elements)
+        for record, file_id in zip(self.records, bodies):
+            body = record.moved(moved, file_id)
             if record.defined:
                 items.append(struct.pack("<HHI", 0xFFFE, 0xE000, len(body)) + body)
             else:
