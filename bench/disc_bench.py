@@ -207,11 +207,12 @@ def render(results):
         "The floor's `dcmmkdir` runs as the study needs it, without made-up attributes. The builder "
         "does more than the floor: it reads every header (walking an Explicit VR Little Endian one by its "
         "bytes, pydicom reading the others; in one process per core, while two threads copy), decides the "
-        "patients, writes two DICOMDIRs (at the root and in DATA, side "
-        "by side), packs the viewer, writes data.zip with the first series, copies the launchers and "
-        "writes README.TXT. Where images lack a value the DICOMDIR needs, it writes their headers "
-        "with the value into a tree of links that dcmmkdir reads instead of making values up (`+I`, "
-        "whose time grows with the square of the images).",
+        "patients, has `dcmmkdir` write the root's DICOMDIR and moves that index into DATA by its bytes "
+        "(file IDs less `DATA\\`, record offsets laid out anew) for the viewer; beside `dcmmkdir` it packs "
+        "the viewer and copies the launchers and INDEX.HTM with VIEWER/; then it writes data.zip with the "
+        "first series and README.TXT. Where images lack a value the DICOMDIR needs, it writes their headers "
+        "with the value into a tree of links (in a private folder in memory) that dcmmkdir reads instead of "
+        "making values up (`+I`, whose time grows with the square of the images).",
         "",
         "| peak resident memory of the builder's own process (VmHWM) | images | KiB |",
         "|---|---|---|",

@@ -194,7 +194,8 @@ class Dicomdirs:
         try:
             if index is None:
                 raise Unwalkable("the root's index was not read")
-            moved = index.relocated("DATA")
+            with open(target, "wb") as out:
+                index.write_relocated("DATA", out)
         except Unwalkable:
             in_data = [name[len("DATA/"):] for name in self.ids]
             own = _Index(os.path.join(self.read_root, "DATA"), os.path.join(self.root, "DATA"), in_data,
@@ -203,6 +204,3 @@ class Dicomdirs:
             own.finish()
             if own.indexed() != set(in_data):
                 raise DiscError("dcmmkdir left images out of DATA/DICOMDIR that the root's DICOMDIR names")
-            return
-        with open(target, "wb") as out:
-            out.write(moved)

@@ -9,8 +9,8 @@ offset does not point at, or any structure not foreseen here, raises Unwalkable,
 has dcmmkdir make the index instead.
 """
 
+import io
 import struct
-import sys
 
 from pydicom.uid import generate_uid
 
@@ -26,44 +26,45 @@ _PAST_EVERY_TAG = 0xFFFFFFFF
 
 
 class _Record:
-    """One directory record: its item's bytes and where in them its offsets and file ID lie
-    (kept that lean, as an index names every image)."""
-    __slots__ = ("start", "defined", "body", "offsets", "file_id_at", "kind", "file_id")
+    """Where one directory record lies in the index's bytes, and its offsets and file ID: the
+    index names every image, so a record keeps no bytes of its own."""
+    __slots__ = ("start", "defined", "body", "offsets", "file_id_at", "kind")
 
-    def __init__(self, start, defined, body):
+    def __init__(self, data, start, defined, body_end):
         self.start = start  # where its item starts in the file, which offsets name
         self.defined = defined  # the item has a length (else it ends with a delimiter)
-        self.body = body  # its elements' bytes
-        self.offsets = []  # where each offset's element starts in body
-        self.file_id_at = None  # (start, end) of the file ID's element in body
-        self.kind, self.file_id = "", None
-        pos = 0
-        for tag, _vr, _start, _length, end in walk(body, 0, True, _PAST_EVERY_TAG):
+        self.body = (start + 8, body_end)  # its elements
+        offsets, self.file_id_at, self.kind = [], None, ""
+        pos = start + 8
+        for tag, _vr, _start, _length, end in walk(data[pos:body_end], 0, True, _PAST_EVERY_TAG):
+            end += start + 8
             if tag in _OFFSETS:
-                _offset(body[pos:end])
-                self.offsets.append(pos)
+                _offset(data[pos:end])
+                offsets.append(pos)
             elif tag == _TYPE:
-                self.kind = sys.intern(_text(body[pos:end]))
+                self.kind = _text(data[pos:end])
             elif tag == _FILE_ID:
                 self.file_id_at = (pos, end)
-                self.file_id = _text(body[pos:end])
             pos = end
+        self.offsets = tuple(offsets)  # where each offset's element starts
 
-    def named(self):
+    def named(self, data):
         """The offsets in the record's elements."""
-        return [_offset(self.body[pos:pos + 12]) for pos in self.offsets]
+        return [_offset(data[pos:pos + 12]) for pos in self.offsets]
 
-    def moved(self, moved, file_id):
-        """The record's body with its offsets moved and, where given, the file ID's element."""
-        edits = [(pos, pos + 12, _moved(self.body[pos:pos + 12], moved)) for pos in self.offsets]
+    def file_id(self, data):
+        return None if self.file_id_at is None else _text(data[self.file_id_at[0]:self.file_id_at[1]])
+
+    def moved(self, data, moved, file_id):
+        """The record's elements with their offsets moved and, where given, the file ID's."""
+        edits = [(pos, pos + 12, _moved(data[pos:pos + 12], moved)) for pos in self.offsets]
         if file_id is not None:
-            start, end = self.file_id_at
-            edits.append((start, end, file_id))
-        parts, pos = [], 0
+            edits.append((self.file_id_at[0], self.file_id_at[1], file_id))
+        parts, pos = [], self.body[0]
         for start, end, replaced in sorted(edits):
-            parts += [self.body[pos:start], replaced]
+            parts += [data[pos:start], replaced]
             pos = end
-        parts.append(self.body[pos:])
+        parts.append(data[pos:self.body[1]])
         return b"".join(parts)
 
 
@@ -101,6 +102,7 @@ class Dicomdir:
             raise Unwalkable("no directory record sequence")
         length = struct.unpack_from("<I", data, pos + 8)[0]
         self.sequence_defined = length != _UNDEFINED
+        self.data = data
         self.records, pos = self._records(data, pos + 12, pos + 12 + length if self.sequence_defined else None)
         self.after, _end = _elements(data, pos, True)
         self._check_offsets()
@@ -117,13 +119,13 @@ class Dicomdir:
             if length != _UNDEFINED:
                 if pos + 8 + length > len(data):
                     raise Unwalkable("a record past the file's end")
-                records.append(_Record(pos, True, data[pos + 8:pos + 8 + length]))
+                records.append(_Record(data, pos, True, pos + 8 + length))
                 pos += 8 + length
             else:
                 _found, stop = _elements(data, pos + 8, False, _ITEM_END)
                 if tag_at(data, stop) != _ITEM_END:
                     raise Unwalkable("a record without its end")
-                records.append(_Record(pos, False, data[pos + 8:stop]))
+                records.append(_Record(data, pos, False, stop))
                 pos = stop + 8
         if pos != end:
             raise Unwalkable("the record sequence's length is not its items'")
@@ -132,14 +134,15 @@ class Dicomdir:
     def _check_offsets(self):
         starts = {record.start for record in self.records}
         named = [_offset(element) for tag, element in self.before if tag in (_FIRST, _LAST)]
-        named += [offset for record in self.records for offset in record.named()]
+        named += [offset for record in self.records for offset in record.named(self.data)]
         for offset in named:
             if offset and offset not in starts:
                 raise Unwalkable("an offset that names no record")
 
     def file_ids(self):
         """The file IDs the records name, '/' separated, in the index's order."""
-        return [record.file_id.replace("\\", "/") for record in self.records if record.file_id is not None]
+        found = (record.file_id(self.data) for record in self.records)
+        return [file_id.replace("\\", "/") for file_id in found if file_id is not None]
 
     def counts(self):
         """{record type: how many}."""
@@ -148,48 +151,54 @@ class Dicomdir:
             found[record.kind] = found.get(record.kind, 0) + 1
         return found
 
+    def _file_id_in(self, record, prefix):
+        """The record's file ID element less prefix, or None where it has none."""
+        file_id = record.file_id(self.data)
+        if file_id is None:
+            return None
+        if not file_id.startswith(prefix):
+            raise Unwalkable("a file ID outside %s" % prefix.rstrip("\\"))
+        element = self.data[record.file_id_at[0]:record.file_id_at[1]]
+        return _with_value(element, file_id[len(prefix):].encode("ascii"), b" ")
+
     def relocated(self, folder):
-        """The index's bytes with each file ID relative to folder (every one must lie in it), and
-        an instance UID of its own: a second file, not a copy of the first."""
+        """write_relocated's bytes."""
+        out = io.BytesIO()
+        self.write_relocated(folder, out)
+        return out.getvalue()
+
+    def write_relocated(self, folder, out):
+        """Writes to out the index with each file ID relative to folder (every one must lie in
+        it; else Unwalkable, before anything is written) and an instance UID of its own: a
+        second file, not a copy of the first. Record by record, so that no second copy of the
+        index is held."""
         prefix = folder + "\\"
         meta = [(tag, _with_value(element, generate_uid().encode("ascii"), b"\0") if tag == _INSTANCE else element)
                 for tag, element in self.meta if tag != _GROUP_LENGTH]
         head = b"\0" * 128 + b"DICM" + _group_length(sum(len(element) for _tag, element in meta))
         head += b"".join(element for _tag, element in meta)
-        bodies = []
-        for record in self.records:
-            file_id = None
-            if record.file_id is not None:
-                if not record.file_id.startswith(prefix):
-                    raise Unwalkable("a file ID outside %s" % folder)
-                start, end = record.file_id_at
-                file_id = _with_value(record.body[start:end], record.file_id[len(prefix):].encode("ascii"), b" ")
-            bodies.append(file_id)
         before = sum(len(element) for _tag, element in self.before)
-        pos = len(head) + before + 12
+        first = pos = len(head) + before + 12
         moved = {}
-        for record, file_id in zip(self.records, bodies):
+        for record in self.records:
             moved[record.start] = pos
+            file_id = self._file_id_in(record, prefix)
             grown = 0 if file_id is None else len(file_id) - (record.file_id_at[1] - record.file_id_at[0])
-            pos += 8 + len(record.body) + grown + (0 if record.defined else 8)
-        parts = [head]
-        parts += [_moved(element, moved) if tag in (_FIRST, _LAST) else element for tag, element in self.before]
-        items = []
-        for record, file_id in zip(self.records, bodies):
-            body = record.moved(moved, file_id)
-            if record.defined:
-                items.append(struct.pack("<HHI", 0xFFFE, 0xE000, len(body)) + body)
-            else:
-                items.append(struct.pack("<HHI", 0xFFFE, 0xE000, _UNDEFINED) + body
-                             + struct.pack("<HHI", 0xFFFE, 0xE00D, 0))
-        items = b"".join(items)
-        if self.sequence_defined:
-            parts.append(struct.pack("<HH", 0x0004, 0x1220) + b"SQ\0\0" + struct.pack("<I", len(items)) + items)
-        else:
-            parts.append(struct.pack("<HH", 0x0004, 0x1220) + b"SQ\0\0" + struct.pack("<I", _UNDEFINED) + items
-                         + struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
-        parts += [element for _tag, element in self.after]
-        return b"".join(parts)
+            pos += 8 + record.body[1] - record.body[0] + grown + (0 if record.defined else 8)
+        out.write(head)
+        for tag, element in self.before:
+            out.write(_moved(element, moved) if tag in (_FIRST, _LAST) else element)
+        out.write(struct.pack("<HH", 0x0004, 0x1220) + b"SQ\0\0"
+                  + struct.pack("<I", pos - first if self.sequence_defined else _UNDEFINED))
+        for record in self.records:
+            body = record.moved(self.data, moved, self._file_id_in(record, prefix))
+            out.write(struct.pack("<HHI", 0xFFFE, 0xE000, len(body) if record.defined else _UNDEFINED) + body)
+            if not record.defined:
+                out.write(struct.pack("<HHI", 0xFFFE, 0xE00D, 0))
+        if not self.sequence_defined:
+            out.write(struct.pack("<HHI", 0xFFFE, 0xE0DD, 0))
+        for _tag, element in self.after:
+            out.write(element)
 
 
 def _with_value(element, value, pad):
