@@ -31,10 +31,10 @@ _CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs"]
 # Type 1 attributes an image lacks are supplied by the builder (index_values.py). Should
 # dcmmkdir still miss one, it makes it up (+I), at a cost that grows with the square of the
 # number of images (0.95 s for 2,000 where 0.26 s do without, and three to four times as long for
-# each doubling): only then are both made again with it.
+# each doubling): only then is the index made again with it.
 _INVENT = ["+I"]
 _MISSING = "required attribute"
-# The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
+# The lists of files sit in the output folder while they are needed.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 
 
