@@ -143,6 +143,7 @@ def build_disc(request, progress):
     extras = _check_request(request)
     with OutputGuard(request.output_folder, request.iso_file) as guard:
         root = guard.root
+        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
         with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
@@ -150,21 +151,18 @@ def build_disc(request, progress):
             raise DiscError(_no_images(request, skipped))
         catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
-        # dcmmkdir keeps one core busy; the reading before it keeps both. What does not wait for
-        # the index is made on the other core meanwhile: the viewer's archive and the files
-        # carried as they are.
+        # The files carried as they are do not wait for the index: they are copied while
+        # dcmmkdir, which keeps one core busy, runs.
         started = []
         with ThreadPoolExecutor(max_workers=1) as beside:
             def start_beside():
                 if not started:
-                    started.append(start_viewer_pack(request.viewer_folder,
-                                                     os.path.join(root, "DATA", "7z", "viewer.7z")))
                     started.append(beside.submit(_place_carried, request, extras, root))
 
             label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
-            started[1].result()
+            started[0].result()
         make_data_zip(root, catalogue.first_shown, progress)
-        finish_viewer_pack(started[0], progress)
+        finish_viewer_pack(viewer, progress)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)
