@@ -172,7 +172,8 @@ def render_export(export):
             _median(runs, "lacking"), ", ".join("%.2f" % r["lacking"] for r in runs), _median(runs, "lacking_cpu")))
     if "iso" in runs[0]:
         lines.append("| floor with the ISO image: `cp -r` + `dcmmkdir` + `xorriso` | %.2f | %s | %.2f |" % (
-            _median(runs, "floor_iso"), ", ".join("%.2f" % r["floor_iso"] for r in runs), _median(runs, "floor_iso_cpu")))
+            _median(runs, "floor_iso"), ", ".join("%.2f" % r["floor_iso"] for r in runs),
+            _median(runs, "floor_iso_cpu")))
         lines.append("| `tools/make_disc.py --iso` | %.2f | %s | %.2f |" % (
             _median(runs, "iso"), ", ".join("%.2f" % r["iso"] for r in runs), _median(runs, "iso_cpu")))
     ratio = builder / floor
@@ -208,9 +209,9 @@ def render(results):
         "does more than the floor: it reads every header (walking an Explicit VR Little Endian one by its "
         "bytes, pydicom reading the others; in one process per core, while two threads copy), decides the "
         "patients, has `dcmmkdir` write the root's DICOMDIR and moves that index into DATA by its bytes "
-        "(file IDs less `DATA\\`, record offsets laid out anew) for the viewer; beside `dcmmkdir` it packs "
-        "the viewer and copies the launchers and INDEX.HTM with VIEWER/; then it writes data.zip with the "
-        "first series and README.TXT. Where images lack a value the DICOMDIR needs, it writes their headers "
+        "(file IDs less `DATA\\`, record offsets laid out anew) for the viewer, copying the launchers and "
+        "INDEX.HTM with VIEWER/ beside `dcmmkdir`; it packs the viewer with 7-Zip from the start, at a lower "
+        "priority; then it writes data.zip with the first series and README.TXT. Where images lack a value the DICOMDIR needs, it writes their headers "
         "with the value into a tree of links (in a private folder in memory) that dcmmkdir reads instead of "
         "making values up (`+I`, whose time grows with the square of the images).",
         "",
@@ -274,7 +275,8 @@ def main():
     shutil.rmtree(target, ignore_errors=True)
     with open("/proc/loadavg") as loadavg:
         load_at_end = " ".join(loadavg.read().split()[:3])
-    results = {"load_at_end": load_at_end, "date": datetime.date.today().isoformat(), "exports": exports, "memory": memory,
+    results = {"load_at_end": load_at_end, "date": datetime.date.today().isoformat(), "exports": exports,
+               "memory": memory,
                "load": load_at_start, "cores": os.cpu_count() or 1}
     section = render(results)
     text = ""
