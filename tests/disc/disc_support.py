@@ -6,6 +6,7 @@ truncated image and a second copy of an image. Also the disc tool's command line
 checks on what it made."""
 
 import hashlib
+import io
 import os
 import shutil
 import subprocess
@@ -243,3 +244,35 @@ def referenced_files(dicomdir):
 
 def read_header(path):
     return pydicom.dcmread(path, stop_before_pixels=True)
+
+
+def assert_moved_index_is_dcmmkdirs(test, disc):
+    """DATA/DICOMDIR is the root's index moved into DATA by its bytes: the move of an index
+    dcmmkdir makes over the disc's images from the root must be, byte for byte, the index it
+    makes over them from DATA (but for the instance UID of its own), and dicom3tools must
+    accept the disc's DATA/DICOMDIR."""
+    from disc import dicomdir_bytes
+    from unittest import mock
+    images = [name for name in files_below(disc) if name.startswith("DATA/DICOM/")]
+    with tempfile.TemporaryDirectory() as scratch:
+        made = {}
+        for folder, names in (("", images), ("DATA", [name[len("DATA/"):] for name in images])):
+            made[folder] = os.path.join(scratch, folder or "ROOT")
+            subprocess.run(["dcmmkdir", "-q", "-Pmi", "-Nxc", "-Nec", "-Nrc", "+Nrs", "+I", "+F", "MOVED", "+D",
+                            made[folder]] + names, cwd=os.path.join(disc, folder), check=True)
+        with open(made[""], "rb") as handle:
+            at_root = handle.read()
+        with open(made["DATA"], "rb") as handle:
+            in_data = handle.read()
+    index = dicomdir_bytes.Dicomdir(at_root)
+    test.assertEqual(sorted(index.file_ids()), images)
+    own_uid = pydicom.dcmread(io.BytesIO(in_data)).file_meta.MediaStorageSOPInstanceUID
+    with mock.patch.object(dicomdir_bytes, "generate_uid", return_value=own_uid):
+        test.assertEqual(index.relocated("DATA"), in_data)
+    moved = pydicom.dcmread(io.BytesIO(index.relocated("DATA")))
+    test.assertNotEqual(moved.file_meta.MediaStorageSOPInstanceUID,
+                        pydicom.dcmread(io.BytesIO(at_root)).file_meta.MediaStorageSOPInstanceUID)
+    verified = subprocess.run(["dciodvfy", os.path.join(disc, "DATA", "DICOMDIR")], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT).stdout.decode("utf-8", "replace")
+    test.assertIn("BasicDirectory", verified)
+    test.assertNotIn("Error", verified)

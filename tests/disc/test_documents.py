@@ -14,7 +14,8 @@ import pydicom
 from pydicom.dataset import Dataset, FileMetaDataset
 from pydicom.sequence import Sequence
 
-from disc_support import files_below, read_header, run_disc, sha256, stand_in_programs, write_synthetic_study
+from disc_support import (assert_moved_index_is_dcmmkdirs, files_below, read_header, run_disc, sha256,
+                          stand_in_programs, write_synthetic_study)
 import sample_study
 
 PDF = b"%PDF-1.4\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\n2 0 obj <</Type /Pages /Kids [] /Count 0>> endobj\n" \
@@ -140,6 +141,8 @@ class ReportsAndKeyImages(unittest.TestCase):
         verified = subprocess.run(["dciodvfy", os.path.join(disc, "DICOMDIR")], stdout=subprocess.PIPE,
                                   stderr=subprocess.STDOUT).stdout.decode("utf-8", "replace")
         self.assertNotIn("Error", verified)
+        # Records of documents carry sequences of their own, which the move into DATA keeps.
+        assert_moved_index_is_dcmmkdirs(self, disc)
 
 
 if __name__ == "__main__":

@@ -16,12 +16,18 @@ import zipfile
 
 import pydicom
 
-from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, MessyInput, disc_command, files_below,
-                          launcher_under_test, linux_extractor, read_header, referenced_files,
-                          run_disc, sha256, stand_in_programs, TOOLS_DIR, write_synthetic_study)
+from disc_support import (ENCODINGS, FIRST_PATIENT, SECOND_PATIENT, SOURCE_DIR, MessyInput,
+                          assert_moved_index_is_dcmmkdirs, disc_command, files_below, launcher_under_test,
+                          linux_extractor, read_header, referenced_files, run_disc, sha256, stand_in_programs,
+                          TOOLS_DIR, write_synthetic_study)
 
 sys.path.insert(0, TOOLS_DIR)
+from disc.build import DiscRequest, Program, build_disc  # noqa: E402
 from disc.dicomdir import profile_for  # noqa: E402
+from disc.dicomdir_bytes import Dicomdir  # noqa: E402
+from disc import index_values  # noqa: E402
+from disc.header_patch import Unwalkable  # noqa: E402
+from disc.progress import silent_progress  # noqa: E402
 from disc import recognise  # noqa: E402
 from disc.header_patch import header_with  # noqa: E402
 
@@ -201,6 +207,64 @@ class Dicomdirs(unittest.TestCase):
         records = self.assert_same_records_the_roots_naming_data(disc)
         self.assertEqual(len([record for record in records if record["DirectoryRecordType"] == "IMAGE"]),
                          len(images))
+
+    def test_the_viewers_dicomdir_is_the_roots_moved_into_data(self):
+        assert_moved_index_is_dcmmkdirs(self, DISC)
+
+    def test_an_index_that_does_not_move_cleanly_is_refused(self):
+        with open(os.path.join(DISC, "DICOMDIR"), "rb") as handle:
+            at_root = handle.read()
+        with self.assertRaises(Unwalkable):
+            Dicomdir(at_root).relocated("DICOM")  # file IDs outside the folder
+        first = at_root.index(b"\x04\x00\x00\x12UL\x04\x00") + 8
+        wrong = bytearray(at_root)
+        wrong[first:first + 4] = (int.from_bytes(at_root[first:first + 4], "little") + 2).to_bytes(4, "little")
+        for damaged in (bytes(wrong), at_root[:len(at_root) // 2]):
+            with self.assertRaises(Unwalkable):
+                Dicomdir(damaged)
+
+    def test_where_the_index_does_not_move_dcmmkdir_makes_the_viewers(self):
+        export = os.path.join(WORK, "export of an index not moved")
+        _series, images = write_synthetic_study(export)
+        disc = os.path.join(WORK, "disc of an index not moved")
+        request = DiscRequest(input_folder=export, output_folder=disc,
+                              viewer_folder=os.path.join(SOURCE_DIR, "build", "viewer"),
+                              programs=[Program(PROGRAMS["lumidra.exe"], "lumidra.exe", False)])
+        with mock.patch.object(Dicomdir, "relocated", side_effect=Unwalkable("not here")):
+            result = build_disc(request, silent_progress())
+        self.assertEqual(result.catalogue.images, len(images))
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        self.assertEqual(len([r for r in records if r["DirectoryRecordType"] == "IMAGE"]), len(images))
+
+    def test_values_are_supplied_from_the_disc_where_memory_is_full_and_nothing_is_left_behind(self):
+        export = os.path.join(WORK, "export lacking study ids")
+        _series, images = write_synthetic_study(export)
+        for path in images:
+            dataset = pydicom.dcmread(path)
+            del dataset.StudyID
+            dataset.save_as(path, write_like_original=True)
+        memory = tempfile.mkdtemp(dir=WORK)
+        writing = index_values._write_supplied
+        targets = []
+
+        def full_memory(source, target, values):
+            targets.append(target)
+            if target.startswith(memory):
+                raise OSError(28, "No space left on device")
+            writing(source, target, values)
+
+        disc = os.path.join(WORK, "disc supplied from the disc")
+        request = DiscRequest(input_folder=export, output_folder=disc,
+                              viewer_folder=os.path.join(SOURCE_DIR, "build", "viewer"),
+                              programs=[Program(PROGRAMS["lumidra.exe"], "lumidra.exe", False)])
+        with mock.patch.object(index_values, "_MEMORY", memory), \
+                mock.patch.object(index_values, "_write_supplied", side_effect=full_memory):
+            build_disc(request, silent_progress())
+        self.assertTrue(targets[0].startswith(memory) and targets[-1].startswith(disc), targets[:1] + targets[-1:])
+        self.assertEqual(os.listdir(memory), [])
+        self.assertNotIn(".index", os.listdir(disc))
+        records = self.assert_same_records_the_roots_naming_data(disc)
+        self.assertEqual([bool(r["StudyID"]) for r in records if r["DirectoryRecordType"] == "STUDY"], [True])
 
     def test_patient_names_in_both_character_sets_are_intact(self):
         for folder in ("", "DATA"):

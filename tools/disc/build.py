@@ -4,13 +4,14 @@ and sum it up."""
 
 import datetime
 import os
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 from . import DiscError, identity
 from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
 from .catalogue import arrange, leave_out, read_study
 from .copying import Incoming, place_images, remove_images
-from .dicomdir import Dicomdirs, record_counts
+from .dicomdir import Dicomdirs
 from .extras import Extras, copy_extras, plan_extras
 from .index_values import index_tree, made_up_lines, needed_values, remove_index_tree
 from .iso import make_iso
@@ -101,19 +102,22 @@ def _decided(request, images, skipped):
     return catalogue
 
 
-def _indexed(request, catalogue, root, progress):
-    """Both DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
+def _indexed(request, catalogue, root, progress, beside):
+    """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
     after the images are written: what it leaves out goes off the disc, and the indexes are made
-    again over what is left, so that label, file-set ID and profile follow the disc's content."""
+    again over what is left, so that label, file-set ID and profile follow the disc's content.
+    beside() is called once dcmmkdir runs."""
     for _attempt in range(3):
         label = volume_label(request.label, catalogue.first_image.patient_name,
                              catalogue.first_image.study_description)
         supplied = needed_values(catalogue)
-        dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress,
-                              index_tree(root, catalogue, supplied))
-        refused = dicomdirs.wait_data()
-        dicomdirs.wait_root(complete=not refused)
-        remove_index_tree(root)
+        tree = index_tree(root, catalogue, supplied)
+        try:
+            dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress, tree)
+            beside()
+            refused = dicomdirs.wait()
+        finally:
+            remove_index_tree(root, tree)
         if not refused:
             if dicomdirs.inventing:
                 catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
@@ -125,13 +129,20 @@ def _indexed(request, catalogue, root, progress):
     raise DiscError("dcmmkdir kept leaving images out of the DICOMDIR")
 
 
+def _place_carried(request, extras, root):
+    copy_extras(extras, root)
+    for program in request.programs:
+        place_program(program.source, root, program.on_disc, program.executable)
+    if request.index_page_folder:
+        place_index_page(request.index_page_folder, root)
+
+
 def build_disc(request, progress):
     """Builds the disc; raises DiscError (or KeyboardInterrupt) with nothing left behind, and a
     disc that was there before as it was."""
     extras = _check_request(request)
     with OutputGuard(request.output_folder, request.iso_file) as guard:
         root = guard.root
-        # Work that does not wait for the study runs beside the reading: the viewer's archive.
         viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
         with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
@@ -140,18 +151,22 @@ def build_disc(request, progress):
             raise DiscError(_no_images(request, skipped))
         catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
-        label, dicomdirs = _indexed(request, catalogue, root, progress)
+        # The files carried as they are do not wait for the index: they are copied while
+        # dcmmkdir, which keeps one core busy, runs.
+        started = []
+        with ThreadPoolExecutor(max_workers=1) as beside:
+            def start_beside():
+                if not started:
+                    started.append(beside.submit(_place_carried, request, extras, root))
+
+            label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
+            started[0].result()
         make_data_zip(root, catalogue.first_shown, progress)
         finish_viewer_pack(viewer, progress)
-        copy_extras(extras, root)
-        for program in request.programs:
-            place_program(program.source, root, program.on_disc, program.executable)
-        if request.index_page_folder:
-            place_index_page(request.index_page_folder, root)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())
         write_root_texts(root, label, catalogue, maker, fileset_id(label), dicomdirs.profile)
-        counts = record_counts(os.path.join(root, "DICOMDIR"))
+        counts = dicomdirs.counts
         if request.iso_file:
             disc_bytes = make_iso(root, guard.iso_part, label, progress)
         else:

@@ -143,22 +143,29 @@ _MOST_PER_TASK = 16
 
 
 def _recognised(files):
-    """recognise(path) for every file, in order; in worker processes where there are cores."""
+    """(path, recognise(path)) for every file, in order; in worker processes where there are
+    cores."""
     if _READERS == 1 or len(files) < 2:
-        return map(recognise, files)
-    return _pooled(files)
+        return zip(files, map(recognise, files))
+    return ((files[number], result) for number, result in enumerate(_pooled(files)))
 
 
 def _quiet_reader():
     # The builder itself answers Ctrl+C and termination (and cleans up); a reader just ends.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    signal.signal(signal.SIGHUP, signal.SIG_DFL)
 
 
 def _pooled(files):
     with multiprocessing.get_context("fork").Pool(_READERS, initializer=_quiet_reader) as pool:
         per_task = max(1, min(_MOST_PER_TASK, len(files) // (4 * _READERS)))
         yield from pool.imap(recognise, files, chunksize=per_task)
+        # Readers that are done end by themselves; terminate(), which leaving the block calls,
+        # then finds none. Killing one while it holds the task queue's lock could leave the
+        # other waiting for it, and the build waiting for that one.
+        pool.close()
+        pool.join()
 
 
 def read_input(files, base, progress, take):
@@ -166,7 +173,8 @@ def read_input(files, base, progress, take):
     images (duplicates removed) and the skipped files. The first copy of an image (in path
     order) is kept; later ones name it, relative to base."""
     images, skipped, kept = [], [], {}
-    for path, result in zip(files, _recognised(files)):
+    # The readers' results drive the loop: their last one closes the pool.
+    for path, result in _recognised(files):
         if isinstance(result, Skipped):
             skipped.append(result)
             progress.advance(os.path.getsize(path) if os.path.isfile(path) else 0)

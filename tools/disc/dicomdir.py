@@ -1,5 +1,5 @@
-"""The DICOMDIRs, made by dcmtk's dcmmkdir: DATA/DICOMDIR for the viewer and one at the root,
-with paths relative to it, for the DICOM readers that look there. The two run side by side.
+"""The DICOMDIRs: the disc's own at the root, made by dcmtk's dcmmkdir, and DATA/DICOMDIR for the
+viewer, the same index with its file IDs relative to DATA.
 
 The profile follows the transfer syntaxes on the disc: plain Explicit VR Little Endian is the
 CD profile, JPEG or JPEG 2000 alongside it the DVD profiles, anything else the general MIME
@@ -12,6 +12,8 @@ a reader can open beats no disc.
 import os
 
 from . import DiscError, children
+from .dicomdir_bytes import Dicomdir
+from .header_patch import Unwalkable
 
 EXPLICIT_LITTLE = "1.2.840.10008.1.2.1"
 JPEG = {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.4.51", "1.2.840.10008.1.2.4.57",
@@ -29,10 +31,10 @@ _CHECKS = ["-Nxc", "-Nec", "-Nrc", "+Nrs"]
 # Type 1 attributes an image lacks are supplied by the builder (index_values.py). Should
 # dcmmkdir still miss one, it makes it up (+I), at a cost that grows with the square of the
 # number of images (0.95 s for 2,000 where 0.26 s do without, and three to four times as long for
-# each doubling): only then are both made again with it.
+# each doubling): only then is the index made again with it.
 _INVENT = ["+I"]
 _MISSING = "required attribute"
-# The lists of files sit in the output folder while they are needed: nothing is written elsewhere.
+# The lists of files sit in the output folder while they are needed.
 _LISTINGS = (".dicomdir-data.txt", ".dicomdir-root.txt")
 
 
@@ -128,53 +130,77 @@ def _reason(output, file_id):
 
 
 class Dicomdirs:
-    """Both DICOMDIRs under way; wait_data() and wait_root() wait for each. The images are read
-    from read_root, the disc or the tree mirroring it with supplied values."""
+    """The disc's DICOMDIR under way at the root; wait() waits for it and writes DATA/DICOMDIR,
+    the same index moved into DATA (made by dcmmkdir too only where the root's cannot be moved).
+    The images are read from read_root, the disc or the tree mirroring it with supplied values."""
 
     def __init__(self, catalogue, root, fileset_id, progress, read_root=None):
-        read_root = read_root or root
+        self.root, self.read_root = root, read_root or root
         self.switch, self.profile = profile_for(catalogue.transfer_syntaxes)
+        self.fileset_id = fileset_id
         self.progress = progress
-        ids = self.ids = [name for series in catalogue.series for _image, name in series.images]
-        progress.stage("DICOMDIR (%s)" % self.profile, len(ids))
+        self.ids = [name for series in catalogue.series for _image, name in series.images]
+        progress.stage("DICOMDIR (%s)" % self.profile, len(self.ids))
         self.added = 0
         self.listings = [os.path.join(root, name) for name in _LISTINGS]
-        self.data = _Index(os.path.join(read_root, "DATA"), os.path.join(root, "DATA"),
-                           [i[len("DATA/"):] for i in ids], self.switch, fileset_id, self.listings[0],
-                           "DATA/DICOMDIR", self._told)
-        self.at_root = _Index(read_root, root, ids, self.switch, fileset_id, self.listings[1], "DICOMDIR")
-        self.data.start()
+        self.at_root = _Index(self.read_root, root, self.ids, self.switch, fileset_id, self.listings[1], "DICOMDIR",
+                              self._told)
         self.at_root.start()
         self.inventing = False
+        self.counts = {}
 
     def _told(self, line):
         if line.startswith(b"I: adding file:"):
             self.added += 1
             self.progress.reached(done_files=self.added)
 
-    def wait_data(self):
-        """Waits for DATA/DICOMDIR; returns {disc name: reason} of the images dcmmkdir left out
-        of it. It leaves out what it cannot index (an unknown SOP class, say) and still ends
-        with success, so the index is read back rather than trusted."""
-        if _MISSING in self.data.output():
-            self.at_root.wait()
+    def wait(self):
+        """Waits for the index; returns {disc name: reason} of the images dcmmkdir left out of
+        it. It leaves out what it cannot index (an unknown SOP class, say) and still ends with
+        success, so the index is read back rather than trusted. Where it took every image,
+        DATA/DICOMDIR is written too."""
+        if _MISSING in self.at_root.output():
             self.added = 0
-            self.data.start(_INVENT)
             self.at_root.start(_INVENT)
             self.inventing = True
-        indexed = self.data.indexed()
-        output = self.data.output()
+        output = self.at_root.output()
+        index = self._read_back()
+        indexed = set(index.file_ids()) if index is not None else self.at_root.indexed()
         self.progress.done()
-        return {name: _reason(output, name[len("DATA/"):]) for name in self.ids
-                if name[len("DATA/"):] not in indexed}
+        refused = {name: _reason(output, name) for name in self.ids if name not in indexed}
+        try:
+            if not refused:
+                self.at_root.finish()
+                self.counts = index.counts() if index is not None else record_counts(self.at_root.dicomdir)
+                self._write_data(index)
+        finally:
+            for listing in self.listings:
+                if os.path.exists(listing):
+                    os.unlink(listing)
+        return refused
 
-    def wait_root(self, complete):
-        """Waits for the root's DICOMDIR (after wait_data); where DATA/DICOMDIR took every image
-        (complete), a failure is the build's."""
-        if complete:
-            self.at_root.finish()
-        else:
-            self.at_root.wait()
-        for listing in self.listings:
-            if os.path.exists(listing):
-                os.unlink(listing)
+    def _read_back(self):
+        """The root's index as written, or None where dcmmkdir failed or it does not walk."""
+        if isinstance(self.at_root.wait(), DiscError):
+            return None
+        try:
+            with open(self.at_root.dicomdir, "rb") as handle:
+                return Dicomdir(handle.read())
+        except Unwalkable:
+            return None
+
+    def _write_data(self, index):
+        target = os.path.join(self.root, "DATA", "DICOMDIR")
+        try:
+            if index is None:
+                raise Unwalkable("the root's index was not read")
+            with open(target, "wb") as out:
+                index.write_relocated("DATA", out)
+        except Unwalkable:
+            in_data = [name[len("DATA/"):] for name in self.ids]
+            own = _Index(os.path.join(self.read_root, "DATA"), os.path.join(self.root, "DATA"), in_data,
+                         self.switch, self.fileset_id, self.listings[0], "DATA/DICOMDIR")
+            own.start(_INVENT if self.inventing else ())
+            own.finish()
+            if own.indexed() != set(in_data):
+                raise DiscError("dcmmkdir left images out of DATA/DICOMDIR that the root's DICOMDIR names")

@@ -73,24 +73,43 @@ def _items_end(data, pos):
         pos += 8
 
 
+_HEAD = struct.Struct("<I2sH")  # group and element as one word, VR, short length
+_LONG_LENGTH = struct.Struct("<I")
+
+
 def walk(data, pos, whole, stop_tag=_PIXEL_DATA):
     """(tag, VR, value offset, value length, end) of each top-level element from pos, up to the
     first whose tag is stop_tag or more (which is given too) or the end of data, which is the
     file's end only when whole. Raises Unwalkable where data ends inside an element (or before
     stop_tag, not whole) or is not Explicit VR Little Endian."""
-    while pos < len(data) or not whole:
-        tag = tag_at(data, pos)
-        vr = data[pos + 4:pos + 6]
-        if tag >= stop_tag:
-            long_form = vr in _LONG_VRS
-            if pos + (12 if long_form else 8) > len(data):
+    # Every header of every image passes here: the loop is kept to a few operations an element.
+    size = len(data)
+    head, long_length, long_vrs = _HEAD.unpack_from, _LONG_LENGTH.unpack_from, _LONG_VRS
+    while pos < size or not whole:
+        if pos + 8 > size:
+            raise Unwalkable("ends inside an element")
+        word, vr, length = head(data, pos)
+        tag = ((word & 0xFFFF) << 16) | (word >> 16)
+        if vr in long_vrs:
+            if pos + 12 > size:
                 raise Unwalkable("ends inside an element")
-            length = struct.unpack_from("<I" if long_form else "<H", data, pos + (8 if long_form else 6))[0]
-            start = pos + (12 if long_form else 8)
+            length = long_length(data, pos + 8)[0]
+            start = pos + 12
+        else:
+            start = pos + 8
+        if tag >= stop_tag:
             yield tag, vr, start, length, start
             return
-        end = _element_end(data, pos)
-        start = pos + (12 if vr in _LONG_VRS else 8)
+        if start == pos + 8 and not (vr.isalpha() and vr.isupper()):
+            raise Unwalkable("not explicit VR")
+        if length == _UNDEFINED:
+            if vr != b"SQ":
+                raise Unwalkable("undefined length outside a sequence")
+            end = _items_end(data, start)
+        else:
+            end = start + length
+            if end > size:
+                raise Unwalkable("ends inside an element")
         yield tag, vr, start, end - start, end
         pos = end
 

@@ -2,20 +2,23 @@
 number), supplied here rather than left to dcmmkdir's +I. dcmmkdir would invent them unreported
 (the build date as the study date) and at a cost that grows with the square of the images; here
 each is decided once, the same for every image of its study or series, named in the summary,
-and given to dcmmkdir through copies of only those images, in a tree that mirrors the disc. The
-images on the disc stay as they came.
+and given to dcmmkdir through copies of only those images' headers, in a tree that mirrors the
+disc (in a private folder in memory, removed as soon as the index is made). The images on the
+disc stay as they came.
 """
 
 import datetime
 import os
 import shutil
+import tempfile
 from dataclasses import dataclass
 
 import pydicom
 
 from .header_patch import header_with
 
-INDEX_FOLDER = ".index"  # inside the disc folder while the DICOMDIRs are made
+INDEX_FOLDER = ".index"  # inside the disc folder while the DICOMDIR is made, where not in memory
+_MEMORY = "/dev/shm"
 
 # (keyword, level, what stands in when no image of the entity has it); level is where the
 # value must agree: one per patient, study or series, or per image.
@@ -106,21 +109,47 @@ def made_up_lines(supplied, base, shown=3):
 
 def index_tree(root, catalogue, supplied):
     """The folder dcmmkdir reads the images from: the disc itself, or where images lack values,
-    a tree of links to the disc's images with the supplied ones' copies among them."""
+    a tree of links to the disc's images with the supplied ones' headers among them."""
     if not supplied:
         return root
+    tree = _private_folder_in_memory()
+    if tree:
+        try:
+            return _make_tree(tree, root, catalogue, supplied)
+        except OSError:  # memory full: the disc's file system has room
+            shutil.rmtree(tree, ignore_errors=True)
     tree = os.path.join(root, INDEX_FOLDER)
     shutil.rmtree(tree, ignore_errors=True)
+    return _make_tree(tree, root, catalogue, supplied)
+
+
+def _private_folder_in_memory():
+    """A folder of the user's alone in memory, or "". Thousands of small files written just after
+    the disc's images wait there for nothing, where the disc's file system makes each wait
+    behind the images' writes (a second at 5,000)."""
+    if not (os.path.isdir(_MEMORY) and os.access(_MEMORY, os.W_OK | os.X_OK)):
+        return ""
+    try:
+        return tempfile.mkdtemp(prefix="lumidra-index-", dir=_MEMORY)
+    except OSError:
+        return ""
+
+
+def _make_tree(tree, root, catalogue, supplied):
     changed = {entry.name: entry for entry in supplied}
-    for series in catalogue.series:
-        os.makedirs(os.path.join(tree, *series.folder.split("/")))
-        for _image, name in series.images:
-            target = os.path.join(tree, *name.split("/"))
-            source = os.path.join(root, *name.split("/"))
-            if name in changed:
-                _write_supplied(source, target, changed[name].values)
-            else:
-                os.symlink(source, target)
+    try:
+        for series in catalogue.series:
+            os.makedirs(os.path.join(tree, *series.folder.split("/")))
+            for _image, name in series.images:
+                target = os.path.join(tree, *name.split("/"))
+                source = os.path.join(root, *name.split("/"))
+                if name in changed:
+                    _write_supplied(source, target, changed[name].values)
+                else:
+                    os.symlink(source, target)
+    except BaseException:
+        shutil.rmtree(tree, ignore_errors=True)
+        raise
     return tree
 
 
@@ -137,5 +166,7 @@ def _write_supplied(source, target, values):
     dataset.save_as(target, write_like_original=True)
 
 
-def remove_index_tree(root):
-    shutil.rmtree(os.path.join(root, INDEX_FOLDER), ignore_errors=True)
+def remove_index_tree(root, tree):
+    """Removes the tree index_tree made, if it made one."""
+    if tree != root:
+        shutil.rmtree(tree, ignore_errors=True)
