@@ -7,6 +7,7 @@ derived from patient data. The order is the one a reader expects: patients by na
 date, series by number, images by instance number.
 """
 
+import concurrent.futures
 import multiprocessing
 import os
 import signal
@@ -150,22 +151,35 @@ def _recognised(files):
     return ((files[number], result) for number, result in enumerate(_pooled(files)))
 
 
+_STOPPING = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+
+
 def _quiet_reader():
     # The builder itself answers Ctrl+C and termination (and cleans up); a reader just ends.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
     signal.signal(signal.SIGHUP, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, _STOPPING)
 
 
 def _pooled(files):
-    with multiprocessing.get_context("fork").Pool(_READERS, initializer=_quiet_reader) as pool:
+    # Readers are stopped by a message, never by a signal: a reader killed while it holds the task
+    # queue's lock could leave the build waiting for it for ever. Ctrl+C or termination waits
+    # while the readers start (one interrupted half way would be waited for at exit, and one
+    # signalled before its own handlers are set would run the builder's); leaving early cancels
+    # the files not yet handed out and waits only for those being read.
+    readers = concurrent.futures.ProcessPoolExecutor(
+        _READERS, mp_context=multiprocessing.get_context("fork"), initializer=_quiet_reader)
+    try:
         per_task = max(1, min(_MOST_PER_TASK, len(files) // (4 * _READERS)))
-        yield from pool.imap(recognise, files, chunksize=per_task)
-        # Readers that are done end by themselves; terminate(), which leaving the block calls,
-        # then finds none. Killing one while it holds the task queue's lock could leave the
-        # other waiting for it, and the build waiting for that one.
-        pool.close()
-        pool.join()
+        held = signal.pthread_sigmask(signal.SIG_BLOCK, _STOPPING)
+        try:
+            results = readers.map(recognise, files, chunksize=per_task)
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
+        yield from results
+    finally:
+        readers.shutdown(wait=True, cancel_futures=True)
 
 
 def read_input(files, base, progress, take):
