@@ -37,12 +37,12 @@
     if (!library) {
       library = new Promise((resolve, reject) => {
         const script = document.createElement('script');
-        script.src = 'js/cornerstone.js';
+        script.src = root.LumidraLibraries.url('cornerstone.js');
         script.onload = () => {
           root.LumidraCornerstone.start();
           resolve(root.LumidraCornerstone);
         };
-        script.onerror = () => reject(new Error('js/cornerstone.js could not be loaded'));
+        script.onerror = () => reject(new Error(script.src + ' could not be loaded'));
         document.head.appendChild(script);
       });
       library.catch(() => { library = null; });
