@@ -37,6 +37,8 @@
     showToken: 0,
     drawPending: false,
     closing: false,
+    // Smooth interpolation when magnified or reduced; false: nearest neighbour at every zoom.
+    smooth: true,
     list: null,
     tools: null,
     cine: null,
@@ -403,12 +405,13 @@
     state.drawPending = false;
     const canvas = $('image-canvas');
     const display = state.display;
-    const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source);
+    const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source, state.smooth);
     if (drawn) {
       // The image drawn, which may still be the one before while the next one loads.
       canvas.dataset.series = String(state.allSeries.indexOf(state.series) + 1);
       canvas.dataset.image = String(display.index + 1);
       canvas.dataset.frame = String(display.frame + 1);
+      canvas.dataset.interpolation = drawn.interpolation;
       if (keyMarks(display)) canvas.dataset.keyImage = 'true';
       else delete canvas.dataset.keyImage;
     } else {
@@ -634,8 +637,8 @@
     toggleCine,
     zoomIn: () => zoomWith((d, w, h) => Viewport.zoomBy(d, ZOOM_STEP, w, h)),
     zoomOut: () => zoomWith((d, w, h) => Viewport.zoomBy(d, 1 / ZOOM_STEP, w, h)),
-    fit: () => zoomWith(Viewport.fit),
-    actualSize: () => zoomWith(Viewport.actualSize),
+    fit: () => (state.gridOpen ? state.grid.fit() : zoomWith(Viewport.fit)),
+    actualSize: () => (state.gridOpen ? state.grid.actualSize() : zoomWith(Viewport.actualSize)),
     invert,
     nextPreset,
     reset: resetView,
@@ -658,7 +661,7 @@
     // A document scrolls with the keys; only the series keys and the help leave it.
     if ($('view-panel').dataset.view === 'document' && !['help', 'clear', 'previousSeries', 'nextSeries'].includes(action)) return;
     // The workspace's viewports take the wheel and the mouse; its keys are the series and tool keys.
-    if ($('view-panel').dataset.view === 'grid' && !/^(help|clear|previousSeries|nextSeries|tool)/.test(action)) return;
+    if ($('view-panel').dataset.view === 'grid' && !/^(help|clear|previousSeries|nextSeries|tool|fit|actualSize)/.test(action)) return;
     event.preventDefault();
     ACTIONS[action]();
   }
@@ -709,7 +712,11 @@
     $('save-png').addEventListener('click', savePng);
     $('print-view').addEventListener('click', printView);
     toggle($('link-button'), (on) => state.grid.setLinked(on));
-    toggle($('smooth-button'), (on) => state.grid.setSmooth(on));
+    toggle($('smooth-button'), (on) => {
+      state.smooth = on;
+      state.grid.setSmooth(on);
+      scheduleDraw();
+    });
     $('zoom-fit').addEventListener('click', ACTIONS.fit);
     $('zoom-actual').addEventListener('click', ACTIONS.actualSize);
     $('invert-button').addEventListener('click', invert);
