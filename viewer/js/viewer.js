@@ -76,7 +76,8 @@
   // "Image 3 could not be shown (series 2 · T2 axial, file DICOM/…): reason"
   function failureText(series, index, reason) {
     const title = Overlay.seriesTitle(series);
-    return T.t('imageFailed', index + 1, title.charAt(0).toLowerCase() + title.slice(1), series.images[index].path, reason);
+    const named = title.startsWith(T.t('series', '').trim()) ? title.charAt(0).toLowerCase() + title.slice(1) : title;
+    return T.t('imageFailed', index + 1, named, series.images[index].path, reason);
   }
 
   async function showImage(index) {

@@ -351,7 +351,7 @@
       container.style.gridTemplateRows = '1fr';
       container.style.gridTemplateColumns = 'repeat(3, 1fr)';
       container.dataset.layout = 'mpr';
-      cells = PLANES.map((plane, i) => {
+      const planes = PLANES.map((plane, i) => {
         const cell = makeCell(i);
         container.appendChild(cell.element);
         cell.plane = plane;
@@ -359,9 +359,20 @@
         cell.info.textContent = options.title(series) + '\n' + T.t(plane.toLowerCase());
         return cell;
       });
+      cells = planes;
       const volumeId = 'cornerstoneStreamingImageVolume:' + series.images[0].path + ':' + (++serial);
+      // What the page and the benchmark can read: the slices loading, then the planes drawn.
+      // The planes are set once every slice is in: filling them in as the slices arrive redraws
+      // all three for each slice, which took longer in all (bench/REPORT.md).
+      container.dataset.mpr = 'loading';
       const volume = await C.volumeLoader.createAndCacheVolume(volumeId, { imageIds: opened.imageIds });
       await new Promise((resolve) => volume.load(resolve));
+      // Left for another layout while its slices were loading: the volume goes, the new layout stays.
+      if (cells !== planes) {
+        C.cache.removeVolumeLoadObject(volumeId);
+        return false;
+      }
+      container.dataset.mpr = 'loaded';
       engine.setViewports(cells.map((cell) => ({
         viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.ORTHOGRAPHIC,
         defaultOptions: { orientation: C.Enums.OrientationAxis[cell.plane] },

@@ -171,7 +171,6 @@
     const l = layout(display, canvas.width, canvas.height);
     l.interpolation = interpolationFor(l, smooth);
     ctx.imageSmoothingEnabled = l.interpolation === 'linear';
-    ctx.imageSmoothingQuality = 'high';
     ctx.drawImage(source(display), l.x, l.y, display.image.columns * l.scaleX, display.image.rows * l.scaleY);
     if (display.measurement) drawMeasurement(ctx, display, l, ratio);
     return l;
