@@ -69,7 +69,7 @@ function render(results) {
       'pdf.js\'s alone packed inside (the archive as it was before cornerstone3D came). The disc\'s own ' +
       'Linux launcher is started in the disc\'s folder; the time runs from its start to the first image on screen in the ' +
       'page it opens, in a headless Chromium (' + results.chromium + ') already running, on ' + os.cpus().length + ' cores. ' +
-      ROUNDS + ' rounds, the two discs alternating; medians with the range in brackets.',
+      ROUNDS + ' rounds, the three discs alternating; medians with the range in brackets.',
     '',
     '| | viewer.7z (MB) | launcher start to the first image (ms) |',
     '|---|---|---|',
