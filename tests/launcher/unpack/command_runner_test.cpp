@@ -73,6 +73,11 @@ protected:
         logStart = logText().size();
     }
     void TearDown() override {
+        // A run's reader thread closes its end of the pipe as it ends, which on a busy machine can
+        // come after the run has given up waiting for it; a descriptor never closed stays counted.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (openDescriptors() != descriptorsBefore && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(openDescriptors(), descriptorsBefore) << "a pipe or file was left open";
     }
     fs::path script(const std::string& name, const std::string& body) {
