@@ -5,8 +5,9 @@ import json
 import os
 import shutil
 import zipfile
+from dataclasses import dataclass
 
-from . import DiscError, children
+from . import DiscError, children, viewer_cache
 
 CONFIG_IN_VIEWER = os.path.join("data", "config", "config-lumidra.json")
 SEVEN_ZIP_NAMES = ("7zz", "7za", "7z")
@@ -36,27 +37,49 @@ def check_viewer(viewer_dir):
         raise DiscError("%s does not name localhost:8000" % config)
 
 
-def start_viewer_pack(viewer_dir, archive):
-    """Starts 7-Zip packing the viewer page, which it does while the study is read and indexed."""
+# Fast compression (-mx=1): a tenth of the archive's size more, a quarter of the CPU time, which
+# the reading of the study beside it wants.
+_PACKING = ["a", "-t7z", "-mx=1", "-bd", "-y"]
+
+
+@dataclass
+class ViewerPack:
+    viewer_dir: str
+    archive: str
+    cache: str  # where packed viewers are kept, or ""
+    key: str  # the viewer's content as the cache names it, or None
+    process: object = None  # 7-Zip packing it; None where the cache had it
+
+
+def start_viewer_pack(viewer_dir, archive, cache=""):
+    """Starts 7-Zip packing the viewer page, which it does while the study is read and indexed;
+    a viewer packed before is taken from the cache instead."""
     check_viewer(viewer_dir)
-    seven_zip = find_seven_zip()
     os.makedirs(os.path.dirname(archive), exist_ok=True)
+    key = viewer_cache.viewer_key(viewer_dir, _PACKING) if cache else None
+    pack = ViewerPack(viewer_dir, archive, cache, key)
+    if viewer_cache.take(cache, key, archive):
+        return pack
+    seven_zip = find_seven_zip()
     entries = sorted(os.listdir(viewer_dir))
-    # Fast compression (-mx=1): a tenth of the archive's size more, a quarter of the CPU time, which
-    # the reading of the study beside it wants.
-    command = [seven_zip, "a", "-t7z", "-mx=1", "-bd", "-y", os.path.abspath(archive), "--"] + entries
+    command = [seven_zip] + _PACKING + [os.path.abspath(archive), "--"] + entries
     # It runs from the start, at a lower priority: where the reading of the study keeps the cores
     # busy (thousands of small images) it takes what they leave, and where the reading waits for
     # the copies (fewer, larger images) it is done by the time they are.
     nice = shutil.which("nice")
     if nice:
         command = [nice, "-n", "10"] + command
-    return children.start(command, cwd=viewer_dir, what="7-Zip (packing the viewer)")
+    pack.process = children.start(command, cwd=viewer_dir, what="7-Zip (packing the viewer)")
+    return pack
 
 
-def finish_viewer_pack(process, progress):
+def finish_viewer_pack(pack, progress):
     progress.stage("Viewer")
-    children.finish(process)
+    if pack.process is not None:
+        children.finish(pack.process)
+        # Kept only where the viewer did not change while 7-Zip read it.
+        if pack.key and viewer_cache.viewer_key(pack.viewer_dir, _PACKING) == pack.key:
+            viewer_cache.keep(pack.cache, pack.key, pack.archive)
     progress.done()
 
 

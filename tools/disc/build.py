@@ -45,6 +45,7 @@ class DiscRequest:
     contact: str = ""
     version: str = ""
     index_page_folder: str = ""  # INDEX.HTM and VIEWER/ (./run viewer's build/viewer-disc)
+    viewer_cache: str = ""  # where packed viewers are kept for later discs ("": packed every time)
 
 
 @dataclass
@@ -143,7 +144,8 @@ def build_disc(request, progress):
     extras = _check_request(request)
     with OutputGuard(request.output_folder, request.iso_file) as guard:
         root = guard.root
-        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
+        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"),
+                                   request.viewer_cache)
         with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
