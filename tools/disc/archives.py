@@ -83,13 +83,44 @@ def finish_viewer_pack(pack, progress):
     progress.done()
 
 
-def make_data_zip(root, first_series, progress):
-    """data.zip: DATA/DICOMDIR and the images of the first series. They are stored, not
-    deflated: DICOM pixel data gains little and the launcher unpacks it while the user waits."""
-    progress.stage("data.zip")
-    members = ["DATA/DICOMDIR"] + [name for _image, name in first_series.images]
-    with zipfile.ZipFile(os.path.join(root, "data.zip"), "w", zipfile.ZIP_STORED) as archive:
-        for name in members:
-            archive.write(os.path.join(root, *name.split("/")), name)
-    progress.done()
-    return len(members)
+class DataZip:
+    """data.zip: DATA/DICOMDIR and the images of the series the viewer shows first. They are
+    stored, not deflated: DICOM pixel data gains little and the launcher unpacks it while the
+    user waits. The images go in while dcmmkdir runs (add_images), the DICOMDIR last (finish)."""
+
+    def __init__(self, root):
+        self.root = root
+        self.archive = None
+        self.images = []
+
+    def add_images(self, names):
+        self.close()
+        self.archive = zipfile.ZipFile(os.path.join(self.root, "data.zip"), "w", zipfile.ZIP_STORED)
+        try:
+            for name in names:
+                self._add(name)
+        except FileNotFoundError:  # taken off the disc meanwhile, as dcmmkdir left it out: finish() starts anew
+            self.images = None
+            return
+        self.images = list(names)
+
+    def finish(self, names, progress):
+        """The archive with the DICOMDIR and the images of names, which it holds already unless
+        dcmmkdir left one of those out of the index."""
+        progress.stage("data.zip")
+        if self.archive is None or self.images != list(names):
+            self.add_images(names)
+            if self.images is None:
+                raise DiscError("an image of the first series went missing from the disc")
+        self._add("DATA/DICOMDIR")
+        self.close()
+        progress.done()
+        return 1 + len(self.images)
+
+    def _add(self, name):
+        self.archive.write(os.path.join(self.root, *name.split("/")), name)
+
+    def close(self):
+        if self.archive is not None:
+            self.archive.close()
+            self.archive = None
