@@ -55,7 +55,7 @@ class MessyExport(unittest.TestCase):
         self.assertRegex(out, r"disc size: [0-9.]+ MB, fits CD \(700 MB\)")
         # Without a terminal the progress is one line per stage.
         for stage in ("Reading and copying: %d files" % (INPUT.image_count + len(INPUT.skipped)),
-                      "DICOMDIR (STD-GEN-MIME)",
+                      "DICOMDIR (STD-GEN-MIME): %d files" % INPUT.image_count,
                       "Viewer", "data.zip"):
             self.assertIn(stage, err)
 
