@@ -44,10 +44,10 @@ function sleep(ms) {
 }
 
 // The study and its disc; the Windows program and extractor are stand-ins (they are not run).
-function makeDisc(work) {
+function makeDisc(work, images = IMAGES) {
   const study = path.join(work, 'study');
-  log('writing ' + IMAGES + ' images');
-  execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'bench', 'index_study.py'), study, String(IMAGES)]);
+  log('writing ' + images + ' images');
+  execFileSync('/usr/bin/python3', [path.join(SOURCE_DIR, 'bench', 'index_study.py'), study, String(images)]);
   const standIn = path.join(work, 'stand-in.exe');
   fs.writeFileSync(standIn, 'MZ stand-in\n');
   const disc = path.join(work, 'disc');
@@ -213,7 +213,11 @@ async function main() {
   }
 }
 
-main().catch((e) => {
-  process.stderr.write(e.stack + '\n');
-  process.exit(1);
-});
+module.exports = { makeDisc, launcherRound, median, countFiles };
+
+if (require.main === module) {
+  main().catch((e) => {
+    process.stderr.write(e.stack + '\n');
+    process.exit(1);
+  });
+}

@@ -278,7 +278,11 @@ async function main() {
   }
 }
 
-main().catch((e) => {
-  process.stderr.write(e.stack + '\n');
-  process.exit(1);
-});
+module.exports = { serve, recordShownImages, median, spread };
+
+if (require.main === module) {
+  main().catch((e) => {
+    process.stderr.write(e.stack + '\n');
+    process.exit(1);
+  });
+}

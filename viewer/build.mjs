@@ -3,6 +3,8 @@
 // worker. Everything is loaded from the disc; nothing is fetched from elsewhere.
 // With a second folder, also the page as it opens from the disc itself (file://, no launcher):
 // INDEX.HTM beside VIEWER/, the decoding worker and the codecs carried inside a page script.
+// The libraries the page loads only on demand go, with a disc root folder, to its DATA/LIB: one copy
+// on the disc, outside viewer.7z, reached by the launcher's page and by INDEX.HTM alike.
 // Usage: node viewer/build.mjs <output folder> [<disc root folder>]
 import * as esbuild from 'esbuild';
 import fs from 'node:fs';
@@ -24,6 +26,10 @@ const CODECS = [
   ['codec-openjpeg', 'openjpegwasm_decode.wasm'],
   ['codec-openjph', 'openjphjs.wasm'],
 ];
+// Loaded on demand (the compare workspace, a PDF report): the launcher unpacks viewer.7z before it
+// opens the browser, and these are three quarters of it.
+const ON_DEMAND = ['cornerstone.js', 'cornerstone.js.LEGAL.txt', 'pdf.worker.js', 'pdfjs'];
+const LIBRARIES_META = '<meta name="lumidra-libraries" content="js/">';
 // The page's own scripts that are not bundled.
 const PAGE_FILES = ['index.html', 'css', 'data', 'js'];
 
@@ -161,4 +167,28 @@ async function carryPdfFiles(js) {
   fs.rmSync(path.join(js, 'pdfjs', 'iccs'), { recursive: true, force: true });
 }
 
-if (discOut) await buildDiscPage(discOut);
+// Moves the on-demand libraries to the disc's DATA/LIB, which the launcher serves from the disc
+// (it looks in the disc's DATA for what its workspace lacks), and points both pages there.
+function placeLibraries(folder) {
+  const libraries = path.join(folder, 'DATA', 'LIB');
+  const discPage = path.join(folder, 'VIEWER', 'js');
+  fs.mkdirSync(libraries, { recursive: true });
+  for (const name of ON_DEMAND) fs.renameSync(path.join(out, 'js', name), path.join(libraries, name));
+  // The scripts carrying pdf.js's files for the page from file:// go beside the files themselves.
+  for (const name of fs.readdirSync(discPage, { recursive: true })) {
+    if (!/^(pdf\.worker\.js|pdfjs\/.+)\.js$/.test(name.split(path.sep).join('/'))) continue;
+    fs.mkdirSync(path.dirname(path.join(libraries, name)), { recursive: true });
+    fs.renameSync(path.join(discPage, name), path.join(libraries, name));
+  }
+  for (const name of ON_DEMAND) fs.rmSync(path.join(discPage, name), { recursive: true, force: true });
+  for (const [page, place] of [[path.join(out, 'index.html'), '../LIB/'], [path.join(folder, 'INDEX.HTM'), '../DATA/LIB/']]) {
+    const text = fs.readFileSync(page, 'utf-8');
+    if (!text.includes(LIBRARIES_META)) throw new Error(page + ' no longer names where its libraries are');
+    fs.writeFileSync(page, text.replace(LIBRARIES_META, LIBRARIES_META.replace('"js/"', '"' + place + '"')));
+  }
+}
+
+if (discOut) {
+  await buildDiscPage(discOut);
+  placeLibraries(discOut);
+}

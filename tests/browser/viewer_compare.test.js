@@ -394,3 +394,36 @@ test('measurements on a CT slice: ellipse and rectangle in HU against pydicom, a
   assert.equal((await annotations(page)).some((r) => r.tool === 'RectangleROI'), false);
   assert.deepEqual(errors, []);
 });
+
+test('another layout chosen while a volume\'s slices are still decoding stays, and the volume is let go', async (t) => {
+  const { page, errors } = await launch(t, 'mpr-left');
+  // The decoding workers' requests held until the test lets them go, so that the slices are
+  // still loading when the user moves on.
+  await page.evaluate(() => {
+    const post = Worker.prototype.postMessage;
+    const held = [];
+    window.holdDecoding = true;
+    Worker.prototype.postMessage = function (...args) {
+      if (window.holdDecoding) held.push([this, args]);
+      else post.apply(this, args);
+    };
+    window.releaseDecoding = () => {
+      window.holdDecoding = false;
+      for (const [worker, args] of held.splice(0)) post.apply(worker, args);
+    };
+  });
+  await page.locator('.series', { hasText: 'Chest 1.25 mm' }).click();
+  await page.locator('#mpr-button').click();
+  await page.waitForSelector('#grid[data-mpr="loading"]', { timeout: 60000 });
+  await page.locator('.layout[data-layout="1x2"]').click();
+  await page.waitForSelector('#grid[data-layout="1x2"]');
+  await page.evaluate(() => window.releaseDecoding());
+  await page.waitForFunction(() => window.LumidraCornerstone.cache.getVolumes().length === 0, null, { timeout: 30000 });
+  await page.waitForTimeout(500);
+  assert.equal(await page.locator('#grid').getAttribute('data-layout'), '1x2');
+  assert.deepEqual(await page.locator('.grid-cell').evaluateAll((els) => els.map((e) => e.dataset.plane || '')), ['', '']);
+  // The new layout's viewports take a series as before.
+  await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
+  await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
+  assert.deepEqual(errors, []);
+});

@@ -490,6 +490,10 @@ class RootFiles(unittest.TestCase):
         self.assertIn("js/decode-worker-embedded.js", named)
         for name in named:
             self.assertTrue(os.path.isfile(os.path.join(DISC, "VIEWER", *name.split("/"))), name)
+        # The libraries it loads on demand, once on the disc, where the launcher serves them too.
+        libraries = re.search(r'<meta name="lumidra-libraries" content="([^"]+)">', page).group(1)
+        self.assertEqual(os.path.normpath(os.path.join(DISC, "VIEWER", libraries)), os.path.join(DISC, "DATA", "LIB"))
+        self.assertTrue(os.path.isfile(os.path.join(DISC, "DATA", "LIB", "cornerstone.js")))
 
     def test_extras_land_in_dw_unchanged_under_iso_9660_names(self):
         self.assertEqual(files_below(os.path.join(DISC, "DATA", "DW")), ["REPORTS/CT_REPOR.PDF"])
@@ -501,7 +505,7 @@ class RootFiles(unittest.TestCase):
         top = sorted(os.listdir(DISC))
         self.assertEqual(top, ["AUTORUN.INF", "BIN", "DATA", "DICOMDIR", "INDEX.HTM", "README.TXT", "VIEWER",
                                "data.zip", "lumidra", "lumidra.exe"])
-        self.assertEqual(sorted(os.listdir(os.path.join(DISC, "DATA"))), ["7z", "DICOM", "DICOMDIR", "DW"])
+        self.assertEqual(sorted(os.listdir(os.path.join(DISC, "DATA"))), ["7z", "DICOM", "DICOMDIR", "DW", "LIB"])
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
   const Viewport = window.LumidraViewport;
   const Overlay = window.LumidraOverlay;
   const Cine = window.LumidraCine;
+  const T = window.LumidraTexts;
 
   const $ = (id) => document.getElementById(id);
   const PRELOAD_AHEAD = 8;
@@ -36,6 +37,8 @@
     showToken: 0,
     drawPending: false,
     closing: false,
+    // Smooth interpolation when magnified or reduced; false: nearest neighbour at every zoom.
+    smooth: true,
     list: null,
     tools: null,
     cine: null,
@@ -72,8 +75,9 @@
 
   // "Image 3 could not be shown (series 2 · T2 axial, file DICOM/…): reason"
   function failureText(series, index, reason) {
-    return 'Image ' + (index + 1) + ' could not be shown (' + Overlay.seriesTitle(series).replace(/^Series/, 'series') +
-      ', file ' + series.images[index].path + '): ' + reason;
+    const title = Overlay.seriesTitle(series);
+    const named = title.startsWith(T.t('series', '').trim()) ? title.charAt(0).toLowerCase() + title.slice(1) : title;
+    return T.t('imageFailed', index + 1, named, series.images[index].path, reason);
   }
 
   async function showImage(index) {
@@ -87,12 +91,11 @@
     const token = ++state.showToken;
     updateControls();
     const loadingTimer = setTimeout(() => {
-      if (token === state.showToken) showImageStatus('Loading image ' + (state.index + 1) + '…', 'loading');
+      if (token === state.showToken) showImageStatus(T.t('loadingImage', state.index + 1), 'loading');
     }, LOADING_TEXT_DELAY_MS);
     const slowTimer = setTimeout(() => {
       if (token === state.showToken) {
-        showImageStatus('Image ' + (state.index + 1) + ' (file ' + series.images[state.index].path +
-          ') is still loading after ' + SLOW_LOAD_MS / 1000 + ' s; the disc or the computer may be busy.', 'loading');
+        showImageStatus(T.t('stillLoading', state.index + 1, series.images[state.index].path, SLOW_LOAD_MS / 1000), 'loading');
       }
     }, SLOW_LOAD_MS);
     let image;
@@ -147,7 +150,7 @@
       await image.loadFrame(f);
     } catch (e) {
       if (token !== state.showToken) return false;
-      showMessage(failureText(state.series, state.index, 'frame ' + (f + 1) + ': ' + e.message), 'error');
+      showMessage(failureText(state.series, state.index, T.t('frameFailed', f + 1, e.message)), 'error');
       return false;
     }
     if (token !== state.showToken || state.display !== display) return false;
@@ -194,8 +197,8 @@
       state.cine.stop();
       updateControls();
       scheduleDraw();
-      showImageStatus(Overlay.seriesTitle(series) + ' has no images' +
-        (series.missing ? ': none of the ' + series.missing + ' it names is on this disc.' : '.'), 'error');
+      showImageStatus(series.missing ? T.t('noImagesOnDisc', Overlay.seriesTitle(series), series.missing)
+        : T.t('noImages', Overlay.seriesTitle(series)), 'error');
       return;
     }
     await showImage(index);
@@ -223,7 +226,7 @@
         series.entry = entry;
         await selectSeries(series);
       } catch (e) {
-        showMessage('The key images (file ' + entry.path + ') could not be read: ' + e.message, 'error');
+        showMessage(T.t('keyImagesFailed', entry.path, e.message), 'error');
       }
       return;
     }
@@ -234,7 +237,7 @@
   // Where a report's image reference is on this disc, as the report names it.
   function findImage(reference) {
     const found = state.keyImages.find(reference.sopInstanceUid);
-    return found && { label: Overlay.seriesTitle(found.series) + ', image ' + (found.index + 1) };
+    return found && { label: T.t('imageAt', Overlay.seriesTitle(found.series), found.index + 1) };
   }
 
   async function openReference(reference) {
@@ -373,7 +376,7 @@
       slider.value = String(display.frame);
       $('frame-number').textContent = (display.frame + 1) + ' / ' + frames;
       const rate = Cine.frameRate(image.frameTime);
-      $('cine-rate').textContent = Format.number(rate.fps) + ' fps' + (rate.fromFile ? '' : ' (file gives no frame time)');
+      $('cine-rate').textContent = T.t('fps', Format.number(rate.fps), rate.fromFile);
     }
     state.presetMenu.show(display ? state.presets : [], display && display.view);
     $('reset-window').disabled = !display;
@@ -403,12 +406,13 @@
     state.drawPending = false;
     const canvas = $('image-canvas');
     const display = state.display;
-    const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source);
+    const drawn = Viewport.draw(canvas, $('viewport').getBoundingClientRect(), display, state.source, state.smooth);
     if (drawn) {
       // The image drawn, which may still be the one before while the next one loads.
       canvas.dataset.series = String(state.allSeries.indexOf(state.series) + 1);
       canvas.dataset.image = String(display.index + 1);
       canvas.dataset.frame = String(display.frame + 1);
+      canvas.dataset.interpolation = drawn.interpolation;
       if (keyMarks(display)) canvas.dataset.keyImage = 'true';
       else delete canvas.dataset.keyImage;
     } else {
@@ -448,9 +452,9 @@
   function indexFailed(where, e) {
     const list = $('study-list');
     list.dataset.state = 'error';
-    list.textContent = 'The study index could not be read.';
-    showImageStatus('No study to show: the study index could not be read.', 'error');
-    showMessage('The study index (' + where + ') could not be read: ' + e.message, 'error');
+    list.textContent = T.t('indexFailedList');
+    showImageStatus(T.t('indexFailedImage'), 'error');
+    showMessage(T.t('indexFailed', where, e.message), 'error');
   }
 
   async function loadStudy(path) {
@@ -467,7 +471,7 @@
   async function showDirectory(directory) {
     showStudy(directory.patients);
     if (directory.skipped) {
-      showMessage(directory.skipped + ' image(s) in the index have an unusable file name and are left out.', 'warn');
+      showMessage(T.t('indexSkipped', directory.skipped), 'warn');
     }
     const firstImages = state.allSeries.find((s) => s.images.length);
     if (firstImages) await selectSeries(firstImages);
@@ -490,7 +494,7 @@
     document.body.dataset.phase = 'choosing';
     const list = $('study-list');
     list.dataset.state = 'waiting';
-    list.textContent = 'Choose the disc\'s folder to see the study.';
+    list.textContent = T.t('chooseFolder');
     $('folder-hint').textContent = window.LumidraFolderOpen.systemHint();
     // Its worker starts from a blob, which takes a moment: now, not when the first image waits.
     Images.warmUp();
@@ -498,11 +502,10 @@
       const source = Images.fileSource(entries, name);
       const status = $('folder-status');
       const study = await Images.readLocalStudy(source, (done, total) => {
-        status.textContent = 'Looking for DICOM images: ' + done + ' of ' + total + ' files read';
+        status.textContent = T.t('lookingForImages', done, total);
       });
       if (!study.patients.length) {
-        return 'No DICOM images were found in ' + (name || 'the files given') + ' (' + entries.length +
-          ' files). Choose the disc\'s own folder, the one that holds INDEX.HTM.';
+        return T.t('noImagesInFolder', name, entries.length);
       }
       Images.useSource(source);
       document.body.dataset.phase = 'running';
@@ -516,7 +519,6 @@
   // ---- compare workspace ----------------------------------------------------------------
 
   function createGrid() {
-    const T = window.LumidraTexts;
     const list = window.LumidraMeasurementList.createMeasurementList($('measurements'), (uid) => state.grid.removeMeasurement(uid), T);
     state.grid = window.LumidraGrid.createGrid($('grid'), {
       texts: T,
@@ -537,7 +539,7 @@
     try {
       await state.grid.showSeries(series, cell);
     } catch (e) {
-      showMessage(Overlay.seriesTitle(series) + ' could not be shown: ' + e.message, 'error');
+      showMessage(T.t('seriesFailed', Overlay.seriesTitle(series), e.message), 'error');
     }
   }
 
@@ -553,7 +555,7 @@
       await state.grid.setLayout(layout);
       if (first && state.series && state.series.images.length) await showInGrid(state.series, 0);
     } catch (e) {
-      showMessage('The compare workspace could not be opened: ' + e.message, 'error');
+      showMessage(T.t('gridFailed', e.message), 'error');
     }
   }
 
@@ -566,7 +568,7 @@
     try {
       if (await state.grid.reformat(state.series)) state.grid.setSlab(Number($('slab-select').value));
     } catch (e) {
-      showMessage('The series could not be reformatted: ' + e.message, 'error');
+      showMessage(T.t('reformatFailed', e.message), 'error');
     }
   }
 
@@ -636,8 +638,8 @@
     toggleCine,
     zoomIn: () => zoomWith((d, w, h) => Viewport.zoomBy(d, ZOOM_STEP, w, h)),
     zoomOut: () => zoomWith((d, w, h) => Viewport.zoomBy(d, 1 / ZOOM_STEP, w, h)),
-    fit: () => zoomWith(Viewport.fit),
-    actualSize: () => zoomWith(Viewport.actualSize),
+    fit: () => (state.gridOpen ? state.grid.fit() : zoomWith(Viewport.fit)),
+    actualSize: () => (state.gridOpen ? state.grid.actualSize() : zoomWith(Viewport.actualSize)),
     invert,
     nextPreset,
     reset: resetView,
@@ -660,7 +662,7 @@
     // A document scrolls with the keys; only the series keys and the help leave it.
     if ($('view-panel').dataset.view === 'document' && !['help', 'clear', 'previousSeries', 'nextSeries'].includes(action)) return;
     // The workspace's viewports take the wheel and the mouse; its keys are the series and tool keys.
-    if ($('view-panel').dataset.view === 'grid' && !/^(help|clear|previousSeries|nextSeries|tool)/.test(action)) return;
+    if ($('view-panel').dataset.view === 'grid' && !/^(help|clear|previousSeries|nextSeries|tool|fit|actualSize)/.test(action)) return;
     event.preventDefault();
     ACTIONS[action]();
   }
@@ -691,7 +693,7 @@
       },
       playingChanged(playing) {
         const button = $('cine-button');
-        button.textContent = playing ? 'Stop' : 'Play';
+        button.textContent = T.t(playing ? 'stop' : 'play');
         button.setAttribute('aria-pressed', String(playing));
       },
     });
@@ -702,7 +704,7 @@
     for (const button of document.querySelectorAll('.tool')) {
       button.addEventListener('click', () => setTool(button.dataset.tool));
     }
-    window.LumidraTexts.translate(document);
+    T.translate(document);
     createGrid();
     for (const button of document.querySelectorAll('.layout')) button.addEventListener('click', () => openGrid(button.dataset.layout));
     $('mpr-button').addEventListener('click', openMpr);
@@ -711,7 +713,11 @@
     $('save-png').addEventListener('click', savePng);
     $('print-view').addEventListener('click', printView);
     toggle($('link-button'), (on) => state.grid.setLinked(on));
-    toggle($('smooth-button'), (on) => state.grid.setSmooth(on));
+    toggle($('smooth-button'), (on) => {
+      state.smooth = on;
+      state.grid.setSmooth(on);
+      scheduleDraw();
+    });
     $('zoom-fit').addEventListener('click', ACTIONS.fit);
     $('zoom-actual').addEventListener('click', ACTIONS.actualSize);
     $('invert-button').addEventListener('click', invert);
@@ -743,8 +749,7 @@
       config = Launcher.parseConfig(await response.text());
     } catch (e) {
       config = Launcher.parseConfig('{}');
-      showMessage('The viewer configuration could not be read (' + e.message +
-        '); using the server this page came from.', 'warn');
+      showMessage(T.t('configFailed', e.message), 'warn');
     }
     let base;
     try {

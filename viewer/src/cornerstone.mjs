@@ -138,7 +138,7 @@ let started = false;
 function start() {
   if (started) return;
   started = true;
-  initCore();
+  initCore({ rendering: { preferSizeOverAccuracy: true } });
   tools.init();
   imageLoader.registerImageLoader(SCHEME, (imageId, options) => ({ promise: loadImage(imageId, options) }));
   volumeLoader.registerVolumeLoader('cornerstoneStreamingImageVolume', cornerstoneStreamingImageVolumeLoader);

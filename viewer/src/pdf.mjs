@@ -1,12 +1,11 @@
 // What the page uses of pdf.js (window.LumidraPdf): a document opened from the bytes of an
 // encapsulated PDF, and one page drawn into an element at a scale, its text laid over the picture
 // so that it can be selected and copied. The worker, fonts, character maps and decoders all come
-// from the disc beside this script; a document never fetches anything itself.
+// from the disc, where the page's libraries are; a document never fetches anything itself.
 import { getDocument, GlobalWorkerOptions, PDFWorker, TextLayer } from 'pdfjs-dist/legacy/build/pdf.mjs';
 import { carrying, carriedFile, CarriedDataFactory } from './pdf_carried.mjs';
 
-const scriptUrl = (document.currentScript && document.currentScript.src) || new URL('js/pdf.js', location.href).href;
-const here = (name) => new URL(name, scriptUrl).href;
+const here = (name) => self.LumidraLibraries.url(name);
 GlobalWorkerOptions.workerSrc = here('pdf.worker.js');
 
 let workerUrl = null;

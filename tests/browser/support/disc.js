@@ -9,6 +9,8 @@ const path = require('node:path');
 const SOURCE_DIR = process.env.LUMIDRA_SOURCE_DIR || path.resolve(__dirname, '..', '..', '..');
 const BUILDER = path.join(SOURCE_DIR, 'tools', 'make_sample_disc.py');
 const SEVEN_ZIP = ['7zz', '7za', '7z'];
+const VIEWER_DIR = process.env.LUMIDRA_VIEWER_DIR || path.join(SOURCE_DIR, 'build', 'viewer');
+const LIBRARIES_DIR = path.join(path.dirname(VIEWER_DIR), 'viewer-disc', 'DATA', 'LIB');
 
 function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -64,6 +66,13 @@ function stageWorkspace(disc, workspace, port) {
   return data;
 }
 
+// The viewer page where the launcher unpacks it (data/7z), and the libraries it loads on demand
+// where a disc carries them (data/LIB).
+function placeViewer(data) {
+  fs.cpSync(VIEWER_DIR, path.join(data, '7z'), { recursive: true });
+  fs.cpSync(LIBRARIES_DIR, path.join(data, 'LIB'), { recursive: true });
+}
+
 // Every file below folder, as paths relative to it with "/" separators.
 function listFiles(folder) {
   const out = [];
@@ -83,4 +92,4 @@ function readArrayBuffer(file) {
   return b.buffer.slice(b.byteOffset, b.byteOffset + b.length);
 }
 
-module.exports = { SOURCE_DIR, tempDir, buildDisc, makeStudyDisc, sevenZip, stageWorkspace, listFiles, readArrayBuffer };
+module.exports = { SOURCE_DIR, tempDir, buildDisc, makeStudyDisc, sevenZip, stageWorkspace, placeViewer, listFiles, readArrayBuffer };

@@ -42,10 +42,12 @@ async function openFromDisc(t, disc, give = choose) {
   return { page, requests, errors: browser.errors };
 }
 
-// The requests for anything but the disc's page, its VIEWER/ folder and the blobs it starts from.
+// The requests for anything but the disc's page, its VIEWER/ folder, the libraries it loads on
+// demand (DATA/LIB/) and the blobs it starts from.
 function onlyPageFiles(requests, disc) {
   const page = 'file://' + disc + '/';
-  return requests.filter((url) => !(url === page + 'INDEX.HTM' || url.startsWith(page + 'VIEWER/') || url.startsWith('blob:')));
+  const ours = (url) => url === page + 'INDEX.HTM' || url.startsWith(page + 'VIEWER/') || url.startsWith(page + 'DATA/LIB/');
+  return requests.filter((url) => !(ours(url) || url.startsWith('blob:')));
 }
 
 module.exports = { choose, drop, openFromDisc, onlyPageFiles };

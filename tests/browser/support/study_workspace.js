@@ -6,10 +6,9 @@
 const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { SOURCE_DIR } = require('./disc.js');
+const { placeViewer } = require('./disc.js');
 
 const PYTHON = process.env.LUMIDRA_PYTHON || '/usr/bin/python3';
-const VIEWER_DIR = process.env.LUMIDRA_VIEWER_DIR || path.join(SOURCE_DIR, 'build', 'viewer');
 
 // Returns { data, expected }.
 function makeStudyWorkspace(folder, port, maker) {
@@ -17,7 +16,7 @@ function makeStudyWorkspace(folder, port, maker) {
   fs.mkdirSync(data, { recursive: true });
   const expected = JSON.parse(execFileSync(PYTHON, [path.join(__dirname, maker), data], { encoding: 'utf-8' }));
   execFileSync('dcmmkdir', ['+r', '-Pgp', '+I', '+D', 'DICOMDIR', 'DICOM'], { cwd: data, stdio: 'pipe' });
-  fs.cpSync(VIEWER_DIR, path.join(data, '7z'), { recursive: true });
+  placeViewer(data);
   fs.writeFileSync(path.join(data, 'copy_status.txt'), '1');
   const config = path.join(data, '7z', 'data', 'config', 'config-lumidra.json');
   fs.writeFileSync(config, fs.readFileSync(config, 'utf-8').replace('localhost:8000', 'localhost:' + port));

@@ -6,12 +6,11 @@
 const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { SOURCE_DIR } = require('./disc.js');
+const { placeViewer } = require('./disc.js');
 
 const MAKER = path.join(__dirname, 'make_ui_study.py');
 // The distribution's Python has pydicom; a pyenv or virtual environment first on PATH may not.
 const PYTHON = process.env.LUMIDRA_PYTHON || '/usr/bin/python3';
-const VIEWER_DIR = process.env.LUMIDRA_VIEWER_DIR || path.join(SOURCE_DIR, 'build', 'viewer');
 
 function makeUiWorkspace(folder, port) {
   const data = path.join(folder, 'DATA');
@@ -19,7 +18,7 @@ function makeUiWorkspace(folder, port) {
   execFileSync(PYTHON, [MAKER, data], { stdio: 'pipe' });
   execFileSync('dcmmkdir', ['+r', '-Pgp', '+I', '+D', 'DICOMDIR', 'DICOM'], { cwd: data, stdio: 'pipe' });
   execFileSync(PYTHON, [MAKER, data, '--video'], { stdio: 'pipe' });
-  fs.cpSync(VIEWER_DIR, path.join(data, '7z'), { recursive: true });
+  placeViewer(data);
   fs.writeFileSync(path.join(data, 'copy_status.txt'), '0');
   const config = path.join(data, '7z', 'data', 'config', 'config-lumidra.json');
   fs.writeFileSync(config, fs.readFileSync(config, 'utf-8').replace('localhost:8000', 'localhost:' + port));

@@ -5,6 +5,7 @@
   'use strict';
 
   const $ = (id) => document.getElementById(id);
+  const T = root.LumidraTexts;
 
   // A dropped folder's entries, read in the batches the browser hands out.
   function readAll(reader) {
@@ -80,15 +81,15 @@
       if (busy) return;
       busy = true;
       status.className = '';
-      status.textContent = 'Reading the folder…';
+      status.textContent = T.t('readingFolder');
       try {
         const folder = await read();
-        const problem = folder.entries.length ? await chosen(folder) : 'The folder is empty.';
+        const problem = folder.entries.length ? await chosen(folder) : T.t('folderEmpty');
         status.textContent = problem;
         status.className = problem ? 'error' : '';
         panel.hidden = !problem;
       } catch (e) {
-        status.textContent = 'The folder could not be read: ' + e.message;
+        status.textContent = T.t('folderFailed', e.message);
         status.className = 'error';
       } finally {
         busy = false;
@@ -118,9 +119,9 @@
   // What the person at this computer can do instead, first for the system the page runs on.
   function systemHint() {
     const platform = String((navigator.userAgentData && navigator.userAgentData.platform) || navigator.platform || '');
-    if (/win/i.test(platform)) return 'On this Windows computer you can also start lumidra.exe on the disc: it opens the viewer without asking for the folder.';
-    if (/linux/i.test(platform) && !/android|cros/i.test(navigator.userAgent)) return 'On this Linux computer you can also start ./lumidra on the disc: it opens the viewer without asking for the folder.';
-    return 'Nothing needs to be installed or started: this page is all you need on this computer.';
+    if (/win/i.test(platform)) return T.t('hintWindows');
+    if (/linux/i.test(platform) && !/android|cros/i.test(navigator.userAgent)) return T.t('hintLinux');
+    return T.t('hintOther');
   }
 
   root.LumidraFolderOpen = { askForFolder, systemHint };

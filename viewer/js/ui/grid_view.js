@@ -37,12 +37,12 @@
     if (!library) {
       library = new Promise((resolve, reject) => {
         const script = document.createElement('script');
-        script.src = 'js/cornerstone.js';
+        script.src = root.LumidraLibraries.url('cornerstone.js');
         script.onload = () => {
           root.LumidraCornerstone.start();
           resolve(root.LumidraCornerstone);
         };
-        script.onerror = () => reject(new Error('js/cornerstone.js could not be loaded'));
+        script.onerror = () => reject(new Error(script.src + ' could not be loaded'));
         document.head.appendChild(script);
       });
       library.catch(() => { library = null; });
@@ -191,7 +191,10 @@
       element.appendChild(scale);
       const cell = { element, surface, info, markers, scale, index, viewportId: 'cell-' + index + '-' + (++serial), kind: null, series: null };
       // After every render: zoom, pan, rotation and a resized viewport all show there.
-      surface.addEventListener('CORNERSTONE_IMAGE_RENDERED', () => markOrientation(cell));
+      surface.addEventListener('CORNERSTONE_IMAGE_RENDERED', () => {
+        markOrientation(cell);
+        matchInterpolation(cell);
+      });
       element.addEventListener('pointerdown', () => activate(cell.index), true);
       element.addEventListener('wheel', () => { if (active !== cell.index) activate(cell.index); }, { capture: true, passive: true });
       element.addEventListener('dblclick', () => toggleFull(cell.index));
@@ -282,6 +285,7 @@
         engine.disableElement(cell.viewportId);
       }
       engine.enableElement({ viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.STACK });
+      delete cell.element.dataset.interpolation;
       if (!cell.listening) {
         cell.surface.addEventListener(C.Enums.Events.STACK_NEW_IMAGE, () => markShown(cell.viewportId));
         cell.listening = true;
@@ -291,7 +295,6 @@
       C.tools.ToolGroupManager.getToolGroup(STACK_GROUP).addViewport(cell.viewportId, ENGINE);
       const viewport = engine.getViewport(cell.viewportId);
       await viewport.setStack(opened.imageIds, startIndex(cell, opened.imageIds));
-      if (!smooth) viewport.setProperties({ interpolationType: C.Enums.InterpolationType.NEAREST });
       viewport.render();
       markOrientation(cell);
       // Joined after its first image, so that it follows the others rather than leading them.
@@ -348,7 +351,7 @@
       container.style.gridTemplateRows = '1fr';
       container.style.gridTemplateColumns = 'repeat(3, 1fr)';
       container.dataset.layout = 'mpr';
-      cells = PLANES.map((plane, i) => {
+      const planes = PLANES.map((plane, i) => {
         const cell = makeCell(i);
         container.appendChild(cell.element);
         cell.plane = plane;
@@ -356,9 +359,20 @@
         cell.info.textContent = options.title(series) + '\n' + T.t(plane.toLowerCase());
         return cell;
       });
+      cells = planes;
       const volumeId = 'cornerstoneStreamingImageVolume:' + series.images[0].path + ':' + (++serial);
+      // What the page and the benchmark can read: the slices loading, then the planes drawn.
+      // The planes are set once every slice is in: filling them in as the slices arrive redraws
+      // all three for each slice, which took longer in all (bench/REPORT.md).
+      container.dataset.mpr = 'loading';
       const volume = await C.volumeLoader.createAndCacheVolume(volumeId, { imageIds: opened.imageIds });
       await new Promise((resolve) => volume.load(resolve));
+      // Left for another layout while its slices were loading: the volume goes, the new layout stays.
+      if (cells !== planes) {
+        C.cache.removeVolumeLoadObject(volumeId);
+        return false;
+      }
+      container.dataset.mpr = 'loaded';
       engine.setViewports(cells.map((cell) => ({
         viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.ORTHOGRAPHIC,
         defaultOptions: { orientation: C.Enums.OrientationAxis[cell.plane] },
@@ -407,16 +421,55 @@
       for (const sync of linked) sync.setEnabled(on);
     }
 
-    // Nearest-neighbour pixels on request; smooth interpolation otherwise.
+    // Canvas pixels per image pixel across and down a stack viewport, from its camera: the
+    // canvas's height shows twice the parallel scale, in millimetres.
+    function pixelZoom(viewport) {
+      const data = viewport.getImageData();
+      const { parallelScale } = viewport.getCamera();
+      if (!data || !(parallelScale > 0)) return null;
+      const perMm = viewport.canvas.height / (2 * parallelScale);
+      return [perMm * data.spacing[0], perMm * data.spacing[1]];
+    }
+
+    // Smooth when magnified or reduced; nearest neighbour at 1:1, where each image pixel is one
+    // canvas pixel and interpolating could only blur, and at every zoom on request.
+    function matchInterpolation(cell) {
+      const viewport = engine && cell.kind && engine.getViewport(cell.viewportId);
+      if (!viewport) return;
+      const zoom = cell.kind === 'stack' ? pixelZoom(viewport) : null;
+      const actual = Boolean(zoom) && zoom.every((z) => Math.abs(z - 1) < 1e-3);
+      const wanted = smooth && !actual ? 'linear' : 'nearest';
+      if (cell.element.dataset.interpolation === wanted) return;
+      cell.element.dataset.interpolation = wanted;
+      const { LINEAR, NEAREST } = C.Enums.InterpolationType;
+      viewport.setProperties({ interpolationType: wanted === 'linear' ? LINEAR : NEAREST });
+      viewport.render();
+    }
+
     function setSmooth(on) {
       smooth = on;
-      if (!engine) return;
-      for (const cell of cells) {
-        const viewport = cell.kind && engine.getViewport(cell.viewportId);
-        if (!viewport) continue;
-        viewport.setProperties({ interpolationType: on ? C.Enums.InterpolationType.LINEAR : C.Enums.InterpolationType.NEAREST });
-        viewport.render();
-      }
+      for (const cell of cells) matchInterpolation(cell);
+    }
+
+    function activeStack() {
+      const cell = cells[active];
+      return engine && cell && cell.kind === 'stack' ? engine.getViewport(cell.viewportId) : null;
+    }
+
+    // One image pixel per canvas pixel in the active viewport, about its middle.
+    function actualSize() {
+      const viewport = activeStack();
+      const data = viewport && viewport.getImageData();
+      if (!data) return;
+      viewport.setCamera({ parallelScale: viewport.canvas.height * data.spacing[1] / 2 });
+      viewport.render();
+    }
+
+    function fit() {
+      const viewport = activeStack();
+      if (!viewport) return;
+      viewport.resetCamera();
+      viewport.render();
     }
 
     // Every measurement, with its figures as cornerstone computed them.
@@ -495,7 +548,8 @@
     }
 
     return {
-      setLayout, showSeries, reformat, setSlab, setTool, setSync, setLinked, setSmooth, removeMeasurement, snapshot, resize,
+      setLayout, showSeries, reformat, setSlab, setTool, setSync, setLinked, setSmooth, actualSize, fit, removeMeasurement,
+      snapshot, resize,
       get layout() { return layout; },
       get active() { return active; },
     };

@@ -3,6 +3,7 @@
   'use strict';
 
   const Keys = root.LumidraKeys;
+  const T = root.LumidraTexts;
 
   function row(shown, label) {
     const tr = document.createElement('tr');
@@ -19,7 +20,7 @@
 
   function fillTable(table, entries) {
     table.textContent = '';
-    for (const entry of entries) table.appendChild(row(entry.shown, entry.label));
+    for (const entry of entries) table.appendChild(row(T.t(entry.shown), T.t(entry.text)));
   }
 
   // dialog: the help's container; keysTable, mouseTable: its two tables; closeButton: its one

@@ -27,14 +27,14 @@
         cache.set(entry, read(entry.path).then((doc) => {
           const found = root.LumidraDocuments.imageReferences(doc.content)
             .map((r) => byUid.get(r.sopInstanceUid)).filter(Boolean);
-          const title = doc.title || entry.title || 'Key images';
+          const title = doc.title || entry.title || root.LumidraTexts.t('keyImages');
           for (const f of found) {
             const titles = marks.get(f.image.sopInstanceUid) || [];
             if (!titles.includes(title)) titles.push(title);
             marks.set(f.image.sopInstanceUid, titles);
           }
           return {
-            title: 'Key images · ' + title, modality: 'KO', number: null, description: title, keyImages: true,
+            title: root.LumidraTexts.t('keyImages') + ' · ' + title, modality: 'KO', number: null, description: title, keyImages: true,
             images: found.map((f) => f.image), documents: [], missing: imageCount(doc) - found.length,
           };
         }));

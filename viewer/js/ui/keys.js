@@ -3,41 +3,42 @@
 (function (root) {
   'use strict';
 
-  // keys: event.key values; shown: how the help writes them.
+  // keys: event.key values; shown: how the help writes them (or the name of that text); text:
+  // the name of what the help says the key does.
   const KEYS = [
-    { action: 'previousImage', keys: ['ArrowUp', 'ArrowLeft'], shown: '↑ / ←', label: 'Previous image' },
-    { action: 'nextImage', keys: ['ArrowDown', 'ArrowRight'], shown: '↓ / →', label: 'Next image' },
-    { action: 'backTen', keys: ['PageUp'], shown: 'Page Up', label: '10 images back' },
-    { action: 'forwardTen', keys: ['PageDown'], shown: 'Page Down', label: '10 images forward' },
-    { action: 'firstImage', keys: ['Home'], shown: 'Home', label: 'First image' },
-    { action: 'lastImage', keys: ['End'], shown: 'End', label: 'Last image' },
-    { action: 'previousSeries', keys: ['['], shown: '[', label: 'Previous series' },
-    { action: 'nextSeries', keys: [']'], shown: ']', label: 'Next series' },
-    { action: 'previousFrame', keys: [','], shown: ',', label: 'Previous frame (multi-frame images)' },
-    { action: 'nextFrame', keys: ['.'], shown: '.', label: 'Next frame (multi-frame images)' },
-    { action: 'toggleCine', keys: [' '], shown: 'Space', label: 'Play / stop the frames (cine)' },
-    { action: 'zoomIn', keys: ['+', '='], shown: '+', label: 'Zoom in' },
-    { action: 'zoomOut', keys: ['-', '_'], shown: '−', label: 'Zoom out' },
-    { action: 'fit', keys: ['f', 'F'], shown: 'F', label: 'Fit the image to the window' },
-    { action: 'actualSize', keys: ['1'], shown: '1', label: 'Actual size: one image pixel per screen pixel (1:1)' },
-    { action: 'invert', keys: ['i', 'I'], shown: 'I', label: 'Invert the grey scale' },
-    { action: 'nextPreset', keys: ['v', 'V'], shown: 'V', label: 'Next window preset' },
-    { action: 'reset', keys: ['r', 'R'], shown: 'R', label: 'Reset window, zoom, pan and invert' },
-    { action: 'toolWindow', keys: ['w', 'W'], shown: 'W', label: 'Tool: window / level (drag)' },
-    { action: 'toolPan', keys: ['p', 'P'], shown: 'P', label: 'Tool: pan (drag)' },
-    { action: 'toolZoom', keys: ['z', 'Z'], shown: 'Z', label: 'Tool: zoom (drag up / down)' },
-    { action: 'toolMeasure', keys: ['m', 'M'], shown: 'M', label: 'Tool: measure a distance (drag)' },
-    { action: 'clear', keys: ['Escape', 'Delete'], shown: 'Esc / Del', label: 'Remove the measurement; close this help' },
-    { action: 'help', keys: ['?'], shown: '?', label: 'Show / hide this keyboard help' },
+    { action: 'previousImage', keys: ['ArrowUp', 'ArrowLeft'], shown: '↑ / ←', text: 'keyPreviousImage' },
+    { action: 'nextImage', keys: ['ArrowDown', 'ArrowRight'], shown: '↓ / →', text: 'keyNextImage' },
+    { action: 'backTen', keys: ['PageUp'], shown: 'Page Up', text: 'keyBackTen' },
+    { action: 'forwardTen', keys: ['PageDown'], shown: 'Page Down', text: 'keyForwardTen' },
+    { action: 'firstImage', keys: ['Home'], shown: 'Home', text: 'keyFirstImage' },
+    { action: 'lastImage', keys: ['End'], shown: 'End', text: 'keyLastImage' },
+    { action: 'previousSeries', keys: ['['], shown: '[', text: 'keyPreviousSeries' },
+    { action: 'nextSeries', keys: [']'], shown: ']', text: 'keyNextSeries' },
+    { action: 'previousFrame', keys: [','], shown: ',', text: 'keyPreviousFrame' },
+    { action: 'nextFrame', keys: ['.'], shown: '.', text: 'keyNextFrame' },
+    { action: 'toggleCine', keys: [' '], shown: 'keySpace', text: 'keyToggleCine' },
+    { action: 'zoomIn', keys: ['+', '='], shown: '+', text: 'keyZoomIn' },
+    { action: 'zoomOut', keys: ['-', '_'], shown: '−', text: 'keyZoomOut' },
+    { action: 'fit', keys: ['f', 'F'], shown: 'F', text: 'keyFit' },
+    { action: 'actualSize', keys: ['1'], shown: '1', text: 'keyActualSize' },
+    { action: 'invert', keys: ['i', 'I'], shown: 'I', text: 'keyInvert' },
+    { action: 'nextPreset', keys: ['v', 'V'], shown: 'V', text: 'keyNextPreset' },
+    { action: 'reset', keys: ['r', 'R'], shown: 'R', text: 'keyReset' },
+    { action: 'toolWindow', keys: ['w', 'W'], shown: 'W', text: 'keyToolWindow' },
+    { action: 'toolPan', keys: ['p', 'P'], shown: 'P', text: 'keyToolPan' },
+    { action: 'toolZoom', keys: ['z', 'Z'], shown: 'Z', text: 'keyToolZoom' },
+    { action: 'toolMeasure', keys: ['m', 'M'], shown: 'M', text: 'keyToolMeasure' },
+    { action: 'clear', keys: ['Escape', 'Delete'], shown: 'Esc / Del', text: 'keyClear' },
+    { action: 'help', keys: ['?'], shown: '?', text: 'keyHelp' },
   ];
 
   const MOUSE = [
-    { shown: 'Wheel', label: 'Previous / next image' },
-    { shown: 'Shift + wheel', label: 'Previous / next frame' },
-    { shown: 'Ctrl + wheel', label: 'Zoom around the pointer' },
-    { shown: 'Left drag', label: 'The chosen tool (window / level at first: right widens, down raises the level)' },
-    { shown: 'Middle drag', label: 'Pan' },
-    { shown: 'Right drag', label: 'Zoom (up: in, down: out)' },
+    { shown: 'mouseWheel', text: 'mouseWheelText' },
+    { shown: 'mouseShiftWheel', text: 'mouseShiftWheelText' },
+    { shown: 'mouseCtrlWheel', text: 'mouseCtrlWheelText' },
+    { shown: 'mouseLeft', text: 'mouseLeftText' },
+    { shown: 'mouseMiddle', text: 'mouseMiddleText' },
+    { shown: 'mouseRight', text: 'mouseRightText' },
   ];
 
   const byKey = new Map();

@@ -4,13 +4,9 @@
   'use strict';
 
   const Launcher = root.LumidraLauncher;
+  const T = root.LumidraTexts;
   const CLOSE_WATCH_SECONDS = 20;
-  const COPY_TEXTS = {
-    unknown: 'unknown',
-    copying: 'copying from the disc…',
-    complete: 'complete',
-    incomplete: 'incomplete – some files are read from the disc',
-  };
+  const COPY_TEXTS = { unknown: 'copyUnknown', copying: 'copyCopying', complete: 'copyComplete', incomplete: 'copyIncomplete' };
 
   const $ = (id) => document.getElementById(id);
 
@@ -22,13 +18,13 @@
     function showCopyStatus(status) {
       const el = $('copy-status');
       el.dataset.state = status;
-      el.textContent = COPY_TEXTS[status] || status;
+      el.textContent = COPY_TEXTS[status] ? T.t(COPY_TEXTS[status]) : status;
       // The whole text, also when a narrow window cuts it short.
       el.title = el.textContent;
     }
 
     launcher.waitForLaunchId((attempt) => {
-      $('launch-id').textContent = 'waiting for the launcher… (' + attempt + ')';
+      $('launch-id').textContent = T.t('waitingForLauncherAttempt', attempt);
     }).then((id) => {
       if (!id) return;
       launchId = id;
@@ -37,7 +33,7 @@
       el.title = id;
       el.dataset.state = 'ready';
       if (pageLaunchId && pageLaunchId !== id) {
-        showMessage('This page was opened for another launch; it now follows launch ' + id + '.', 'warn');
+        showMessage(T.t('otherLaunch', id), 'warn');
       }
     });
     launcher.followCopyStatus(showCopyStatus, () => launchId !== null);
@@ -47,15 +43,14 @@
       closing();
       document.body.dataset.phase = 'closing';
       $('closing').hidden = false;
-      $('closing-title').textContent = 'Lumidra is closing';
-      $('closing-text').textContent = 'The launcher is stopping its server and removing its ' +
-        'temporary files. You can close this browser tab.';
+      $('closing-title').textContent = T.t('closingTitle');
+      $('closing-text').textContent = T.t('closingText');
       for (let i = 0; i < CLOSE_WATCH_SECONDS; i++) {
         await Launcher.sleep(1000);
         if (!(await launcher.isServing())) {
           document.body.dataset.phase = 'closed';
-          $('closing-title').textContent = 'Lumidra has closed';
-          $('closing-text').textContent = 'The launcher has ended. You can close this browser tab now.';
+          $('closing-title').textContent = T.t('closedTitle');
+          $('closing-text').textContent = T.t('closedText');
           return;
         }
       }
@@ -64,24 +59,23 @@
     async function exit() {
       const id = launchId || pageLaunchId;
       if (!id) {
-        showMessage('Lumidra has not given its launch id yet. Please try again in a moment.', 'warn');
+        showMessage(T.t('noLaunchId'), 'warn');
         return;
       }
       const button = $('exit-button');
       button.disabled = true;
-      button.textContent = 'Closing…';
+      button.textContent = T.t('closingButton');
       const result = await launcher.requestExit(id);
       if (result === 'closing') {
         showClosing();
         return;
       }
       button.disabled = false;
-      button.textContent = 'Exit Lumidra';
+      button.textContent = T.t('exit');
       if (result === 'refused') {
-        showMessage('Lumidra did not accept the request to close. It accepts it once the study has ' +
-          'been copied; you can also close it with the Terminate button in its window.', 'warn');
+        showMessage(T.t('exitRefused'), 'warn');
       } else {
-        showMessage('Lumidra could not be reached; it may have closed already.', 'error');
+        showMessage(T.t('unreachable'), 'error');
       }
     }
 

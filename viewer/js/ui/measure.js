@@ -13,7 +13,7 @@
       return { value: mm, unit: 'mm', text: mm.toFixed(1) + ' mm' };
     }
     const px = Math.hypot(dx, dy);
-    return { value: px, unit: 'px', text: px.toFixed(1) + ' px (no pixel spacing in the file)' };
+    return { value: px, unit: 'px', text: px.toFixed(1) + ' px (' + root.LumidraTexts.t('noPixelSpacing') + ')' };
   }
 
   root.LumidraMeasure = { distance };

@@ -5,12 +5,13 @@
 
   const Format = root.LumidraFormat;
   const Measure = root.LumidraMeasure;
+  const T = root.LumidraTexts;
 
   const join = (parts, separator) => parts.filter(Boolean).join(separator || ' · ');
 
   function seriesTitle(series) {
     if (series.title) return series.title;
-    return 'Series ' + (series.number === null || series.number === undefined ? '?' : series.number) +
+    return T.t('series', series.number === null || series.number === undefined ? '?' : series.number) +
       (series.description ? ' · ' + series.description : '');
   }
 
@@ -18,7 +19,7 @@
     if (!image) return [];
     return [
       image.patientName,
-      join([image.patientId && 'ID ' + image.patientId, image.patientBirthDate && 'born ' + Format.date(image.patientBirthDate)]),
+      join([image.patientId && 'ID ' + image.patientId, image.patientBirthDate && T.t('born', Format.date(image.patientBirthDate))]),
       join([Format.date(image.studyDate), image.studyDescription]),
     ].filter(Boolean);
   }
@@ -27,30 +28,30 @@
   function imageLines(where, image) {
     if (!where.series) return [];
     const lines = [seriesTitle(where.series) + (where.series.modality ? ' · ' + where.series.modality : '')];
-    lines.push('Image ' + (where.index + 1) + ' / ' + where.count);
-    if (image && image.frameCount > 1) lines.push('Frame ' + (where.frame + 1) + ' / ' + image.frameCount);
-    if (where.keyImage) lines.push('\u2605 Key image (' + where.keyImage.join(', ') + ')');
+    lines.push(T.t('imageOf', where.index + 1, where.count));
+    if (image && image.frameCount > 1) lines.push(T.t('frameOf', where.frame + 1, image.frameCount));
+    if (where.keyImage) lines.push(T.t('keyImage', where.keyImage.join(', ')));
     return lines;
   }
 
   function windowText(display) {
     if (!display || !display.view || !display.image) return '';
-    if (display.image.isColor) return 'Colour image';
-    if (display.view.voiLut !== undefined && display.view.voiLut !== null) return 'VOI LUT of the file';
+    if (display.image.isColor) return T.t('colourImage');
+    if (display.view.voiLut !== undefined && display.view.voiLut !== null) return T.t('voiLutOfFile');
     return 'W ' + Format.number(display.view.width) + '  L ' + Format.number(display.view.center);
   }
 
   // zoom: the zoom on screen (screen pixels per image column).
   function viewText(display, zoom, presetName) {
     if (!display || !display.view) return '';
-    return join(['Zoom ' + Math.round(zoom * 100) + '%' + (display.zoom === null ? ' (fit)' : ''),
-      display.view.invert && 'Inverted', presetName]);
+    return join([T.t('zoomPercent', Math.round(zoom * 100), display.zoom === null),
+      display.view.invert && T.t('inverted'), presetName]);
   }
 
   function measureText(display) {
     const m = display && display.measurement;
     if (!m || !display.image) return '';
-    return 'Distance ' + Measure.distance(display.image, m.a, m.b).text;
+    return T.t('distance', Measure.distance(display.image, m.a, m.b).text);
   }
 
   // elements: { patient, image, window, view, measure }

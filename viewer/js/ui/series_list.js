@@ -5,6 +5,7 @@
 
   const Format = root.LumidraFormat;
   const Overlay = root.LumidraOverlay;
+  const T = root.LumidraTexts;
   const THUMBNAIL_SIZE = 64;
 
   function element(tag, className, text) {
@@ -28,18 +29,18 @@
     ctx.lineTo(canvas.width * 0.3, canvas.height * 0.7);
     ctx.stroke();
     canvas.dataset.state = 'failed';
-    canvas.title = 'No preview: ' + reason;
+    canvas.title = T.t('noPreview', reason);
   }
 
   function patientDetails(patient) {
     return [
       'ID ' + (patient.id || '–'),
-      patient.birthDate && 'born ' + Format.date(patient.birthDate),
-      Format.sex(patient.sex),
+      patient.birthDate && T.t('born', Format.date(patient.birthDate)),
+      T.sex(patient.sex),
     ].filter(Boolean).join(' · ');
   }
 
-  const DOCUMENT_KINDS = { pdf: 'PDF report', sr: 'Report', keyImages: 'Key images' };
+  const DOCUMENT_KINDS = { pdf: 'pdfReport', sr: 'report', keyImages: 'keyImages' };
 
   // A document's date and authors, once they are known.
   function documentDetails(doc) {
@@ -94,8 +95,7 @@
       const text = element('span', 'series-text');
       text.appendChild(element('span', 'modality', series.modality || '?'));
       text.appendChild(element('span', 'series-title', Overlay.seriesTitle(series)));
-      text.appendChild(element('span', 'series-count',
-        series.images.length + (series.images.length === 1 ? ' image' : ' images')));
+      text.appendChild(element('span', 'series-count', T.t('images', series.images.length)));
       button.appendChild(text);
       button.addEventListener('click', () => options.select(series));
       // Into a viewport of the compare workspace.
@@ -106,7 +106,7 @@
       });
       buttons.set(series, button);
       if (series.images.length) observer.observe(thumbnail);
-      else showNoPreview(thumbnail, 'the series has no images');
+      else showNoPreview(thumbnail, T.t('seriesHasNoImages'));
       return button;
     }
 
@@ -115,7 +115,7 @@
       button.type = 'button';
       button.dataset.kind = doc.kind;
       button.setAttribute('aria-pressed', 'false');
-      button.appendChild(element('span', 'document-kind', DOCUMENT_KINDS[doc.kind]));
+      button.appendChild(element('span', 'document-kind', T.t(DOCUMENT_KINDS[doc.kind])));
       button.appendChild(element('span', 'document-title', doc.title || ''));
       button.appendChild(element('span', 'document-details', documentDetails(doc)));
       button.addEventListener('click', () => options.selectDocument(doc));
@@ -126,15 +126,15 @@
     container.textContent = '';
     for (const patient of patients) {
       const p = element('div', 'patient');
-      p.appendChild(element('div', 'patient-name', Format.personName(patient.name) || '(no name)'));
+      p.appendChild(element('div', 'patient-name', Format.personName(patient.name) || T.t('noName')));
       const details = element('div', 'patient-details', patientDetails(patient));
       detailElements.set(patient, details);
       p.appendChild(details);
       for (const study of patient.studies) {
         const s = element('div', 'study');
-        s.appendChild(element('div', 'study-title', study.description || 'Study'));
+        s.appendChild(element('div', 'study-title', study.description || T.t('studyHeading')));
         const when = [Format.date(study.date), Format.time(study.time)].filter(Boolean).join(' ');
-        s.appendChild(element('div', 'study-details', [when, study.accession && 'Acc. ' + study.accession]
+        s.appendChild(element('div', 'study-details', [when, study.accession && T.t('accession', study.accession)]
           .filter(Boolean).join(' · ')));
         const ul = element('ul', 'series-list');
         for (const series of study.series) {

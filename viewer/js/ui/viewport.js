@@ -152,17 +152,25 @@
     ctx.restore();
   }
 
-  // Draws the display (or black when there is nothing to show); returns the layout used, or
-  // null when no image was drawn.
-  function draw(canvas, box, display, source) {
+  // At 1:1 each image pixel is one screen pixel, which interpolating could only blur; magnified or
+  // reduced, smooth unless the user asked for nearest neighbour.
+  function interpolationFor(l, smooth) {
+    const actual = Math.abs(l.scaleX - 1) < 1e-6 && Math.abs(l.scaleY - 1) < 1e-6;
+    return smooth && !actual ? 'linear' : 'nearest';
+  }
+
+  // Draws the display (or black when there is nothing to show); returns the layout used, with
+  // the interpolation drawn with, or null when no image was drawn. smooth: false for nearest
+  // neighbour at every zoom.
+  function draw(canvas, box, display, source, smooth = true) {
     const ratio = fitCanvas(canvas, box);
     const ctx = canvas.getContext('2d');
     ctx.fillStyle = '#000';
     ctx.fillRect(0, 0, canvas.width, canvas.height);
     if (!display || !display.image || !display.view || !display.image.frameLoaded(display.frame)) return null;
     const l = layout(display, canvas.width, canvas.height);
-    // Magnified pixels stay sharp squares; reduced images are smoothed rather than sampled.
-    ctx.imageSmoothingEnabled = l.zoom < 1;
+    l.interpolation = interpolationFor(l, smooth);
+    ctx.imageSmoothingEnabled = l.interpolation === 'linear';
     ctx.drawImage(source(display), l.x, l.y, display.image.columns * l.scaleX, display.image.rows * l.scaleY);
     if (display.measurement) drawMeasurement(ctx, display, l, ratio);
     return l;
