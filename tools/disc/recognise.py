@@ -248,14 +248,15 @@ def _read(handle, force):
     return dataset, handle.tell(), caught
 
 
-def _raw(data, tag, vr, start, length):
-    value = data[start:start + length] if length != 0xFFFFFFFF and start + length <= len(data) else None
-    return RawDataElement(BaseTag(tag), _VR_TEXT.get(vr) or vr.decode("ascii"), length, value, start, False, True)
-
-
+# A walked element's VR as text, without decoding its two bytes every time.
 _VR_TEXT = {vr.encode("ascii"): vr for vr in (
     "AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO", "LT", "OB", "OD", "OF", "OL", "OV", "OW",
     "PN", "SH", "SL", "SQ", "SS", "ST", "SV", "TM", "UC", "UI", "UL", "UN", "UR", "US", "UT", "UV")}
+
+
+def _raw(data, tag, vr, start, length):
+    value = data[start:start + length] if length != 0xFFFFFFFF and start + length <= len(data) else None
+    return RawDataElement(BaseTag(tag), _VR_TEXT.get(vr) or vr.decode("ascii"), length, value, start, False, True)
 
 
 class _Header:
