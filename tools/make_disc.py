@@ -84,6 +84,9 @@ def parse_arguments(argv):
                         help="how to reach them, for README.TXT (default: the images' Institution Address)")
     parser.add_argument("--viewer", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer"),
                         help="the viewer page to pack (default: build/viewer, from ./run viewer)")
+    parser.add_argument("--viewer-cache", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer-packs"),
+                        help="where the packed viewer is kept for the next disc, by its content (default: "
+                             "build/viewer-packs); an empty value packs it every time")
     parser.add_argument("--index-page", metavar="FOLDER", default=os.path.join(SOURCE_DIR, "build", "viewer-disc"),
                         help="INDEX.HTM and VIEWER/ for the disc's root (default: build/viewer-disc, from ./run viewer)")
     parser.add_argument("--windows-launcher", metavar="FILE",
@@ -117,7 +120,8 @@ def request_of(args):
         replace_any=args.replace_any_folder, keep_conflicts=args.keep_patient_conflicts,
         keep_as_exported=args.keep_as_exported,
         institution=args.institution, contact=args.contact, version=project_version(),
-        index_page_folder=os.path.abspath(args.index_page))
+        index_page_folder=os.path.abspath(args.index_page),
+        viewer_cache=os.path.abspath(args.viewer_cache) if args.viewer_cache else "")
 
 
 def project_version():

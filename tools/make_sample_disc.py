@@ -133,7 +133,8 @@ def build_disc(disc, large_file_mb=0, corrupt_viewer=False, no_dicom=False, no_d
         index_page = INDEX_PAGE_DIR if os.path.isfile(os.path.join(INDEX_PAGE_DIR, "INDEX.HTM")) else ""
         request = DiscRequest(input_folder=study, output_folder=disc, viewer_folder=VIEWER_DIR,
                               label=SAMPLE_LABEL, extras=extras, force=True, replace_any=True,
-                              index_page_folder=index_page)
+                              index_page_folder=index_page,
+                              viewer_cache=os.path.join(SOURCE_DIR, "build", "viewer-packs"))
         result = build_from_folder(request, silent_progress())
     data_dir = os.path.join(disc, "DATA")
     images = sum(len(paths) for paths in written)

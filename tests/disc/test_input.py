@@ -55,7 +55,7 @@ class MessyExport(unittest.TestCase):
         self.assertRegex(out, r"disc size: [0-9.]+ MB, fits CD \(700 MB\)")
         # Without a terminal the progress is one line per stage.
         for stage in ("Reading and copying: %d files" % (INPUT.image_count + len(INPUT.skipped)),
-                      "DICOMDIR (STD-GEN-MIME)",
+                      "DICOMDIR (STD-GEN-MIME): %d files" % INPUT.image_count,
                       "Viewer", "data.zip"):
             self.assertIn(stage, err)
 
@@ -186,7 +186,9 @@ class OutputFolder(unittest.TestCase):
             out.write("#!/bin/sh\necho 'E_FAIL: disk full' >&2\nexit 2\n")
         os.chmod(os.path.join(fake_bin, "7zz"), 0o755)
         output = os.path.join(WORK, "failed disc")
-        result = subprocess.run(disc_command(INPUT.folder, output, PROGRAMS, "--iso", output + ".iso"),
+        # A cache that holds no packed viewer yet: 7-Zip packs it.
+        result = subprocess.run(disc_command(INPUT.folder, output, PROGRAMS, "--iso", output + ".iso",
+                                             "--viewer-cache", os.path.join(WORK, "no packed viewer")),
                                 env=dict(os.environ, PATH=fake_bin + os.pathsep + os.environ["PATH"]),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertEqual(result.returncode, 1)
@@ -196,6 +198,8 @@ class OutputFolder(unittest.TestCase):
         self.assertIn("Reading and copying: %d files" % (INPUT.image_count + len(INPUT.skipped)), err)
         self.assertFalse(os.path.lexists(output))
         self.assertFalse(os.path.lexists(output + ".iso"))
+        packs = os.path.join(WORK, "no packed viewer")
+        self.assertEqual(os.listdir(packs) if os.path.isdir(packs) else [], [])  # nothing kept of a failed pack
 
 
 class Interrupted(unittest.TestCase):
@@ -210,7 +214,7 @@ class Interrupted(unittest.TestCase):
         os.chmod(os.path.join(fake_bin, "7zz"), 0o755)
         env = dict(os.environ, PATH=fake_bin + os.pathsep + os.environ["PATH"])
         output = os.path.join(WORK, "interrupted " + name)
-        process = subprocess.Popen(disc_command(INPUT.folder, output, PROGRAMS), env=env,
+        process = subprocess.Popen(disc_command(INPUT.folder, output, PROGRAMS, "--viewer-cache", ""), env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         try:
             wait_for(lambda: os.path.isfile(os.path.join(output, "DATA", "DICOMDIR")), 60,

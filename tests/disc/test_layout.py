@@ -70,6 +70,11 @@ def dicomdir_records(dicomdir):
     return records
 
 
+def contents(folder):
+    """{relative name: SHA-256} of every file below folder."""
+    return {name: sha256(os.path.join(folder, *name.split("/"))) for name in files_below(folder)}
+
+
 def disc_images():
     return [f for f in files_below(DISC) if f.startswith("DATA/DICOM/")]
 
@@ -395,6 +400,55 @@ class FirstArchives(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(out, "index.html")))
         with open(os.path.join(out, "data", "config", "config-lumidra.json"), encoding="utf-8") as config:
             self.assertIn("localhost:8000", config.read())
+
+
+class ViewerPackedOnce(unittest.TestCase):
+    def test_a_viewer_is_packed_once_and_a_changed_one_afresh(self):
+        viewer = os.path.join(WORK, "viewer to pack")
+        shutil.copytree(os.path.join(SOURCE_DIR, "build", "viewer"), viewer)
+        packs = os.path.join(WORK, "packed viewers")
+        # 7-Zip as found on PATH, noting each run.
+        wrapper = os.path.join(WORK, "noting-7zip")
+        os.makedirs(wrapper)
+        runs = os.path.join(WORK, "7-zip runs")
+        with open(os.path.join(wrapper, "7zz"), "w") as out:
+            out.write('#!/bin/sh\necho "$@" >> "%s"\nexec "%s" "$@"\n' % (runs, shutil.which("7zz") or
+                                                                          shutil.which("7za") or shutil.which("7z")))
+        os.chmod(os.path.join(wrapper, "7zz"), 0o755)
+        env = dict(os.environ, PATH=wrapper + os.pathsep + os.environ["PATH"])
+
+        def disc_viewer(name):
+            """The viewer as the disc's archive unpacks, {name: bytes}, and the 7-Zip runs so far."""
+            disc = os.path.join(WORK, name)
+            result = subprocess.run(disc_command(INPUT.folder, disc, PROGRAMS, "--viewer", viewer, "--viewer-cache",
+                                                 packs), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+            out = os.path.join(WORK, name + " unpacked")
+            subprocess.run([os.path.join(disc, "BIN", "7za"), "x", "-y", "-o" + out,
+                            os.path.join(disc, "DATA", "7z", "viewer.7z")],
+                           check=True, stdout=subprocess.DEVNULL)
+            with open(runs) as noted:
+                packed = len(noted.readlines())
+            return contents(out), packed
+
+        def viewer_files():
+            return contents(viewer)
+
+        first, packed = disc_viewer("first of a viewer")
+        self.assertEqual((first, packed), (viewer_files(), 1))
+        second, packed = disc_viewer("second of a viewer")
+        self.assertEqual((second, packed), (viewer_files(), 1))
+        # One byte changed, the file's size and time as they were: packed afresh, not taken from before.
+        page = os.path.join(viewer, "index.html")
+        before = os.stat(page)
+        with open(page, "r+b") as handle:
+            first_byte = handle.read(1)
+            handle.seek(0)
+            handle.write(b"<" if first_byte != b"<" else b" ")
+        os.utime(page, ns=(before.st_atime_ns, before.st_mtime_ns))
+        changed, packed = disc_viewer("disc of a changed viewer")
+        self.assertEqual((changed, packed), (viewer_files(), 2))
+        self.assertNotEqual(changed["index.html"], first["index.html"])
 
 
 class RootFiles(unittest.TestCase):

@@ -9,6 +9,7 @@ import sys
 import tempfile
 import unittest
 import warnings
+import zipfile
 from unittest import mock
 
 import pydicom
@@ -174,6 +175,10 @@ class NamedAfterWhoIsOnIt(unittest.TestCase):
                 self.assertTrue(read_header(os.path.join(disc, dicomdir)).FileSetID.startswith("ZETA_"))
             self.assertEqual(len(referenced_files(os.path.join(disc, dicomdir))), 2)
         self.assertEqual(patient_names_on(disc), ["Zeta^Zoe"])
+        # The launcher unpacks data.zip first: the index and the series shown first, Zeta's.
+        with zipfile.ZipFile(os.path.join(disc, "data.zip")) as archive:
+            self.assertEqual(sorted(archive.namelist()),
+                             sorted(["DATA/DICOMDIR"] + referenced_files(os.path.join(disc, "DICOMDIR"))))
 
 
 class EveryFileNamed(unittest.TestCase):

@@ -8,7 +8,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 from . import DiscError, identity
-from .archives import check_viewer, finish_viewer_pack, make_data_zip, start_viewer_pack
+from .archives import DataZip, check_viewer, finish_viewer_pack, start_viewer_pack
 from .catalogue import arrange, leave_out, read_study
 from .copying import Incoming, place_images, remove_images
 from .dicomdir import Dicomdirs
@@ -45,6 +45,7 @@ class DiscRequest:
     contact: str = ""
     version: str = ""
     index_page_folder: str = ""  # INDEX.HTM and VIEWER/ (./run viewer's build/viewer-disc)
+    viewer_cache: str = ""  # where packed viewers are kept for later discs ("": packed every time)
 
 
 @dataclass
@@ -129,6 +130,10 @@ def _indexed(request, catalogue, root, progress, beside):
     raise DiscError("dcmmkdir kept leaving images out of the DICOMDIR")
 
 
+def _first_shown(catalogue):
+    return [name for _image, name in catalogue.first_shown.images]
+
+
 def _place_carried(request, extras, root):
     copy_extras(extras, root)
     for program in request.programs:
@@ -143,7 +148,8 @@ def build_disc(request, progress):
     extras = _check_request(request)
     with OutputGuard(request.output_folder, request.iso_file) as guard:
         root = guard.root
-        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"))
+        viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"),
+                                   request.viewer_cache)
         with Incoming(root, converting=not request.keep_as_exported) as incoming:
             images, skipped = read_study(request.input_folder, progress, incoming.add)
             incoming.finish()
@@ -151,17 +157,23 @@ def build_disc(request, progress):
             raise DiscError(_no_images(request, skipped))
         catalogue = _decided(request, images, skipped + extras.skipped)
         place_images(catalogue, root, incoming)
-        # The files carried as they are do not wait for the index: they are copied while
-        # dcmmkdir, which keeps one core busy, runs.
+        # The files carried as they are and the first series' images in data.zip do not wait
+        # for the index: they are copied while dcmmkdir, which keeps one core busy, runs.
         started = []
-        with ThreadPoolExecutor(max_workers=1) as beside:
-            def start_beside():
-                if not started:
-                    started.append(beside.submit(_place_carried, request, extras, root))
+        data_zip = DataZip(root)
+        try:
+            with ThreadPoolExecutor(max_workers=1) as beside:
+                def start_beside():
+                    if not started:
+                        started.append(beside.submit(_place_carried, request, extras, root))
+                        started.append(beside.submit(data_zip.add_images, _first_shown(catalogue)))
 
-            label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
-            started[0].result()
-        make_data_zip(root, catalogue.first_shown, progress)
+                label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
+                for task in started:
+                    task.result()
+            data_zip.finish(_first_shown(catalogue), progress)
+        finally:
+            data_zip.close()
         finish_viewer_pack(viewer, progress)
         maker = Maker("%s %s" % (APPLICATION, request.version or "(version unknown)"), request.institution,
                       request.contact, datetime.date.today().isoformat())

@@ -26,9 +26,10 @@ def finish(process, on_line=None):
         output, _ = process.communicate()
     else:
         lines = []
-        for line in iter(process.stdout.readline, b""):
-            lines.append(line)
-            on_line(line)
+        with process.stdout:
+            for line in iter(process.stdout.readline, b""):
+                lines.append(line)
+                on_line(line)
         process.wait()
         output = b"".join(lines)
     if process in _running:

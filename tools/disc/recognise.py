@@ -95,20 +95,56 @@ def _value(dataset, keyword):
 _PLAIN_TEXT = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT", "PN", "SH", "ST", "TM", "UI"}
 
 
+# Representations whose values the character set decodes, and pydicom ends at a null or blank.
+_DECODED = {"LO", "LT", "PN", "SH", "ST", "UC", "UT"}
+# Character sets that decode a value whole, without code extensions, as pydicom does.
+_WHOLE_SETS = {term: pydicom.charset.python_encoding[term] for term in (
+    "ISO_IR 100", "ISO_IR 101", "ISO_IR 109", "ISO_IR 110", "ISO_IR 126", "ISO_IR 127", "ISO_IR 138",
+    "ISO_IR 144", "ISO_IR 148", "ISO_IR 166", "ISO_IR 203", "ISO_IR 192") if term in pydicom.charset.python_encoding}
+
+
 def _plain(dataset, keyword):
-    """The element's value as text where its bytes are plain ASCII of a single value, else None."""
+    """The element's value as text where it is a single value of plain ASCII, or of a character
+    set that decodes it whole; else None, and pydicom decodes it."""
     raw = dataset._dict.get(_TAGS[keyword])
     value = getattr(raw, "value", None)
     if not isinstance(raw, RawDataElement) or raw.VR not in _PLAIN_TEXT or not isinstance(value, bytes):
         return None
     # An escape starts an ISO 2022 code extension: the character set decides what follows.
-    if not value.isascii() or b"\\" in value or b"\x1b" in value:
+    if b"\\" in value or b"\x1b" in value:
         return None
-    text = value.decode("ascii")
-    return text.strip("\0 ").strip() if raw.VR == "UI" else text.strip()
+    if value.isascii():
+        text = value.decode("ascii")
+    elif raw.VR in _DECODED:
+        text = _decoded(dataset, value)
+        if text is None:
+            return None
+    else:
+        return None
+    if raw.VR == "UI" or raw.VR in _DECODED:
+        text = text.rstrip("\0 ")
+    if raw.VR == "PN":  # as pydicom's names: no empty groups at the end
+        text = text.rstrip("=")
+    return text.strip()
+
+
+def _decoded(dataset, value):
+    charset = dataset._dict.get(0x00080005)
+    declared = getattr(charset, "value", None)
+    if not isinstance(declared, bytes) or not declared.isascii():
+        return None
+    encoding = _WHOLE_SETS.get(declared.decode("ascii").strip("\0 "))
+    if encoding is None:
+        return None
+    try:
+        return value.decode(encoding)
+    except UnicodeDecodeError:  # pydicom decides what a value that does not decode becomes
+        return None
 
 
 def _text(dataset, keyword):
+    if _TAGS[keyword] not in dataset._dict:
+        return ""
     plain = _plain(dataset, keyword)
     if plain is not None:
         return plain
@@ -121,6 +157,8 @@ def _text(dataset, keyword):
 
 def _number(dataset, keyword):
     raw = dataset._dict.get(_TAGS[keyword])
+    if raw is None:
+        return 0
     if (isinstance(raw, RawDataElement) and raw.VR == "US" and raw.is_little_endian and isinstance(raw.value, bytes)
             and len(raw.value) == 2):
         return int.from_bytes(raw.value, "little")
@@ -169,7 +207,7 @@ def _pixels_missing(dataset):
     length = getattr(pixels, "length", None)
     if pixels is None:
         image_class = "Image Storage" in pydicom.uid.UID(_text(dataset, "SOPClassUID")).name
-        if image_class or "Rows" in dataset or "Columns" in dataset:
+        if image_class or _TAGS["Rows"] in dataset._dict or _TAGS["Columns"] in dataset._dict:
             return "truncated: image without pixel data"
         return None
     if length is None or length == 0xFFFFFFFF:  # encapsulated: its items were read up to their delimiter
@@ -210,9 +248,34 @@ def _read(handle, force):
     return dataset, handle.tell(), caught
 
 
+# A walked element's VR as text, without decoding its two bytes every time.
+_VR_TEXT = {vr.encode("ascii"): vr for vr in (
+    "AE", "AS", "AT", "CS", "DA", "DS", "DT", "FD", "FL", "IS", "LO", "LT", "OB", "OD", "OF", "OL", "OV", "OW",
+    "PN", "SH", "SL", "SQ", "SS", "ST", "SV", "TM", "UC", "UI", "UL", "UN", "UR", "US", "UT", "UV")}
+
+
 def _raw(data, tag, vr, start, length):
-    value = bytes(data[start:start + length]) if length != 0xFFFFFFFF and start + length <= len(data) else None
-    return RawDataElement(BaseTag(tag), vr.decode("ascii"), length, value, start, False, True)
+    value = data[start:start + length] if length != 0xFFFFFFFF and start + length <= len(data) else None
+    return RawDataElement(BaseTag(tag), _VR_TEXT.get(vr) or vr.decode("ascii"), length, value, start, False, True)
+
+
+class _Header:
+    """The wanted elements of a header walked by its bytes, {tag: RawDataElement}, as the
+    accessors below read a pydicom data set. Building a pydicom Dataset for every file costs more
+    than the walk; one is built only where a value is not plain text, for pydicom to decode."""
+
+    is_little_endian, is_implicit_VR = True, False
+
+    def __init__(self, elements, file_meta=None):
+        self._dict = elements
+        self.file_meta = file_meta
+        self._read = None
+
+    def get(self, tag):
+        if self._read is None:
+            self._read = Dataset({BaseTag(key): element for key, element in self._dict.items()})
+            self._read.is_little_endian, self._read.is_implicit_VR = True, False
+        return self._read.get(tag)
 
 
 def _walked(handle, size):
@@ -229,8 +292,8 @@ def _walked(handle, size):
         meta_end = 144 + int.from_bytes(data[140:144], "little")
         meta = {}
         for tag, vr, start, length, end in header_patch.walk(data[:meta_end], 132, True):
-            meta[BaseTag(tag)] = _raw(data, tag, vr, start, length)
-        file_meta = Dataset(meta)
+            meta[tag] = _raw(data, tag, vr, start, length)
+        file_meta = _Header(meta)
         if _text(file_meta, "TransferSyntaxUID") in _NOT_WALKED:
             return None
         try:
@@ -243,17 +306,14 @@ def _walked(handle, size):
             elements, end = _elements(data, meta_end, True, size, handle)
     except header_patch.Unwalkable:
         return None
-    dataset = Dataset(elements)
-    dataset.file_meta = file_meta
-    dataset.is_little_endian, dataset.is_implicit_VR = True, False
-    return dataset, end, []
+    return _Header(elements, file_meta), end, []
 
 
 def _elements(data, start, whole, size, handle):
     found, end = {}, start
     for tag, vr, value_start, length, end in header_patch.walk(data, start, whole):
         if tag in _WANTED_SET:
-            found[BaseTag(tag)] = _raw(data, tag, vr, value_start, length)
+            found[tag] = _raw(data, tag, vr, value_start, length)
         if tag >= 0x7FE00010:
             if length == 0xFFFFFFFF and not _fragments_whole(handle, value_start, size):
                 raise header_patch.Unwalkable("pixel data not whole")
@@ -368,6 +428,8 @@ def _bare_syntax(dataset):
 
 def _present(dataset, keyword):
     raw = dataset._dict.get(_TAGS[keyword])
+    if raw is None:
+        return False
     if isinstance(raw, RawDataElement) and isinstance(raw.value, bytes):
         if raw.VR == "US":
             return raw.value != b""
