@@ -17,7 +17,7 @@ const LAUNCH_ID = 'LUMIDRA_c0ffee0123ab';
 const work = tempDir('lumidra-compare-');
 test.after(() => fs.rmSync(work, { recursive: true, force: true }));
 
-async function launch(t, name, locale) {
+async function launch(t, name, locale, init) {
   const probe = await startFakeLauncher({ workspaceData: work, discData: work, launchId: '' });
   const port = probe.port;
   await probe.close();
@@ -30,6 +30,7 @@ async function launch(t, name, locale) {
     await fake.close();
   });
   const { page } = browser;
+  if (init) await page.addInitScript(init);
   await page.goto('http://localhost:' + port + '/7z/index.html?uniqueId=' + LAUNCH_ID);
   await page.waitForSelector('#study-list[data-state="ready"]');
   await waitForImage(page, 1);
@@ -235,6 +236,42 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU, MIP
   await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
   assert.equal(await page.evaluate(() => window.LumidraCornerstone.cache.getVolumes().length), 0);
 
+  assert.deepEqual(errors, []);
+});
+
+test('MPR: the volume goes to the graphics once, each slice once, and the planes draw smooth', async (t) => {
+  // Every slice sent into a 3D texture, by depth.
+  const { page, errors } = await launch(t, 'mpr-once', 'en-US', () => {
+    window.__sentSlices = [];
+    const send = WebGL2RenderingContext.prototype.texSubImage3D;
+    WebGL2RenderingContext.prototype.texSubImage3D = function (...args) {
+      for (let z = args[4]; z < args[4] + args[7]; z++) window.__sentSlices.push(z);
+      return send.apply(this, args);
+    };
+  });
+  await page.locator('.layout[data-layout="1x1"]').click();
+  await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
+  await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
+  await page.locator('#mpr-button').click();
+  await page.waitForSelector('#grid[data-mpr="ready"]');
+  await page.waitForSelector('.grid-cell[data-plane="sagittal"][data-interpolation="linear"]');
+  await page.waitForTimeout(500);
+  const { depth, sent, brightness } = await page.evaluate(() => {
+    const [volume] = window.LumidraCornerstone.cache.getVolumes();
+    const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
+      const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+      let sum = 0;
+      for (let p = 0; p < data.length; p += 4) sum += data[p];
+      return sum / (data.length / 4);
+    });
+    return { depth: volume.dimensions[2], sent: window.__sentSlices.slice().sort((a, b) => a - b), brightness: lit };
+  });
+  assert.ok(depth >= 3);
+  assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
+  for (const mean of brightness) assert.ok(mean > 1, JSON.stringify(brightness));
+  for (const plane of ['axial', 'coronal', 'sagittal']) {
+    assert.equal(await page.locator('.grid-cell[data-plane="' + plane + '"]').getAttribute('data-interpolation'), 'linear');
+  }
   assert.deepEqual(errors, []);
 });
 

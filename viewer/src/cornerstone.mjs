@@ -4,9 +4,10 @@
 // decode pool, its priorities and its reasons stay ours.
 import {
   init as initCore, RenderingEngine, Enums, imageLoader, metaData, volumeLoader, cache, utilities,
-  setVolumesForViewports, cornerstoneStreamingImageVolumeLoader, getRenderingEngine, eventTarget,
+  setVolumesForViewports, getRenderingEngine, eventTarget, StreamingImageVolume, getRenderingCapabilities,
 } from '@cornerstonejs/core';
 import * as tools from '@cornerstonejs/tools';
+import { Filter } from '@kitware/vtk.js/Rendering/OpenGL/Texture/Constants.js';
 import { volumeOf } from './volume.mjs';
 
 const SCHEME = 'lumidra';
@@ -133,6 +134,39 @@ function provider(type, imageId) {
   }
 }
 
+// cornerstone's streaming volume, but holding 16-bit values as 32-bit floats where the graphics
+// cannot filter 16-bit normalised textures: the texture is then 32-bit floats anyway, and vtk.js
+// would widen every slice again on the page's thread each time the texture is filled.
+function streamingVolume(volumeId, options) {
+  const props = utilities.generateVolumePropsFromImageIds(options.imageIds, volumeId);
+  const gpu = getRenderingCapabilities();
+  const widen = ['Int16Array', 'Uint16Array'].includes(props.dataType) && !(gpu.norm16 && gpu.norm16Linear) && gpu.floatLinear;
+  const volume = new StreamingImageVolume({
+    volumeId,
+    metadata: props.metadata,
+    dimensions: props.dimensions,
+    spacing: props.spacing,
+    origin: props.origin,
+    direction: props.direction,
+    imageIds: props.imageIds,
+    dataType: widen ? 'Float32Array' : props.dataType,
+    numberOfComponents: props.numberOfComponents,
+  }, {
+    imageIds: props.imageIds,
+    loadStatus: { loaded: false, loading: false, cancelled: false, cachedFrames: [], callbacks: [] },
+  });
+  return { promise: Promise.resolve(volume), decache: () => volume.destroy(), cancel: () => volume.cancelLoading() };
+}
+
+// The planes of a volume share its one texture. Its filter is set before the first of them is
+// drawn: set while drawing, it marks every slice changed, and the next plane sends them all again.
+function setVolumeFilter(volumeId, linear) {
+  const texture = cache.getVolume(volumeId).vtkOpenGLTexture;
+  const filter = linear ? Filter.LINEAR : Filter.NEAREST;
+  texture.setMinificationFilter(filter);
+  texture.setMagnificationFilter(filter);
+}
+
 let started = false;
 
 function start() {
@@ -141,7 +175,7 @@ function start() {
   initCore({ rendering: { preferSizeOverAccuracy: true } });
   tools.init();
   imageLoader.registerImageLoader(SCHEME, (imageId, options) => ({ promise: loadImage(imageId, options) }));
-  volumeLoader.registerVolumeLoader('cornerstoneStreamingImageVolume', cornerstoneStreamingImageVolumeLoader);
+  volumeLoader.registerVolumeLoader('cornerstoneStreamingImageVolume', streamingVolume);
   metaData.addProvider(provider, 10000);
   // Beside the image module's own cache of decoded frames; a 500-slice CT volume takes 250 MiB.
   cache.setMaxCacheSize(1024 * 1024 * 1024);
@@ -168,6 +202,6 @@ async function openSeries(urls) {
 }
 
 self.LumidraCornerstone = {
-  start, imageIdOf, openSeries, RenderingEngine, Enums, volumeLoader, cache, utilities, metaData, imageLoader,
+  start, imageIdOf, openSeries, setVolumeFilter, RenderingEngine, Enums, volumeLoader, cache, utilities, metaData, imageLoader,
   setVolumesForViewports, getRenderingEngine, eventTarget, tools,
 };

@@ -382,7 +382,10 @@
         Object.assign(cell, { kind: 'mpr', series, title: options.title(series) });
         group.addViewport(cell.viewportId, ENGINE);
       }
-      await C.setVolumesForViewports(engine, [{ volumeId }], cells.map((c) => c.viewportId));
+      C.setVolumeFilter(volumeId, smooth);
+      const { LINEAR, NEAREST } = C.Enums.InterpolationType;
+      const interpolate = ({ volumeActor }) => volumeActor.getProperty().setInterpolationType(smooth ? LINEAR : NEAREST);
+      await C.setVolumesForViewports(engine, [{ volumeId, callback: interpolate }], cells.map((c) => c.viewportId));
       mprVolume = volumeId;
       engine.renderViewports(cells.map((c) => c.viewportId));
       for (const cell of cells) markOrientation(cell);
@@ -442,7 +445,10 @@
       if (cell.element.dataset.interpolation === wanted) return;
       cell.element.dataset.interpolation = wanted;
       const { LINEAR, NEAREST } = C.Enums.InterpolationType;
-      viewport.setProperties({ interpolationType: wanted === 'linear' ? LINEAR : NEAREST });
+      const type = wanted === 'linear' ? LINEAR : NEAREST;
+      // Already drawn so: a second drawing would change nothing.
+      if (viewport.getProperties().interpolationType === type) return;
+      viewport.setProperties({ interpolationType: type });
       viewport.render();
     }
 
