@@ -91,6 +91,10 @@ class OnePatientIdTwoPeople(unittest.TestCase):
         code, out, err = run_disc(self.export, disc, PROGRAMS, "--keep-patient-conflicts")
         self.assertEqual(code, 0, err)
         self.assertIn("WARN: patient ID 12345 has images under 2 names", out)
+        # A reader of the disc is told that the index's one patient is two people.
+        self.assertIn("WARN: the DICOMDIR's 1 patient record(s) hold 2 people by name and birth date", out)
+        with open(os.path.join(disc, "README.TXT"), encoding="utf-8") as readme:
+            self.assertIn("2 patient(s) under 1 Patient ID(s) (a DICOM viewer may show them as one)", readme.read())
         self.assertEqual(len({name.split("/")[2] for name in disc_images(disc)}), 2)
         self.assertEqual(patient_names_on(disc), ["Jones^Mary", "Smith^John"])
         # Every image is indexed, whatever the DICOMDIR makes of the shared ID.

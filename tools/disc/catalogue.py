@@ -74,6 +74,12 @@ class Catalogue:
         return len({series.folder.split("/")[2] for series in self.series})
 
     @property
+    def patient_ids(self):
+        """Patient IDs among the images: fewer than patients where people who share an ID were
+        kept apart on request, and a DICOMDIR reader, which groups by ID, shows them as one."""
+        return len({image.patient_id for image in self.placed})
+
+    @property
     def studies(self):
         return len({series.folder.rsplit("/", 1)[0] for series in self.series})
 

@@ -38,7 +38,7 @@ Mac, Chromebook, or a computer that may not run programs from a disc:
          INDEX.HTM) or drag the disc onto the page. Nothing is installed
          and nothing leaves your computer.
 
-Contents: {patients} patient(s), {studies} stud(ies), {series} series, {images} images,
+Contents: {patients}, {studies} stud(ies), {series} series, {images} images,
 {reports} report(s), {selections} key-object selection(s).
 The images are under DATA/DICOM. The disc's index is the DICOMDIR at its
 root (file-set {fileset_id}, profile {profile}); DATA/DICOMDIR names the
@@ -80,6 +80,14 @@ class Maker:
     date: str = ""  # ISO 8601, the day the disc was made
 
 
+def patients_text(catalogue):
+    """How many patients, and a warning where some share a Patient ID."""
+    text = "%d patient(s)" % catalogue.patients
+    if catalogue.patient_ids < catalogue.patients:
+        text += " under %d Patient ID(s) (a DICOM viewer may show them as one)" % catalogue.patient_ids
+    return text
+
+
 def write_root_texts(root, label, catalogue, maker, fileset_id, profile):
     """AUTORUN.INF and README.TXT; the institution and contact, where not given, come from the
     images."""
@@ -89,7 +97,7 @@ def write_root_texts(root, label, catalogue, maker, fileset_id, profile):
     kinds = catalogue.kinds
     write_text(root, "AUTORUN.INF", AUTORUN.format(label=label))
     write_text(root, "README.TXT", README.format(
-        label=label, patients=catalogue.patients, studies=catalogue.studies,
+        label=label, patients=patients_text(catalogue), studies=catalogue.studies,
         series=len(catalogue.series), images=kinds.get("IMAGE", 0),
         reports=kinds.get("ENCAP DOC", 0) + kinds.get("SR DOCUMENT", 0), selections=kinds.get("KEY OBJECT DOC", 0),
         institution=institution or "(not given)",

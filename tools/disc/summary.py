@@ -88,6 +88,10 @@ def summary_lines(catalogue, request, counts, disc_bytes, profile, label, rename
             converted[image.exported_syntax] = converted.get(image.exported_syntax, 0) + 1
     for syntax, count in sorted(converted.items()):
         lines.append("  converted to Explicit VR Little Endian: %d image(s) in %s" % (count, CONVERTED[syntax]))
+    if catalogue.patients > counts.get("PATIENT", 0):
+        lines.append("  WARN: the DICOMDIR's %d patient record(s) hold %d people by name and birth date;"
+                     " a DICOM viewer shows them as %d" % (counts.get("PATIENT", 0), catalogue.patients,
+                                                          counts.get("PATIENT", 0)))
     lines.extend("  WARN: %s" % warning for warning in catalogue.warnings)
     if catalogue.made_up:
         lines.append("  made up for the DICOMDIRs, which need them (the images are unchanged):")
