@@ -18,7 +18,7 @@
   };
   const MEASURING = ['length', 'angle', 'cobb', 'ellipse', 'rectangle', 'probe', 'arrow'];
   const PLANES = ['AXIAL', 'CORONAL', 'SAGITTAL'];
-  const DRAW_WHILE_LOADING_MS = 500;
+  const DRAW_WHILE_LOADING_MS = 1000;
 
   let library = null;
 
@@ -378,7 +378,7 @@
       const { LINEAR, NEAREST } = C.Enums.InterpolationType;
       const interpolate = ({ volumeActor }) => volumeActor.getProperty().setInterpolationType(smooth ? LINEAR : NEAREST);
       await C.setVolumesForViewports(engine, [{ volumeId, callback: interpolate }], cells.map((c) => c.viewportId));
-      await loadDrawing(volume, cells.map((c) => c.viewportId));
+      await loadDrawing(volume, cells[0].viewportId);
       // Left for another layout while its slices were loading: the volume goes, the new layout stays.
       if (cells !== planes) {
         C.cache.removeVolumeLoadObject(volumeId);
@@ -394,22 +394,28 @@
       return true;
     }
 
-    // Loads every slice of the volume. Each drawing of a plane sends the slices that arrived since
-    // the last one to the graphics, so the planes are drawn while the slices load, at most every
-    // DRAW_WHILE_LOADING_MS: the slices are then mostly in the graphics when the last arrives.
-    // cornerstone's own drawing on load (every 2% of the slices, all planes) is off: on a
-    // software renderer that many drawings slowed the loading itself.
-    function loadDrawing(volume, viewportIds) {
+    // Loads every slice of the volume while drawing the first plane at most once a second. Each
+    // drawing sends the slices that arrived since the last one to the planes' shared texture, so
+    // they are mostly in the graphics when the last slice arrives, and the page is not held up
+    // sending all of them then. cornerstone's own drawing on load (all planes, every 2% of the
+    // slices) is off: on a software renderer that many drawings slowed the loading itself.
+    function loadDrawing(volume, viewportId) {
       volume.autoRenderOnLoad = false;
       let last = performance.now();
-      const modified = (event) => {
-        if (event.detail.volumeId !== volume.volumeId || performance.now() - last < DRAW_WHILE_LOADING_MS) return;
+      let timer = null;
+      const draw = () => {
+        timer = null;
         last = performance.now();
-        engine.renderViewports(viewportIds);
+        engine.renderViewports([viewportId]);
+      };
+      const modified = (event) => {
+        if (event.detail.volumeId !== volume.volumeId || timer !== null) return;
+        timer = setTimeout(draw, Math.max(0, last + DRAW_WHILE_LOADING_MS - performance.now()));
       };
       C.eventTarget.addEventListener(C.Enums.Events.IMAGE_VOLUME_MODIFIED, modified);
       return new Promise((resolve) => volume.load(resolve)).finally(() => {
         C.eventTarget.removeEventListener(C.Enums.Events.IMAGE_VOLUME_MODIFIED, modified);
+        clearTimeout(timer);
       });
     }
 
