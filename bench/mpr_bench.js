@@ -2,8 +2,9 @@
 // stepping in the same round: the time from the MPR button to the three planes on screen, and from
 // the volume loaded (every slice read and decoded, most already sent to the graphics while the
 // others loaded) to the planes on screen; then frames per second while moving through the coronal
-// and sagittal planes with the wheel, each step waited for until cornerstone3D has rendered it. Peers: the page's own canvas stepping through the slices, and
-// cornerstone3D's stack viewport stepping through the same series. Each round in a fresh browser.
+// and sagittal planes with the wheel, each step waited for until cornerstone3D has rendered it.
+// Peers: the page's own canvas stepping through the slices, and cornerstone3D's stack viewport
+// stepping through the same series. Each round in a fresh browser.
 //
 // Usage: node bench/mpr_bench.js [--slices 500] [--rounds 3] [--steps 100] [--out bench/REPORT.md]
 //        (./run viewer first)
