@@ -275,6 +275,74 @@ test('MPR: the volume goes to the graphics once, each slice once, and the planes
   assert.deepEqual(errors, []);
 });
 
+test('MPR: the slices go to the graphics while the rest still decode, the axial plane shows them, and none is sent twice', async (t) => {
+  // Every slice sent into a 3D texture and every plane drawn, with what the page said it was
+  // doing at the time.
+  const { page, errors } = await launch(t, 'mpr-early', 'en-US', () => {
+    window.__sent = [];
+    window.__drawn = [];
+    document.addEventListener('CORNERSTONE_IMAGE_RENDERED', (event) => {
+      const cell = event.target.closest && event.target.closest('.grid-cell[data-plane]');
+      if (cell) window.__drawn.push(cell.dataset.plane + ' ' + document.getElementById('grid').dataset.mpr);
+    }, true);
+    const send = WebGL2RenderingContext.prototype.texSubImage3D;
+    WebGL2RenderingContext.prototype.texSubImage3D = function (...args) {
+      const state = document.getElementById('grid').dataset.mpr;
+      for (let z = args[4]; z < args[4] + args[7]; z++) window.__sent.push({ z, state });
+      return send.apply(this, args);
+    };
+  });
+  // The first few decoding requests go through; the rest wait until the test lets them go, so
+  // the volume is part loaded for as long as the test looks.
+  await page.evaluate(() => {
+    const post = Worker.prototype.postMessage;
+    const held = [];
+    let allowed = 6;
+    Worker.prototype.postMessage = function (...args) {
+      if (allowed > 0 || !window.holdDecoding) {
+        allowed--;
+        post.apply(this, args);
+      } else {
+        held.push([this, args]);
+      }
+    };
+    window.holdDecoding = true;
+    window.releaseDecoding = () => {
+      window.holdDecoding = false;
+      for (const [worker, args] of held.splice(0)) post.apply(worker, args);
+    };
+  });
+  await page.locator('.series', { hasText: 'Chest 1.25 mm' }).click();
+  await page.locator('#mpr-button').click();
+  await page.waitForFunction(() => window.__sent.length > 0 && window.__drawn.length > 0, null, { timeout: 20000 });
+  const early = await page.evaluate(() => ({
+    sent: window.__sent.map((s) => s.state),
+    drawn: window.__drawn.slice(),
+    state: document.getElementById('grid').dataset.mpr,
+  }));
+  assert.equal(early.state, 'loading');
+  assert.ok(early.sent.every((state) => state === 'loading'), JSON.stringify(early.sent));
+  assert.ok(early.drawn.includes('axial loading'), JSON.stringify(early.drawn));
+
+  await page.evaluate(() => window.releaseDecoding());
+  await page.waitForSelector('#grid[data-mpr="ready"]', { timeout: 60000 });
+  await page.waitForTimeout(500);
+  const { depth, sent, brightness } = await page.evaluate(() => {
+    const [volume] = window.LumidraCornerstone.cache.getVolumes();
+    const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
+      const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+      let sum = 0;
+      for (let p = 0; p < data.length; p += 4) sum += data[p];
+      return sum / (data.length / 4);
+    });
+    return { depth: volume.dimensions[2], sent: window.__sent.map((s) => s.z).sort((a, b) => a - b), brightness: lit };
+  });
+  assert.equal(depth, 20);
+  assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
+  for (const mean of brightness) assert.ok(mean > 1, JSON.stringify(brightness));
+  assert.deepEqual(errors, []);
+});
+
 // Series 1's voxel centres on slice k inside a shape given by inside(x, y) in patient mm, and
 // their HU statistics as pydicom's pixels give them.
 function statsWithin(expected, k, inside) {

@@ -75,34 +75,45 @@ async function loadImage(imageId, options) {
   };
 }
 
+// Each frame's plane by its image id, made once: cornerstone asks for it many times a drawing (the
+// crosshairs look for the slice nearest each plane among all of a volume's slices at every step).
+// Emptied when an image is opened anew.
+const planeModules = new Map();
+
+function planeModule(imageId, image, frame) {
+  const plane = image.planes[frame] || {};
+  const spacing = image.pixelSpacing;
+  const o = plane.orientation;
+  const module = {
+    frameOfReferenceUID: image.frameOfReference || undefined,
+    rows: image.rows,
+    columns: image.columns,
+    imageOrientationPatient: o || undefined,
+    rowCosines: o ? o.slice(0, 3) : undefined,
+    columnCosines: o ? o.slice(3, 6) : undefined,
+    imagePositionPatient: plane.position || undefined,
+    sliceThickness: plane.thickness || undefined,
+    sliceLocation: plane.location === null ? undefined : plane.location,
+    pixelSpacing: spacing || undefined,
+    rowPixelSpacing: spacing ? spacing[0] : null,
+    columnPixelSpacing: spacing ? spacing[1] : null,
+    usingDefaultValues: !spacing,
+  };
+  planeModules.set(imageId, module);
+  return module;
+}
+
 // Metadata for an image already opened (known): cornerstone asks synchronously.
 function provider(type, imageId) {
+  if (type === 'imagePlaneModule' && planeModules.has(imageId)) return planeModules.get(imageId);
   if (typeof imageId !== 'string' || !imageId.startsWith(SCHEME + ':')) return undefined;
   const { url, frame } = parseId(imageId);
   const image = known.get(url);
   if (!image) return undefined;
-  const plane = image.planes[frame] || {};
-  const spacing = image.pixelSpacing;
   const rescale = image.rescales[frame];
   switch (type) {
-    case 'imagePlaneModule': {
-      const o = plane.orientation;
-      return {
-        frameOfReferenceUID: image.frameOfReference || undefined,
-        rows: image.rows,
-        columns: image.columns,
-        imageOrientationPatient: o || undefined,
-        rowCosines: o ? o.slice(0, 3) : undefined,
-        columnCosines: o ? o.slice(3, 6) : undefined,
-        imagePositionPatient: plane.position || undefined,
-        sliceThickness: plane.thickness || undefined,
-        sliceLocation: plane.location === null ? undefined : plane.location,
-        pixelSpacing: spacing || undefined,
-        rowPixelSpacing: spacing ? spacing[0] : null,
-        columnPixelSpacing: spacing ? spacing[1] : null,
-        usingDefaultValues: !spacing,
-      };
-    }
+    case 'imagePlaneModule':
+      return planeModule(imageId, image, frame);
     case 'imagePixelModule':
       return {
         samplesPerPixel: image.samplesPerPixel,
@@ -185,7 +196,10 @@ function start() {
 // names their frames: in order along the slice normal when they make a volume, else as listed.
 async function openSeries(urls) {
   const images = await Promise.all(urls.map((url) => window.LumidraImages.open(url)));
-  urls.forEach((url, i) => known.set(url, images[i]));
+  urls.forEach((url, i) => {
+    if (known.has(url) && known.get(url) !== images[i]) planeModules.clear();
+    known.set(url, images[i]);
+  });
   const frames = [];
   images.forEach((image, i) => {
     for (let f = 0; f < image.frameCount; f++) {

@@ -18,6 +18,7 @@
   };
   const MEASURING = ['length', 'angle', 'cobb', 'ellipse', 'rectangle', 'probe', 'arrow'];
   const PLANES = ['AXIAL', 'CORONAL', 'SAGITTAL'];
+  const DRAW_WHILE_LOADING_MS = 1000;
 
   let library = null;
 
@@ -362,17 +363,8 @@
       cells = planes;
       const volumeId = 'cornerstoneStreamingImageVolume:' + series.images[0].path + ':' + (++serial);
       // What the page and the benchmark can read: the slices loading, then the planes drawn.
-      // The planes are set once every slice is in: filling them in as the slices arrive redraws
-      // all three for each slice, which took longer in all (bench/REPORT.md).
       container.dataset.mpr = 'loading';
       const volume = await C.volumeLoader.createAndCacheVolume(volumeId, { imageIds: opened.imageIds });
-      await new Promise((resolve) => volume.load(resolve));
-      // Left for another layout while its slices were loading: the volume goes, the new layout stays.
-      if (cells !== planes) {
-        C.cache.removeVolumeLoadObject(volumeId);
-        return false;
-      }
-      container.dataset.mpr = 'loaded';
       engine.setViewports(cells.map((cell) => ({
         viewportId: cell.viewportId, element: cell.surface, type: C.Enums.ViewportType.ORTHOGRAPHIC,
         defaultOptions: { orientation: C.Enums.OrientationAxis[cell.plane] },
@@ -386,6 +378,13 @@
       const { LINEAR, NEAREST } = C.Enums.InterpolationType;
       const interpolate = ({ volumeActor }) => volumeActor.getProperty().setInterpolationType(smooth ? LINEAR : NEAREST);
       await C.setVolumesForViewports(engine, [{ volumeId, callback: interpolate }], cells.map((c) => c.viewportId));
+      await loadDrawing(volume, cells[0].viewportId);
+      // Left for another layout while its slices were loading: the volume goes, the new layout stays.
+      if (cells !== planes) {
+        C.cache.removeVolumeLoadObject(volumeId);
+        return false;
+      }
+      container.dataset.mpr = 'loaded';
       mprVolume = volumeId;
       engine.renderViewports(cells.map((c) => c.viewportId));
       for (const cell of cells) markOrientation(cell);
@@ -393,6 +392,31 @@
       container.dataset.mpr = 'ready';
       listMeasurements();
       return true;
+    }
+
+    // Loads every slice of the volume while drawing the first plane at most once a second. Each
+    // drawing sends the slices that arrived since the last one to the planes' shared texture, so
+    // they are mostly in the graphics when the last slice arrives, and the page is not held up
+    // sending all of them then. cornerstone's own drawing on load (all planes, every 2% of the
+    // slices) is off: on a software renderer that many drawings slowed the loading itself.
+    function loadDrawing(volume, viewportId) {
+      volume.autoRenderOnLoad = false;
+      let last = performance.now();
+      let timer = null;
+      const draw = () => {
+        timer = null;
+        last = performance.now();
+        engine.renderViewports([viewportId]);
+      };
+      const modified = (event) => {
+        if (event.detail.volumeId !== volume.volumeId || timer !== null) return;
+        timer = setTimeout(draw, Math.max(0, last + DRAW_WHILE_LOADING_MS - performance.now()));
+      };
+      C.eventTarget.addEventListener(C.Enums.Events.IMAGE_VOLUME_MODIFIED, modified);
+      return new Promise((resolve) => volume.load(resolve)).finally(() => {
+        C.eventTarget.removeEventListener(C.Enums.Events.IMAGE_VOLUME_MODIFIED, modified);
+        clearTimeout(timer);
+      });
     }
 
     // Maximum intensity over a slab this thick (mm) in every reformatted plane; 0 for one slice.
