@@ -10,7 +10,7 @@ from dataclasses import dataclass, field
 from . import DiscError, identity
 from .archives import DataZip, check_viewer, finish_viewer_pack, start_viewer_pack
 from .catalogue import arrange, leave_out, read_study
-from .copying import Copies, Staging, place_images, remove_images
+from .copying import Incoming, place_images, remove_images
 from .dicomdir import Dicomdirs
 from .extras import Extras, copy_extras, plan_extras
 from .index_values import index_tree, made_up_lines, needed_values, remove_index_tree
@@ -103,11 +103,11 @@ def _decided(request, images, skipped):
     return catalogue
 
 
-def _indexed(request, catalogue, root, progress, beside, copied):
-    """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge of the images
-    the disc carries: what it leaves out goes off the disc, and the indexes are made again over
-    what is left, so that label, file-set ID and profile follow the disc's content. beside() is
-    called once dcmmkdir runs; copied() waits until the images are all on the disc."""
+def _indexed(request, catalogue, root, progress, beside):
+    """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
+    after the images are written: what it leaves out goes off the disc, and the indexes are made
+    again over what is left, so that label, file-set ID and profile follow the disc's content.
+    beside() is called once dcmmkdir runs."""
     for _attempt in range(3):
         label = volume_label(request.label, catalogue.first_image.patient_name,
                              catalogue.first_image.study_description)
@@ -118,13 +118,12 @@ def _indexed(request, catalogue, root, progress, beside, copied):
             beside()
             refused = dicomdirs.wait()
         finally:
-            remove_index_tree(tree)
+            remove_index_tree(root, tree)
         if not refused:
             if dicomdirs.inventing:
                 catalogue.warnings.append("dcmmkdir made up values the builder did not supply (+I)")
             catalogue.made_up = made_up_lines(supplied, request.input_folder)
             return label, dicomdirs
-        copied()
         remove_images(root, leave_out(catalogue, refused))
         if catalogue.images == 0:
             raise DiscError(_no_images(request, catalogue.skipped))
@@ -133,11 +132,6 @@ def _indexed(request, catalogue, root, progress, beside, copied):
 
 def _first_shown(catalogue):
     return [name for _image, name in catalogue.first_shown.images]
-
-
-def _zip_when_copied(copies, data_zip, names):
-    copies.wait()
-    data_zip.add_images(names)
 
 
 def _place_carried(request, extras, root):
@@ -156,27 +150,25 @@ def build_disc(request, progress):
         root = guard.root
         viewer = start_viewer_pack(request.viewer_folder, os.path.join(root, "DATA", "7z", "viewer.7z"),
                                    request.viewer_cache)
-        staging = Staging(root, converting=not request.keep_as_exported)
-        images, skipped = read_study(request.input_folder, progress, staging)
+        with Incoming(root, converting=not request.keep_as_exported) as incoming:
+            images, skipped = read_study(request.input_folder, progress, incoming.add)
+            incoming.finish()
         if not images:
             raise DiscError(_no_images(request, skipped))
         catalogue = _decided(request, images, skipped + extras.skipped)
-        place_images(catalogue, root, staging)
-        # The images are copied into their places, and the launchers, INDEX.HTM and the first
-        # series' images in data.zip follow, while dcmmkdir indexes them: the index does not
-        # wait for the copies, nor the copies for the index.
+        place_images(catalogue, root, incoming)
+        # The files carried as they are and the first series' images in data.zip do not wait
+        # for the index: they are copied while dcmmkdir, which keeps one core busy, runs.
         started = []
         data_zip = DataZip(root)
         try:
-            with ThreadPoolExecutor(max_workers=1) as beside, Copies(root, catalogue) as copies:
+            with ThreadPoolExecutor(max_workers=1) as beside:
                 def start_beside():
                     if not started:
-                        copies.start()
                         started.append(beside.submit(_place_carried, request, extras, root))
-                        started.append(beside.submit(_zip_when_copied, copies, data_zip, _first_shown(catalogue)))
+                        started.append(beside.submit(data_zip.add_images, _first_shown(catalogue)))
 
-                label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside, copies.wait)
-                copies.wait()
+                label, dicomdirs = _indexed(request, catalogue, root, progress, start_beside)
                 for task in started:
                     task.result()
             data_zip.finish(_first_shown(catalogue), progress)

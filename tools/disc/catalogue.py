@@ -8,8 +8,6 @@ date, series by number, images by instance number.
 """
 
 import concurrent.futures
-import contextlib
-import functools
 import multiprocessing
 import os
 import signal
@@ -139,29 +137,18 @@ def _group(images, key):
     return groups
 
 
-# Headers are read, and their files copied, by this many processes beside the main one, which
-# keeps order; reading is Python's work (the copy is the kernel's), so it is what more cores
-# speed up.
+# Headers are read by this many processes beside the main one, which copies and keeps order;
+# reading is Python's work (the copy is the kernel's), so it is what more cores speed up.
 _READERS = max(1, min(4, (os.cpu_count() or 1)))
 _MOST_PER_TASK = 16
 
 
-def _recognised(files, staging):
-    """(path, result) for every file, in order, each image copied by staging as it is read; in
-    worker processes where there are cores."""
-    task = functools.partial(_read_and_stage, staging)
+def _recognised(files):
+    """(path, recognise(path)) for every file, in order; in worker processes where there are
+    cores."""
     if _READERS == 1 or len(files) < 2:
-        for job in enumerate(files):
-            yield job[1], task(job)
-        return
-    with contextlib.closing(_pooled(task, list(enumerate(files)))) as results:
-        for number, result in enumerate(results):
-            yield files[number], result
-
-
-def _read_and_stage(staging, job):
-    number, path = job
-    return recognise(path, lambda image, handle: staging.stage(image, handle, number))
+        return zip(files, map(recognise, files))
+    return ((files[number], result) for number, result in enumerate(_pooled(files)))
 
 
 _STOPPING = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
@@ -175,7 +162,7 @@ def _quiet_reader():
     signal.pthread_sigmask(signal.SIG_UNBLOCK, _STOPPING)
 
 
-def _pooled(task, files):
+def _pooled(files):
     # Readers are stopped by a message, never by a signal: a reader killed while it holds the task
     # queue's lock could leave the build waiting for it for ever. Ctrl+C or termination waits
     # while the readers start (one interrupted half way would be waited for at exit, and one
@@ -187,7 +174,7 @@ def _pooled(task, files):
         per_task = max(1, min(_MOST_PER_TASK, len(files) // (4 * _READERS)))
         held = signal.pthread_sigmask(signal.SIG_BLOCK, _STOPPING)
         try:
-            results = readers.map(task, files, chunksize=per_task)
+            results = readers.map(recognise, files, chunksize=per_task)
         finally:
             signal.pthread_sigmask(signal.SIG_SETMASK, held)
         yield from results
@@ -195,28 +182,26 @@ def _pooled(task, files):
         readers.shutdown(wait=True, cancel_futures=True)
 
 
-def read_input(files, base, progress, staging):
-    """Recognises every file and has staging copy each image as it is read; returns the images
-    (duplicates removed) and the skipped files. The first copy of an image (in path order) is
-    kept; later ones name it, relative to base, and their copies go again."""
+def read_input(files, base, progress, take):
+    """Recognises every file and hands each image to take as soon as it is known; returns the
+    images (duplicates removed) and the skipped files. The first copy of an image (in path
+    order) is kept; later ones name it, relative to base."""
     images, skipped, kept = [], [], {}
-    # The readers' results drive the loop: their last one closes the pool, and leaving it early
-    # (an error, Ctrl+C) closes it at once, before the output is removed.
-    with contextlib.closing(_recognised(files, staging)) as results:
-        for path, result in results:
-            if isinstance(result, Skipped):
-                skipped.append(result)
-                progress.advance(_size(path))
-                continue
-            first = kept.get(result.sop_instance)
-            if first is not None:
-                staging.drop(result)
-                skipped.append(Skipped(path, "duplicate: same SOP Instance UID as %s"
-                                     % os.path.relpath(first, base)))
-            else:
-                kept[result.sop_instance] = path
-                images.append(result)
-            progress.advance(result.size)
+    # The readers' results drive the loop: their last one closes the pool.
+    for path, result in _recognised(files):
+        if isinstance(result, Skipped):
+            skipped.append(result)
+            progress.advance(os.path.getsize(path) if os.path.isfile(path) else 0)
+            continue
+        first = kept.get(result.sop_instance)
+        if first is not None:
+            skipped.append(Skipped(path, "duplicate: same SOP Instance UID as %s"
+                                 % os.path.relpath(first, base)))
+        else:
+            kept[result.sop_instance] = path
+            images.append(result)
+            take(result)
+        progress.advance(result.size)
     return images, skipped
 
 
@@ -245,13 +230,12 @@ def arrange(patients, skipped):
     return catalogue
 
 
-def read_study(folder, progress, staging):
-    """(images, skipped) of every file below folder; staging (copying.Staging) copies every image
-    onto the disc as it is read."""
+def read_study(folder, progress, take):
+    """(images, skipped) of every file below folder; take(image) is called for each image kept."""
     skipped = []
     files = input_files(folder, skipped)
     progress.stage("Reading and copying", len(files), sum(_size(f) for f in files))
-    images, unusable = read_input(files, folder, progress, staging)
+    images, unusable = read_input(files, folder, progress, take)
     progress.done()
     return images, skipped + unusable
 

@@ -8,7 +8,7 @@ A bare data set (no preamble, no meta header) cannot be named in a DICOMDIR as i
 import errno
 import os
 import shutil
-import threading
+from collections import deque
 from concurrent.futures import ThreadPoolExecutor
 
 from pydicom.dataset import FileMetaDataset
@@ -35,8 +35,8 @@ def _meta_header(image):
     return meta
 
 
-def _copy_bare(image, source, target):
-    with open(target, "wb") as out:
+def _copy_bare(image, target):
+    with open(image.path, "rb") as source, open(target, "wb") as out:
         out.write(b"\0" * 128 + b"DICM")
         writer = DicomFileLike(out)
         writer.is_little_endian = True
@@ -45,124 +45,79 @@ def _copy_bare(image, source, target):
         shutil.copyfileobj(source, out, _CHUNK)
 
 
-class Staging:
-    """Where an image whose bytes on the disc are not the input file's (converted, or a bare data
-    set given a meta header) is written as soon as it is read, by the process that read it, so
-    that dcmmkdir can index the disc's version; the others are copied into their places later,
-    beside dcmmkdir (Copies). It travels to the reading processes, so it holds plain values only."""
+class Incoming:
+    """Copies each image, as soon as it is recognised, into a staging folder on the disc, on
+    threads of their own: the copy (the kernel's work, two files at a time) runs while the next
+    headers are read. Once the catalogue has given every image its place, place_images moves
+    them there by renaming."""
 
     FOLDER = os.path.join("DATA", "DICOM", ".incoming")
-    _SHARDS = 2  # two readers at a time then seldom wait for the same folder's lock
+    _PENDING = 64  # copies queued at most, so that memory stays flat however many files there are
+    _COPYING = 2  # copies at a time: one alone falls behind the reading beside it
 
     def __init__(self, root, converting=True):
         self.converting = converting
         self.folder = os.path.join(root, self.FOLDER)
-        for shard in range(self._SHARDS):
-            os.makedirs(os.path.join(self.folder, str(shard)))
+        for copying in range(self._COPYING):
+            os.makedirs(os.path.join(self.folder, str(copying)))
+        self.pool = ThreadPoolExecutor(max_workers=self._COPYING)
+        self.pending = deque()
+        self.count = 0
 
-    def stage(self, image, source, number):
-        """Writes the disc's version of the image read from the open file source, where it is
-        not the file as it is, as staged copy number."""
+    def add(self, image):
+        self.count += 1
+        # Two folders: the two copies at a time then seldom wait for the same folder's lock.
+        image.staged = os.path.join(self.folder, str(self.count % self._COPYING), "%08d" % self.count)
         if self.converting and needs_conversion(image):
-            image.staged = self._place(number)
             image.exported_syntax, image.transfer_syntax = image.transfer_syntax, EXPLICIT_LITTLE
-            _converted(image, source, image.staged)
-        elif not image.part10:
-            image.staged = self._place(number)
-            _copy(image, source, image.staged)
+            self.pending.append(self.pool.submit(_converted, image, image.staged))
+        else:
+            self.pending.append(self.pool.submit(_copy, image, image.staged))
+        while len(self.pending) > self._PENDING:
+            self.pending.popleft().result()
 
-    def _place(self, number):
-        return os.path.join(self.folder, str(number % self._SHARDS), "%08d" % number)
-
-    @staticmethod
-    def drop(image):
-        """Takes the staged copy of an image that is not going on the disc (a second copy) away."""
-        if image.staged:
-            os.unlink(image.staged)
-            image.staged = ""
-
-
-class Copies:
-    """Copies every image not staged into its place on the disc, on threads of their own, while
-    dcmmkdir indexes the same bytes through links to the input: the copy is the kernel's work
-    and the index one program's, so the two share the cores. A file that changed since its header
-    was read stops the build: the index and the catalogue would not describe it."""
-
-    _THREADS = 2  # one alone falls behind dcmmkdir
-
-    def __init__(self, root, catalogue):
-        self.jobs = [(image, os.path.join(root, *name.split("/")))
-                     for series in catalogue.series for image, name in series.images if not image.staged]
-        self.stopping = threading.Event()
-        self.pool = ThreadPoolExecutor(max_workers=self._THREADS)
-        self.started = []
-
-    def start(self):
-        if not self.started:
-            self.started = [self.pool.submit(self._copy_share, self.jobs[share::self._THREADS])
-                            for share in range(self._THREADS)]
-
-    def wait(self):
+    def finish(self):
         """Waits for every copy; raises the first copy's error."""
         try:
-            for share in self.started:
-                share.result()
-        except BaseException:
-            self.stop()
-            raise
-
-    def stop(self):
-        """Stops the copies after the files being copied, and waits for them."""
-        self.stopping.set()
-        self.pool.shutdown(wait=True, cancel_futures=True)
-
-    def _copy_share(self, jobs):
-        for image, target in jobs:
-            if self.stopping.is_set():
-                return
-            _copy_unchanged(image, target)
+            while self.pending:
+                self.pending.popleft().result()
+        finally:
+            self.pool.shutdown(wait=True, cancel_futures=True)
 
     def __enter__(self):
         return self
 
     def __exit__(self, kind, _value, _traceback):
-        self.stop()
+        if kind is not None:
+            for future in self.pending:
+                future.cancel()
+            self.pool.shutdown(wait=True, cancel_futures=True)
         return False
 
 
-def _copy_unchanged(image, target):
-    with open(image.path, "rb") as source:
-        now = os.fstat(source.fileno())
-        if now.st_size != image.size or now.st_mtime_ns != image.modified:
-            raise DiscError("%s changed while the disc was being made; nothing was written" % image.path)
-        _copy_file(source, target)
-
-
-def _copy(image, source, target):
-    source.seek(0)
+def _copy(image, target):
     if image.part10:
-        _copy_file(source, target)
+        _copy_file(image.path, target)
     else:
-        _copy_bare(image, source, target)
+        _copy_bare(image, target)
 
 
-def _converted(image, source, target):
+def _converted(image, target):
     try:
         convert(image, target)
     except DiscError as error:
         # dcmtk could not read what pydicom did: the image goes on the disc as it came.
         image.conversion_failed = str(error).splitlines()[-1]
         image.transfer_syntax, image.exported_syntax = image.exported_syntax, ""
-        _copy(image, source, target)
+        _copy(image, target)
         return
     image.size = os.path.getsize(target)
 
 
-def _copy_file(reading, target):
+def _copy_file(source, target):
     """As cp does it: copy_file_range, which shares the blocks where the file system can (XFS,
-    Btrfs) and copies inside the kernel elsewhere; shutil's copy where it is not to be had.
-    reading is the open source at its start."""
-    with open(target, "wb") as writing:
+    Btrfs) and copies inside the kernel elsewhere; shutil's copy where it is not to be had."""
+    with open(source, "rb") as reading, open(target, "wb") as writing:
         if _copied_in_kernel(reading, writing):
             return
         reading.seek(0)
@@ -175,14 +130,13 @@ def _copied_in_kernel(reading, writing):
     """True once copy_file_range has copied the whole file, False where it cannot copy it."""
     if not hasattr(os, "copy_file_range"):
         return False
-    # From offset 0 given explicitly: a buffered reader's seek may move only its buffer.
     try:
-        size, done = os.fstat(reading.fileno()).st_size, 0
-        while done < size:
-            copied = os.copy_file_range(reading.fileno(), writing.fileno(), size - done, done)
+        left = os.fstat(reading.fileno()).st_size
+        while left > 0:
+            copied = os.copy_file_range(reading.fileno(), writing.fileno(), left)
             if copied == 0:
                 break
-            done += copied
+            left -= copied
     except OSError as error:
         if error.errno in _NO_COPY_FILE_RANGE:
             return False
@@ -190,16 +144,18 @@ def _copied_in_kernel(reading, writing):
     return True
 
 
-def place_images(catalogue, root, staging):
-    """Makes the disc's folders and moves the staged images into their places."""
+def place_images(catalogue, root, incoming):
+    made = set()
     for series in catalogue.series:
-        os.makedirs(os.path.join(root, *series.folder.split("/")), exist_ok=True)
+        folder = os.path.join(root, *series.folder.split("/"))
+        if folder not in made:
+            os.makedirs(folder, exist_ok=True)
+            made.add(folder)
         for image, name in series.images:
-            if image.staged:
-                os.rename(image.staged, os.path.join(root, *name.split("/")))
-    for shard in os.listdir(staging.folder):
-        os.rmdir(os.path.join(staging.folder, shard))
-    os.rmdir(staging.folder)
+            os.rename(image.staged, os.path.join(root, *name.split("/")))
+    for copying in os.listdir(incoming.folder):
+        os.rmdir(os.path.join(incoming.folder, copying))
+    os.rmdir(incoming.folder)
 
 
 def remove_images(root, names):

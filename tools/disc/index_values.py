@@ -108,10 +108,10 @@ def made_up_lines(supplied, base, shown=3):
 
 
 def index_tree(root, catalogue, supplied):
-    """The folder dcmmkdir reads the images from: a tree that mirrors the disc, of links to each
-    image as the disc carries it (the input file itself where the disc's copy is its bytes, which
-    is then made while dcmmkdir reads), with the headers of the images that lack values, the
-    values supplied, among them."""
+    """The folder dcmmkdir reads the images from: the disc itself, or where images lack values,
+    a tree of links to the disc's images with the supplied ones' headers among them."""
+    if not supplied:
+        return root
     tree = _private_folder_in_memory()
     if tree:
         try:
@@ -140,9 +140,9 @@ def _make_tree(tree, root, catalogue, supplied):
     try:
         for series in catalogue.series:
             os.makedirs(os.path.join(tree, *series.folder.split("/")))
-            for image, name in series.images:
+            for _image, name in series.images:
                 target = os.path.join(tree, *name.split("/"))
-                source = os.path.join(root, *name.split("/")) if image.staged else image.path
+                source = os.path.join(root, *name.split("/"))
                 if name in changed:
                     _write_supplied(source, target, changed[name].values)
                 else:
@@ -166,6 +166,7 @@ def _write_supplied(source, target, values):
     dataset.save_as(target, write_like_original=True)
 
 
-def remove_index_tree(tree):
-    """Removes the tree index_tree made."""
-    shutil.rmtree(tree, ignore_errors=True)
+def remove_index_tree(root, tree):
+    """Removes the tree index_tree made, if it made one."""
+    if tree != root:
+        shutil.rmtree(tree, ignore_errors=True)

@@ -74,10 +74,9 @@ class Image:
     instance_number: int
     texts: dict = field(default_factory=dict)  # every text read, by keyword
     numbers: dict = field(default_factory=dict)  # which of the numbers the file has, by keyword
-    modified: int = 0  # the file's modification time (ns) when it was read, which its copy checks
-    staged: str = ""  # where the disc's version of the image waits until its place is known, if written early
+    staged: str = ""
     exported_syntax: str = ""  # set where the disc carries the image converted from this syntax
-    conversion_failed: str = ""  # why it was carried as exported after all
+    conversion_failed: str = ""  # why it was carried as exported after all  # where the copy waits on the disc until the image's place is known
 
 
 @dataclass
@@ -340,26 +339,19 @@ def _fragments_whole(handle, pos, size):
     return False
 
 
-def recognise(path, then=None):
-    """An Image, or a Skipped with its reason. then(image, handle), where given, is called with
-    an image while its file is still open, so that what follows the reading (the copy) need
-    not open it again."""
+def recognise(path):
+    """An Image, or a Skipped with its reason."""
     try:
         handle = open(path, "rb")
     except OSError as error:
         return Skipped(path, "unreadable: %s" % (error.strerror or error))
-    with handle:
-        with _values_unchecked():
-            result = _recognise_open(path, handle)
-        if then is not None and isinstance(result, Image):
-            then(result, handle)
-        return result
+    with handle, _values_unchecked():
+        return _recognise_open(path, handle)
 
 
 def _recognise_open(path, handle):
     try:
-        status = os.fstat(handle.fileno())
-        size = status.st_size
+        size = os.fstat(handle.fileno()).st_size
         head = handle.read(132)
         handle.seek(0)
     except OSError as error:
@@ -396,7 +388,7 @@ def _recognise_open(path, handle):
     if not part10:
         syntax = _bare_syntax(dataset)
     return Image(
-        path=path, size=size, modified=status.st_mtime_ns, part10=part10, transfer_syntax=syntax,
+        path=path, size=size, part10=part10, transfer_syntax=syntax,
         sop_class=text["SOPClassUID"], sop_instance=text["SOPInstanceUID"],
         patient_id=text["PatientID"], patient_name=text["PatientName"],
         birth_date=text["PatientBirthDate"], issuer=text["IssuerOfPatientID"],
