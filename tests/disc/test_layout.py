@@ -363,7 +363,6 @@ class HeaderForTheIndex(unittest.TestCase):
         # What it does not walk, pydicom writes.
         self.assertIsNone(header_with(os.path.join(PYDICOM_FILES, "MR_small_implicit.dcm"), values))
 
-
     def test_where_the_reader_noted_the_places_the_header_is_the_same_without_a_walk(self):
         # Every subset of the values the index may need, present or absent, in every file the
         # reader walks: the header written from the reader's notes is the walked splice's.

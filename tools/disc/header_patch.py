@@ -133,12 +133,23 @@ def _read(path, size):
 SUPPLIED_TAGS = (0x00080020, 0x00080030, 0x00080060, 0x00100020, 0x00200010, 0x00200011, 0x00200013)
 
 
+_PLACES = struct.Struct("<%dI" % (1 + 2 * len(SUPPLIED_TAGS)))
+
+
+def packed_places(header_end, places):
+    """header_end (where the pixel data starts, or the data set's end) and the (from, to) of the
+    bytes each of SUPPLIED_TAGS replaces (empty where it is absent), as header_at_places takes
+    them; b"" where an offset does not fit."""
+    flat = [header_end] + [offset for place in places for offset in place]
+    return _PLACES.pack(*flat) if header_end < 1 << 32 else b""
+
+
 def header_at_places(path, places, values):
     """The file's bytes up to its pixel data with values ({keyword: text}) in place, where places
-    says where each goes: (where the pixel data starts, or the data set's end; ((from, to) of the
-    bytes each of SUPPLIED_TAGS replaces, empty where it is absent),), as the reader noted them
-    over the same bytes. None where the file is not as they were noted."""
-    header_end, where = places
+    (packed_places, as the reader noted them over the same bytes) says where each goes; None
+    where the file is not as they were noted."""
+    flat = _PLACES.unpack(places)
+    header_end, where = flat[0], list(zip(flat[1::2], flat[2::2]))
     with open(path, "rb") as handle:
         data = handle.read(header_end)
     if len(data) != header_end:

@@ -76,8 +76,8 @@ class Image:
     texts: dict = field(default_factory=dict)  # every text read, by keyword
     numbers: dict = field(default_factory=dict)  # which of the numbers the file has, by keyword
     # Where values the index may need go in its header, where it was walked: a note for writing
-    # them, not something read.
-    places: tuple = field(default=(), repr=False, compare=False)
+    # them, not something read (a few bytes, as it is kept for every image).
+    places: bytes = field(default=b"", repr=False, compare=False)
     staged: str = ""
     exported_syntax: str = ""  # set where the disc carries the image converted from this syntax
     conversion_failed: str = ""  # why it was carried as exported after all  # where the copy waits on the disc until the image's place is known
@@ -274,7 +274,7 @@ class _Header:
         self._dict = elements
         self.file_meta = file_meta
         self._read = None
-        self.places = ()
+        self.places = b""
 
     def get(self, tag):
         if self._read is None:
@@ -336,7 +336,7 @@ def _elements(data, start, whole, size, handle):
             break
         pos = end
     places.extend((pos, pos) for _tag in supplied[len(places):])
-    return found, end, (pos, tuple(places))
+    return found, end, header_patch.packed_places(pos, places)
 
 
 def _fragments_whole(handle, pos, size):
@@ -412,7 +412,7 @@ def _recognise_open(path, handle):
         study_uid=text["StudyInstanceUID"], study_date=text["StudyDate"], study_time=text["StudyTime"],
         study_description=text["StudyDescription"], series_uid=text["SeriesInstanceUID"],
         series_number=_number(dataset, "SeriesNumber"), modality=text["Modality"],
-        instance_number=_number(dataset, "InstanceNumber"), texts=text, places=walked[0].places if walked else (),
+        instance_number=_number(dataset, "InstanceNumber"), texts=text, places=walked[0].places if walked else b"",
         numbers={keyword: _number(dataset, keyword) for keyword in _NUMBERS if _present(dataset, keyword)})
 
 
