@@ -29,7 +29,7 @@ from disc import index_values  # noqa: E402
 from disc.header_patch import Unwalkable  # noqa: E402
 from disc.progress import silent_progress  # noqa: E402
 from disc import recognise  # noqa: E402
-from disc.header_patch import header_with  # noqa: E402
+from disc.header_patch import header_at_places, header_with  # noqa: E402
 
 NAME = re.compile(r"^[A-Z0-9_]{1,8}$")
 
@@ -252,11 +252,11 @@ class Dicomdirs(unittest.TestCase):
         writing = index_values._write_supplied
         targets = []
 
-        def full_memory(source, target, values):
+        def full_memory(source, target, values, *where):
             targets.append(target)
             if target.startswith(memory):
                 raise OSError(28, "No space left on device")
-            writing(source, target, values)
+            writing(source, target, values, *where)
 
         disc = os.path.join(WORK, "disc supplied from the disc")
         request = DiscRequest(input_folder=export, output_folder=disc,
@@ -362,6 +362,24 @@ class HeaderForTheIndex(unittest.TestCase):
             self.assertEqual([(tag, patched[tag].value) for tag in kept], [(tag, original[tag].value) for tag in kept])
         # What it does not walk, pydicom writes.
         self.assertIsNone(header_with(os.path.join(PYDICOM_FILES, "MR_small_implicit.dcm"), values))
+
+    def test_where_the_reader_noted_the_places_the_header_is_the_same_without_a_walk(self):
+        # Every subset of the values the index may need, present or absent, in every file the
+        # reader walks: the header written from the reader's notes is the walked splice's.
+        keywords = ["StudyDate", "StudyTime", "Modality", "PatientID", "StudyID", "SeriesNumber", "InstanceNumber"]
+        folders = [PYDICOM_FILES, os.path.join(os.path.dirname(PYDICOM_FILES), "charset_files")]
+        noted = 0
+        for path in sorted(os.path.join(folder, name) for folder in folders for name in os.listdir(folder)):
+            image = recognise.recognise(path)
+            if not isinstance(image, recognise.Image) or not image.places:
+                continue
+            noted += 1
+            for count in range(1, len(keywords) + 1):
+                for chosen in (keywords[:count], keywords[-count:], keywords[count - 1::2]):
+                    values = {keyword: str(count * 7 + index) for index, keyword in enumerate(chosen)}
+                    self.assertEqual(header_at_places(path, image.places, values), header_with(path, values),
+                                     (path, values))
+        self.assertGreater(noted, 40)
 
 
 class ReadingByBytes(unittest.TestCase):

@@ -107,15 +107,16 @@ def _indexed(request, catalogue, root, progress, beside):
     """The DICOMDIRs, named after what is on the disc. dcmmkdir is the one judge that speaks
     after the images are written: what it leaves out goes off the disc, and the indexes are made
     again over what is left, so that label, file-set ID and profile follow the disc's content.
-    beside() is called once dcmmkdir runs."""
+    beside() is called once the index is under way: before the headers with supplied values are
+    written for dcmmkdir, which is one core's work too."""
     for _attempt in range(3):
         label = volume_label(request.label, catalogue.first_image.patient_name,
                              catalogue.first_image.study_description)
+        beside()
         supplied = needed_values(catalogue)
         tree = index_tree(root, catalogue, supplied)
         try:
             dicomdirs = Dicomdirs(catalogue, root, fileset_id(label), progress, tree)
-            beside()
             refused = dicomdirs.wait()
         finally:
             remove_index_tree(root, tree)

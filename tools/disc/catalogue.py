@@ -146,7 +146,7 @@ def _group(images, key):
 # Headers are read by this many processes beside the main one, which copies and keeps order;
 # reading is Python's work (the copy is the kernel's), so it is what more cores speed up.
 _READERS = max(1, min(4, (os.cpu_count() or 1)))
-_MOST_PER_TASK = 16
+_MOST_PER_TASK = 64
 
 
 def _recognised(files):

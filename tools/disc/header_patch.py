@@ -128,6 +128,52 @@ def _read(path, size):
         return handle.read(size) if size else handle.read()
 
 
+# The elements the builder may supply to the index (index_values.py), in tag order: the reader
+# notes where each would go in a header it walks, so that the header is spliced without a walk.
+SUPPLIED_TAGS = (0x00080020, 0x00080030, 0x00080060, 0x00100020, 0x00200010, 0x00200011, 0x00200013)
+
+
+_PLACES = struct.Struct("<%dI" % (1 + 2 * len(SUPPLIED_TAGS)))
+
+
+def packed_places(header_end, places):
+    """header_end (where the pixel data starts, or the data set's end) and the (from, to) of the
+    bytes each of SUPPLIED_TAGS replaces (empty where it is absent), as header_at_places takes
+    them; b"" where an offset does not fit."""
+    flat = [header_end] + [offset for place in places for offset in place]
+    return _PLACES.pack(*flat) if header_end < 1 << 32 else b""
+
+
+def header_at_places(path, places, values):
+    """The file's bytes up to its pixel data with values ({keyword: text}) in place, where places
+    (packed_places, as the reader noted them over the same bytes) says where each goes; None
+    where the file is not as they were noted."""
+    flat = _PLACES.unpack(places)
+    header_end, where = flat[0], list(zip(flat[1::2], flat[2::2]))
+    with open(path, "rb") as handle:
+        data = handle.read(header_end)
+    if len(data) != header_end:
+        return None
+    edits = sorted((where[SUPPLIED_TAGS.index(tag)], tag, encoded)
+                   for tag, encoded in (_encoded(keyword, value) for keyword, value in values.items()))
+    # The places must still fall on the elements they were noted at; else the header is walked.
+    for (start, stop), tag, _encoded_element in edits:
+        if start < header_end and (header_end - start < 8 or _tag_order(data, start) < tag
+                                   or (stop > start) != (_tag_order(data, start) == tag)):
+            return None
+    parts, pos = [], 0
+    for (start, stop), _tag, encoded in edits:
+        parts += [data[pos:start], encoded]
+        pos = stop
+    parts.append(data[pos:])
+    return b"".join(parts)
+
+
+def _tag_order(data, pos):
+    group, element = struct.unpack_from("<HH", data, pos)
+    return (group << 16) | element
+
+
 def header_with(path, values):
     """The file's bytes up to its pixel data, values ({keyword: text}) in place; or None."""
     data = _read(path, _FIRST_READ)

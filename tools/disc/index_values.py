@@ -15,7 +15,7 @@ from dataclasses import dataclass
 
 import pydicom
 
-from .header_patch import header_with
+from .header_patch import header_at_places, header_with
 
 INDEX_FOLDER = ".index"  # inside the disc folder while the DICOMDIR is made, where not in memory
 _MEMORY = "/dev/shm"
@@ -140,11 +140,11 @@ def _make_tree(tree, root, catalogue, supplied):
     try:
         for series in catalogue.series:
             os.makedirs(os.path.join(tree, *series.folder.split("/")))
-            for _image, name in series.images:
+            for image, name in series.images:
                 target = os.path.join(tree, *name.split("/"))
                 source = os.path.join(root, *name.split("/"))
                 if name in changed:
-                    _write_supplied(source, target, changed[name].values)
+                    _write_supplied(source, target, changed[name].values, _as_read(image))
                 else:
                     os.symlink(source, target)
     except BaseException:
@@ -153,9 +153,17 @@ def _make_tree(tree, root, catalogue, supplied):
     return tree
 
 
-def _write_supplied(source, target, values):
+def _as_read(image):
+    """Where the values go in the disc's copy of the image, as the reader noted them; () where
+    the copy is not the file read byte for byte (converted, or given a meta header)."""
+    return image.places if image.part10 and not image.exported_syntax else ()
+
+
+def _write_supplied(source, target, values, places):
     # dcmmkdir indexes what the header says; the pixels stay behind, and so does their cost.
-    header = header_with(source, values)
+    header = header_at_places(source, places, values) if places else None
+    if header is None:
+        header = header_with(source, values)
     if header is not None:
         with open(target, "wb") as out:
             out.write(header)

@@ -46,6 +46,7 @@ _TAGS = {keyword: pydicom.datadict.tag_for_keyword(keyword)
 # Only these elements are kept; pydicom steps over the others without reading their values.
 _WANTED = [_TAGS[keyword] for keyword in _KEPT] + list(_PIXEL_DATA_TAGS)
 _WANTED_SET = set(_WANTED) | {0x00080005}
+_PAST_EVERY_TAG = 1 << 32
 # Most headers are shorter; a longer one is read whole.
 _WALK_READ = 1 << 14
 # Data sets not in Explicit VR Little Endian, which pydicom reads.
@@ -74,6 +75,9 @@ class Image:
     instance_number: int
     texts: dict = field(default_factory=dict)  # every text read, by keyword
     numbers: dict = field(default_factory=dict)  # which of the numbers the file has, by keyword
+    # Where values the index may need go in its header, where it was walked: a note for writing
+    # them, not something read (a few bytes, as it is kept for every image).
+    places: bytes = field(default=b"", repr=False, compare=False)
     staged: str = ""
     exported_syntax: str = ""  # set where the disc carries the image converted from this syntax
     conversion_failed: str = ""  # why it was carried as exported after all  # where the copy waits on the disc until the image's place is known
@@ -270,6 +274,7 @@ class _Header:
         self._dict = elements
         self.file_meta = file_meta
         self._read = None
+        self.places = b""
 
     def get(self, tag):
         if self._read is None:
@@ -297,21 +302,31 @@ def _walked(handle, size):
         if _text(file_meta, "TransferSyntaxUID") in _NOT_WALKED:
             return None
         try:
-            elements, end = _elements(data, meta_end, whole, size, handle)
+            elements, end, places = _elements(data, meta_end, whole, size, handle)
         except header_patch.Unwalkable:
             if whole:
                 return None
             data = handle.read()
             handle.seek(0)
-            elements, end = _elements(data, meta_end, True, size, handle)
+            elements, end, places = _elements(data, meta_end, True, size, handle)
     except header_patch.Unwalkable:
         return None
-    return _Header(elements, file_meta), end, []
+    header = _Header(elements, file_meta)
+    header.places = places
+    return header, end, []
 
 
 def _elements(data, start, whole, size, handle):
-    found, end = {}, start
+    """The wanted elements, where reading ended, and where a value the index may need would go
+    (header_patch.header_at_places)."""
+    found, end, pos = {}, start, start
+    places, supplied = [], header_patch.SUPPLIED_TAGS
+    next_supplied = supplied[0]
     for tag, vr, value_start, length, end in header_patch.walk(data, start, whole):
+        if tag >= next_supplied:  # one comparison an element: every header passes here
+            while len(places) < len(supplied) and tag >= supplied[len(places)]:
+                places.append((pos, end if tag == supplied[len(places)] else pos))
+            next_supplied = supplied[len(places)] if len(places) < len(supplied) else _PAST_EVERY_TAG
         if tag in _WANTED_SET:
             found[tag] = _raw(data, tag, vr, value_start, length)
         if tag >= 0x7FE00010:
@@ -319,7 +334,9 @@ def _elements(data, start, whole, size, handle):
                 raise header_patch.Unwalkable("pixel data not whole")
             end = value_start + (0 if length == 0xFFFFFFFF else length)
             break
-    return found, end
+        pos = end
+    places.extend((pos, pos) for _tag in supplied[len(places):])
+    return found, end, header_patch.packed_places(pos, places)
 
 
 def _fragments_whole(handle, pos, size):
@@ -395,7 +412,7 @@ def _recognise_open(path, handle):
         study_uid=text["StudyInstanceUID"], study_date=text["StudyDate"], study_time=text["StudyTime"],
         study_description=text["StudyDescription"], series_uid=text["SeriesInstanceUID"],
         series_number=_number(dataset, "SeriesNumber"), modality=text["Modality"],
-        instance_number=_number(dataset, "InstanceNumber"), texts=text,
+        instance_number=_number(dataset, "InstanceNumber"), texts=text, places=walked[0].places if walked else b"",
         numbers={keyword: _number(dataset, keyword) for keyword in _NUMBERS if _present(dataset, keyword)})
 
 
