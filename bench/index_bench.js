@@ -12,6 +12,7 @@ const { execFileSync, spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { option, logger, median, writeSection } = require('./bench_support.js');
 const { tempDir } = require('../tests/browser/support/disc.js');
 const { openBrowser } = require('../tests/browser/support/browser.js');
 
@@ -20,24 +21,11 @@ const BEGIN = '<!-- index: bench/index_bench.js -->';
 const END = '<!-- end of index -->';
 const LAUNCHER = process.env.LUMIDRA_LAUNCHER || path.join(SOURCE_DIR, 'build', 'native', 'lumidra');
 
-function option(name, fallback) {
-  const at = process.argv.indexOf('--' + name);
-  return at > 0 ? process.argv[at + 1] : fallback;
-}
-
 const IMAGES = Number(option('images', 5000));
 const ROUNDS = Number(option('rounds', 3));
 const OUT = path.resolve(option('out', path.join(SOURCE_DIR, 'bench', 'REPORT.md')));
 
-function log(text) {
-  process.stderr.write('[index bench] ' + text + '\n');
-}
-
-function median(values) {
-  const sorted = [...values].sort((a, b) => a - b);
-  const mid = sorted.length >> 1;
-  return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
-}
+const log = logger('index bench');
 
 function sleep(ms) {
   return new Promise((resolve) => setTimeout(resolve, ms));
@@ -168,15 +156,6 @@ function render(results) {
   ].join('\n');
 }
 
-function writeSection(section) {
-  let text = fs.existsSync(OUT) ? fs.readFileSync(OUT, 'utf-8') : '# Lumidra benchmarks\n';
-  const start = text.indexOf(BEGIN);
-  const end = text.indexOf(END, start);
-  if (start >= 0 && end >= 0) text = text.slice(0, start) + section + text.slice(end + END.length);
-  else text = text.replace(/\n*$/, '\n\n') + section + '\n';
-  fs.writeFileSync(OUT, text);
-}
-
 function countFiles(folder) {
   let n = 0;
   for (const entry of fs.readdirSync(folder, { withFileTypes: true })) {
@@ -206,14 +185,14 @@ async function main() {
       chromium: execFileSync(process.env.LUMIDRA_CHROMIUM || '/usr/bin/chromium', ['--version'], { encoding: 'utf-8', stdio: ['ignore', 'pipe', 'ignore'] }).trim(),
       pageErrors: [...new Set(Object.values(rounds).flat().flatMap((r) => r.pageErrors))],
     });
-    writeSection(section);
+    writeSection(OUT, BEGIN, END, section);
     process.stdout.write(section + '\n');
   } finally {
     fs.rmSync(work, { recursive: true, force: true });
   }
 }
 
-module.exports = { makeDisc, launcherRound, median, countFiles };
+module.exports = { makeDisc, launcherRound, countFiles };
 
 if (require.main === module) {
   main().catch((e) => {

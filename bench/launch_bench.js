@@ -13,25 +13,19 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { option, logger, median, writeSection } = require('./bench_support.js');
 const { tempDir, sevenZip } = require('../tests/browser/support/disc.js');
-const { makeDisc, launcherRound, median } = require('./index_bench.js');
+const { makeDisc, launcherRound } = require('./index_bench.js');
 
 const SOURCE_DIR = path.resolve(__dirname, '..');
 const BEGIN = '<!-- launch: bench/launch_bench.js -->';
 const END = '<!-- end of launch -->';
 
-function option(name, fallback) {
-  const at = process.argv.indexOf('--' + name);
-  return at > 0 ? process.argv[at + 1] : fallback;
-}
-
 const IMAGES = Number(option('images', 1000));
 const ROUNDS = Number(option('rounds', 6));
 const OUT = path.resolve(option('out', path.join(SOURCE_DIR, 'bench', 'REPORT.md')));
 
-function log(text) {
-  process.stderr.write('[launch bench] ' + text + '\n');
-}
+const log = logger('launch bench');
 
 // The same disc (hard links, so only the archive differs) with the named libraries packed back
 // into viewer.7z where the page used to find them, beside its own scripts, and the others left out.
@@ -85,15 +79,6 @@ function render(results) {
   ].join('\n');
 }
 
-function writeSection(section) {
-  let text = fs.existsSync(OUT) ? fs.readFileSync(OUT, 'utf-8') : '# Lumidra benchmarks\n';
-  const start = text.indexOf(BEGIN);
-  const end = text.indexOf(END, start);
-  if (start >= 0 && end >= 0) text = text.slice(0, start) + section + text.slice(end + END.length);
-  else text = text.replace(/\n*$/, '\n\n') + section + '\n';
-  fs.writeFileSync(OUT, text);
-}
-
 async function main() {
   const loadBefore = os.loadavg()[0];
   const work = tempDir('lumidra-launch-bench-');
@@ -120,7 +105,7 @@ async function main() {
       chromium: execFileSync(process.env.LUMIDRA_CHROMIUM || '/usr/bin/chromium', ['--version'], { encoding: 'utf-8', stdio: ['ignore', 'pipe', 'ignore'] }).trim(),
       pageErrors: [...new Set(Object.values(rounds).flat().flatMap((r) => r.pageErrors))],
     });
-    writeSection(section);
+    writeSection(OUT, BEGIN, END, section);
     process.stdout.write(section + '\n');
   } finally {
     fs.rmSync(work, { recursive: true, force: true });

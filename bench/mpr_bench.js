@@ -14,28 +14,22 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { option, logger, median, spread, writeSection } = require('./bench_support.js');
 const { tempDir, makeStudyDisc } = require('../tests/browser/support/disc.js');
 const { openBrowser } = require('../tests/browser/support/browser.js');
-const { serve, recordShownImages, median, spread } = require('./viewer_bench.js');
+const { serve, recordShownImages } = require('./viewer_bench.js');
 
 const SOURCE_DIR = path.resolve(__dirname, '..');
 const BEGIN = '<!-- mpr: bench/mpr_bench.js -->';
 const END = '<!-- end of mpr -->';
 const LAUNCH_ID = 'LUMIDRA_bench';
 
-function option(name, fallback) {
-  const at = process.argv.indexOf('--' + name);
-  return at > 0 ? process.argv[at + 1] : fallback;
-}
-
 const SLICES = Number(option('slices', 500));
 const ROUNDS = Number(option('rounds', 3));
 const STEPS = Math.min(Number(option('steps', 100)), SLICES - 1);
 const OUT = path.resolve(option('out', path.join(SOURCE_DIR, 'bench', 'REPORT.md')));
 
-function log(text) {
-  process.stderr.write('[mpr bench] ' + text + '\n');
-}
+const log = logger('mpr bench');
 
 // In the page: steps the wheel over one grid cell, each step waited for until its viewport has
 // rendered; returns frames per second and how far the view moved (mm along the plane's normal,
@@ -181,15 +175,6 @@ function render(results) {
   ].join('\n');
 }
 
-function writeSection(section) {
-  let text = fs.existsSync(OUT) ? fs.readFileSync(OUT, 'utf-8') : '# Lumidra benchmarks\n';
-  const start = text.indexOf(BEGIN);
-  const end = text.indexOf(END, start);
-  if (start >= 0 && end >= 0) text = text.slice(0, start) + section + text.slice(end + END.length);
-  else text = text.replace(/\n*$/, '\n\n') + section + '\n';
-  fs.writeFileSync(OUT, text);
-}
-
 async function main() {
   const loadBefore = os.loadavg()[0];
   const work = tempDir('lumidra-mpr-bench-');
@@ -213,7 +198,7 @@ async function main() {
       chromium: execFileSync(process.env.LUMIDRA_CHROMIUM || '/usr/bin/chromium', ['--version'], { encoding: 'utf-8', stdio: ['ignore', 'pipe', 'ignore'] }).trim(),
       pageErrors: [...new Set(rounds.flatMap((r) => r.pageErrors))],
     });
-    writeSection(section);
+    writeSection(OUT, BEGIN, END, section);
     process.stdout.write(section + '\n');
   } finally {
     fs.rmSync(work, { recursive: true, force: true });

@@ -13,6 +13,7 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { option, logger, median, spread, writeSection } = require('./bench_support.js');
 const { tempDir, stageWorkspace, makeStudyDisc } = require('../tests/browser/support/disc.js');
 const { startFakeLauncher } = require('../tests/browser/support/fake_launcher.js');
 const { openBrowser } = require('../tests/browser/support/browser.js');
@@ -22,30 +23,13 @@ const BEGIN = '<!-- viewer: bench/viewer_bench.js -->';
 const END = '<!-- end of viewer -->';
 const LAUNCH_ID = 'LUMIDRA_bench';
 
-function option(name, fallback) {
-  const at = process.argv.indexOf('--' + name);
-  return at > 0 ? process.argv[at + 1] : fallback;
-}
-
 const SLICES = Number(option('slices', 500));
 const ROUNDS = Number(option('rounds', 3));
 const STEPS = Math.min(Number(option('steps', 100)), SLICES - 1);
 const DECODES = Number(option('decodes', 40));
 const OUT = path.resolve(option('out', path.join(SOURCE_DIR, 'bench', 'REPORT.md')));
 
-function log(text) {
-  process.stderr.write('[viewer bench] ' + text + '\n');
-}
-
-function median(values) {
-  const sorted = [...values].sort((a, b) => a - b);
-  const mid = sorted.length >> 1;
-  return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
-}
-
-function spread(values) {
-  return { median: median(values), min: Math.min(...values), max: Math.max(...values) };
-}
+const log = logger('viewer bench');
 
 // Both studies and their discs.
 function makeDiscs(work) {
@@ -232,15 +216,6 @@ function render(results) {
   return lines.join('\n');
 }
 
-function writeSection(section) {
-  let text = fs.existsSync(OUT) ? fs.readFileSync(OUT, 'utf-8') : '# Lumidra benchmarks\n';
-  const start = text.indexOf(BEGIN);
-  const end = text.indexOf(END, start);
-  if (start >= 0 && end >= 0) text = text.slice(0, start) + section + text.slice(end + END.length);
-  else text = text.replace(/\n*$/, '\n\n') + section + '\n';
-  fs.writeFileSync(OUT, text);
-}
-
 async function main() {
   const loadBefore = os.loadavg()[0];
   const work = tempDir('lumidra-viewer-bench-');
@@ -271,14 +246,14 @@ async function main() {
     };
     for (const s of Object.values(served)) await s.server.close();
     const section = render(results);
-    writeSection(section);
+    writeSection(OUT, BEGIN, END, section);
     process.stdout.write(section + '\n');
   } finally {
     fs.rmSync(work, { recursive: true, force: true });
   }
 }
 
-module.exports = { serve, recordShownImages, median, spread };
+module.exports = { serve, recordShownImages };
 
 if (require.main === module) {
   main().catch((e) => {
