@@ -115,10 +115,17 @@ def timed(command, cwd=None):
     return seconds, usage.ru_utime + usage.ru_stime, peak
 
 
+def clear_target(target):
+    """Removes the last run's output and waits for the kernel to write back what runs left
+    unwritten, so that no run pays for the writing of the one before it."""
+    shutil.rmtree(target, ignore_errors=True)
+    os.sync()
+
+
 def floor_once(study, target, iso=""):
     """(seconds, copy seconds, index seconds, CPU seconds) of the floor; with iso, the ISO image of
     the copy too, as the builder makes it (its seconds counted with the index's)."""
-    shutil.rmtree(target, ignore_errors=True)
+    clear_target(target)
     copy_seconds, copy_cpu, _ = timed(["cp", "-r", study, target])
     folders = sorted(os.listdir(target))
     index_seconds, index_cpu, _ = timed(DCMMKDIR + folders, cwd=target)
@@ -145,7 +152,7 @@ def programs(run_dir):
 def builder_once(study, target, program_options, iso="", fresh_viewer=False):
     """One build; fresh_viewer: 7-Zip packs the viewer, as the first build after it changed does
     (the others take it from build/viewer-packs)."""
-    shutil.rmtree(target, ignore_errors=True)
+    clear_target(target)
     return timed([sys.executable, os.path.join(TOOLS_DIR, "make_disc.py"), study, target, "--quiet",
                   "--label", "BENCH"] + (["--iso", iso, "--force"] if iso else [])
                  + (["--viewer-cache", ""] if fresh_viewer else []) + program_options)
@@ -203,7 +210,7 @@ def render(results):
         "## Disc builder",
         "",
         "Written by `python3 bench/disc_bench.py` on %s (%d repeats, interleaved, page cache and "
-        "packed viewer warm after one build not counted; load average %s at the start and %s at the end, on a machine shared with other "
+        "packed viewer warm after one build not counted, the last run's output written back before each run; load average %s at the start and %s at the end, on a machine shared with other "
         "work, %d cores)." % (
             results["date"], len(results["exports"][0]["runs"]), results["load"], results["load_at_end"],
             results["cores"]),
