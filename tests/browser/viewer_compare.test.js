@@ -239,41 +239,56 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU, MIP
   assert.deepEqual(errors, []);
 });
 
-test('MPR: the volume goes to the graphics once, each slice once, and the planes draw smooth', async (t) => {
-  // Every slice sent into a 3D texture, by depth.
-  const { page, errors } = await launch(t, 'mpr-once', 'en-US', () => {
-    window.__sentSlices = [];
-    const send = WebGL2RenderingContext.prototype.texSubImage3D;
-    WebGL2RenderingContext.prototype.texSubImage3D = function (...args) {
-      for (let z = args[4]; z < args[4] + args[7]; z++) window.__sentSlices.push(z);
-      return send.apply(this, args);
-    };
-  });
-  await page.locator('.layout[data-layout="1x1"]').click();
-  await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
-  await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
-  await page.locator('#mpr-button').click();
-  await page.waitForSelector('#grid[data-mpr="ready"]');
-  await page.waitForSelector('.grid-cell[data-plane="sagittal"][data-interpolation="linear"]');
-  await page.waitForTimeout(500);
-  const { depth, sent, brightness } = await page.evaluate(() => {
-    const [volume] = window.LumidraCornerstone.cache.getVolumes();
-    const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
-      const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
-      let sum = 0;
-      for (let p = 0; p < data.length; p += 4) sum += data[p];
-      return sum / (data.length / 4);
+// With a cache of the default size, and with one where the volume's values as floats would take
+// more than half of it: that volume stays 16-bit, as large as its slices, and reformats the same.
+for (const crowded of [false, true]) {
+  const name = crowded ? 'a volume that floats would crowd out of the cache stays 16-bit, is sent once and draws smooth'
+    : 'the volume goes to the graphics once, each slice once, and the planes draw smooth';
+  test('MPR: ' + name, async (t) => {
+    // Every slice sent into a 3D texture, by depth.
+    const { page, errors, expected } = await launch(t, crowded ? 'mpr-16bit' : 'mpr-once', 'en-US', () => {
+      window.__sentSlices = [];
+      const send = WebGL2RenderingContext.prototype.texSubImage3D;
+      WebGL2RenderingContext.prototype.texSubImage3D = function (...args) {
+        for (let z = args[4]; z < args[4] + args[7]; z++) window.__sentSlices.push(z);
+        return send.apply(this, args);
+      };
     });
-    return { depth: volume.dimensions[2], sent: window.__sentSlices.slice().sort((a, b) => a - b), brightness: lit };
+    await page.locator('.layout[data-layout="1x1"]').click();
+    await page.waitForSelector('.grid-cell[data-cell="0"][data-image]');
+    if (crowded) {
+      const { hu } = expected.series1;
+      const floatBytes = hu.length * hu[0].length * hu[0][0].length * 4;
+      await page.evaluate((size) => window.LumidraCornerstone.cache.setMaxCacheSize(size), Math.round(floatBytes * 1.9));
+    }
+    await page.locator('.series', { hasText: 'Chest 2.5 mm' }).click();
+    await page.locator('#mpr-button').click();
+    await page.waitForSelector('#grid[data-mpr="ready"]');
+    await page.waitForSelector('.grid-cell[data-plane="sagittal"][data-interpolation="linear"]');
+    await page.waitForTimeout(500);
+    const { depth, dataType, sent, brightness } = await page.evaluate(() => {
+      const [volume] = window.LumidraCornerstone.cache.getVolumes();
+      const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
+        const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+        let sum = 0;
+        for (let p = 0; p < data.length; p += 4) sum += data[p];
+        return sum / (data.length / 4);
+      });
+      return {
+        depth: volume.dimensions[2], dataType: volume.dataType,
+        sent: window.__sentSlices.slice().sort((a, b) => a - b), brightness: lit,
+      };
+    });
+    assert.equal(depth, expected.series1.hu.length);
+    if (crowded) assert.equal(dataType, 'Int16Array');
+    assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
+    for (const mean of brightness) assert.ok(mean > 1, JSON.stringify(brightness));
+    for (const plane of ['axial', 'coronal', 'sagittal']) {
+      assert.equal(await page.locator('.grid-cell[data-plane="' + plane + '"]').getAttribute('data-interpolation'), 'linear');
+    }
+    assert.deepEqual(errors, []);
   });
-  assert.ok(depth >= 3);
-  assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
-  for (const mean of brightness) assert.ok(mean > 1, JSON.stringify(brightness));
-  for (const plane of ['axial', 'coronal', 'sagittal']) {
-    assert.equal(await page.locator('.grid-cell[data-plane="' + plane + '"]').getAttribute('data-interpolation'), 'linear');
-  }
-  assert.deepEqual(errors, []);
-});
+}
 
 test('MPR: the slices go to the graphics while the rest still decode, the axial plane shows them, and none is sent twice', async (t) => {
   // Every slice sent into a 3D texture and every plane drawn, with what the page said it was

@@ -147,11 +147,16 @@ function provider(type, imageId) {
 
 // cornerstone's streaming volume, but holding 16-bit values as 32-bit floats where the graphics
 // cannot filter 16-bit normalised textures: the texture is then 32-bit floats anyway, and vtk.js
-// would widen every slice again on the page's thread each time the texture is filled.
+// would widen every slice again on the page's thread each time the texture is filled. Only while
+// the floats take at most half the cache: a long series stays 16-bit, slower to fill the texture
+// but as large as it was, where floats would crowd out the images or not fit at all.
 function streamingVolume(volumeId, options) {
   const props = utilities.generateVolumePropsFromImageIds(options.imageIds, volumeId);
   const gpu = getRenderingCapabilities();
-  const widen = ['Int16Array', 'Uint16Array'].includes(props.dataType) && !(gpu.norm16 && gpu.norm16Linear) && gpu.floatLinear;
+  const [columns, rows, slices] = props.dimensions;
+  const floatBytes = columns * rows * slices * (props.numberOfComponents || 1) * 4;
+  const widen = ['Int16Array', 'Uint16Array'].includes(props.dataType) && !(gpu.norm16 && gpu.norm16Linear) &&
+    gpu.floatLinear && floatBytes <= cache.getMaxCacheSize() / 2;
   const volume = new StreamingImageVolume({
     volumeId,
     metadata: props.metadata,
