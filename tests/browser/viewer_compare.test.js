@@ -239,6 +239,20 @@ test('MPR: axial, coronal and sagittal planes of a CT volume, a probe in HU, MIP
   assert.deepEqual(errors, []);
 });
 
+// The reformatted volume's depth and type, and each plane's mean brightness on screen.
+function volumeAndPlanes(page) {
+  return page.evaluate(() => {
+    const [volume] = window.LumidraCornerstone.cache.getVolumes();
+    const brightness = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
+      const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+      let sum = 0;
+      for (let p = 0; p < data.length; p += 4) sum += data[p];
+      return sum / (data.length / 4);
+    });
+    return { depth: volume.dimensions[2], dataType: volume.dataType, brightness };
+  });
+}
+
 // With a cache of the default size, and with one where the volume's values as floats would take
 // more than half of it: that volume stays 16-bit, as large as its slices, and reformats the same.
 for (const crowded of [false, true]) {
@@ -266,19 +280,8 @@ for (const crowded of [false, true]) {
     await page.waitForSelector('#grid[data-mpr="ready"]');
     await page.waitForSelector('.grid-cell[data-plane="sagittal"][data-interpolation="linear"]');
     await page.waitForTimeout(500);
-    const { depth, dataType, sent, brightness } = await page.evaluate(() => {
-      const [volume] = window.LumidraCornerstone.cache.getVolumes();
-      const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
-        const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
-        let sum = 0;
-        for (let p = 0; p < data.length; p += 4) sum += data[p];
-        return sum / (data.length / 4);
-      });
-      return {
-        depth: volume.dimensions[2], dataType: volume.dataType,
-        sent: window.__sentSlices.slice().sort((a, b) => a - b), brightness: lit,
-      };
-    });
+    const { depth, dataType, brightness } = await volumeAndPlanes(page);
+    const sent = await page.evaluate(() => window.__sentSlices.slice().sort((a, b) => a - b));
     assert.equal(depth, expected.series1.hu.length);
     if (crowded) assert.equal(dataType, 'Int16Array');
     assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
@@ -342,16 +345,8 @@ test('MPR: the slices go to the graphics while the rest still decode, the axial 
   await page.evaluate(() => window.releaseDecoding());
   await page.waitForSelector('#grid[data-mpr="ready"]', { timeout: 60000 });
   await page.waitForTimeout(500);
-  const { depth, sent, brightness } = await page.evaluate(() => {
-    const [volume] = window.LumidraCornerstone.cache.getVolumes();
-    const lit = [...document.querySelectorAll('.grid-cell canvas')].map((c) => {
-      const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
-      let sum = 0;
-      for (let p = 0; p < data.length; p += 4) sum += data[p];
-      return sum / (data.length / 4);
-    });
-    return { depth: volume.dimensions[2], sent: window.__sent.map((s) => s.z).sort((a, b) => a - b), brightness: lit };
-  });
+  const { depth, brightness } = await volumeAndPlanes(page);
+  const sent = await page.evaluate(() => window.__sent.map((s) => s.z).sort((a, b) => a - b));
   assert.equal(depth, 20);
   assert.deepEqual(sent, Array.from({ length: depth }, (_, z) => z));
   for (const mean of brightness) assert.ok(mean > 1, JSON.stringify(brightness));
