@@ -180,9 +180,9 @@ class Dicomdir:
         before = sum(len(element) for _tag, element in self.before)
         first = pos = len(head) + before + 12
         moved = {}
-        for record in self.records:
+        file_ids = [self._file_id_in(record, prefix) for record in self.records]
+        for record, file_id in zip(self.records, file_ids):
             moved[record.start] = pos
-            file_id = self._file_id_in(record, prefix)
             grown = 0 if file_id is None else len(file_id) - (record.file_id_at[1] - record.file_id_at[0])
             pos += 8 + record.body[1] - record.body[0] + grown + (0 if record.defined else 8)
         out.write(head)
@@ -190,8 +190,8 @@ class Dicomdir:
             out.write(_moved(element, moved) if tag in (_FIRST, _LAST) else element)
         out.write(struct.pack("<HH", 0x0004, 0x1220) + b"SQ\0\0"
                   + struct.pack("<I", pos - first if self.sequence_defined else _UNDEFINED))
-        for record in self.records:
-            body = record.moved(self.data, moved, self._file_id_in(record, prefix))
+        for record, file_id in zip(self.records, file_ids):
+            body = record.moved(self.data, moved, file_id)
             out.write(struct.pack("<HHI", 0xFFFE, 0xE000, len(body) if record.defined else _UNDEFINED) + body)
             if not record.defined:
                 out.write(struct.pack("<HHI", 0xFFFE, 0xE00D, 0))

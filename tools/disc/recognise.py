@@ -78,9 +78,9 @@ class Image:
     # Where values the index may need go in its header, where it was walked: a note for writing
     # them, not something read (a few bytes, as it is kept for every image).
     places: bytes = field(default=b"", repr=False, compare=False)
-    staged: str = ""
+    staged: str = ""  # where the copy waits on the disc until the image's place is known
     exported_syntax: str = ""  # set where the disc carries the image converted from this syntax
-    conversion_failed: str = ""  # why it was carried as exported after all  # where the copy waits on the disc until the image's place is known
+    conversion_failed: str = ""  # why it was carried as exported after all
 
 
 @dataclass

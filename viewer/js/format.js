@@ -38,10 +38,6 @@
     return m[1] + ':' + (m[2] || '00') + (m[3] ? ':' + m[3] : '');
   }
 
-  function sex(cs) {
-    return { M: 'male', F: 'female', O: 'other' }[cs] || '';
-  }
-
   // Numbers for the overlay: few decimals, no trailing zeros.
   function number(value) {
     if (!Number.isFinite(value)) return '–';
@@ -49,5 +45,5 @@
     return String(rounded);
   }
 
-  return { personName, date, time, sex, number };
+  return { personName, date, time, number };
 });
